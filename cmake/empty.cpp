@@ -1,0 +1,1 @@
+// Compiled into header-only areas so that each area is an ordinary library.
