@@ -1,0 +1,187 @@
+#include <somnara/runtime/Loop.hpp>
+#include <somnara/runtime/NotificationCenter.hpp>
+
+#include <asio/executor_work_guard.hpp>
+#include <asio/post.hpp>
+#include <cassert>
+#include <cstdio>
+#include <cstdlib>
+
+namespace somnara {
+
+namespace {
+Loop* currentLoop = nullptr;
+} // namespace
+
+Loop::Loop()
+    : context_(std::make_unique<asio::io_context>(1)), notificationCenter_(std::make_unique<NotificationCenter>()),
+      previous_(currentLoop) {
+    currentLoop = this;
+}
+
+Loop::~Loop() {
+    // Pending work may still refer to the loop while it is destroyed (a stream given up on posts its
+    // clean-up), so the loop stays current until its handlers are gone.
+    timers_.clear();
+    notificationCenter_.reset();
+    context_.reset();
+    currentLoop = previous_;
+}
+
+Loop& Loop::current() {
+    if (currentLoop == nullptr) {
+        std::fputs("somnara: no event loop exists; create one before any library object\n", stderr);
+        std::abort();
+    }
+    return *currentLoop;
+}
+
+bool Loop::hasCurrent() noexcept { return currentLoop != nullptr; }
+
+void Loop::post(UniqueFunction<void()> work) {
+    asio::post(*context_, [work = std::move(work)]() mutable { work(); });
+}
+
+Loop::TimerId Loop::addTimer(ContinuousInstant due, Seconds tolerance, UniqueFunction<void()> fire) {
+    const TimerId id{due, nextTimerSequence_++};
+    const auto deadline = due + std::chrono::duration_cast<std::chrono::nanoseconds>(tolerance);
+    timers_.emplace(TimerKey{id.due, id.sequence}, Timer{deadline, std::move(fire)});
+    timersChanged();
+    return id;
+}
+
+void Loop::cancelTimer(TimerId id) {
+    if (timers_.erase(TimerKey{id.due, id.sequence}) > 0) {
+        timersChanged();
+    }
+}
+
+bool Loop::fireEarliestTimerDueBy(ContinuousInstant instant) {
+    if (timers_.empty() || timers_.begin()->first.first > instant) {
+        return false;
+    }
+    auto fire = std::move(timers_.begin()->second.fire);
+    timers_.erase(timers_.begin());
+    fire();
+    return true;
+}
+
+void Loop::fireTimersDueBy(ContinuousInstant instant) {
+    while (fireEarliestTimerDueBy(instant)) {
+    }
+    timersChanged();
+}
+
+std::optional<ContinuousInstant> Loop::earliestDue() const {
+    if (timers_.empty()) {
+        return std::nullopt;
+    }
+    return timers_.begin()->first.first;
+}
+
+std::optional<ContinuousInstant> Loop::earliestDeadline() const {
+    std::optional<ContinuousInstant> earliest;
+    for (const auto& [key, timer] : timers_) {
+        if (earliest && key.first > *earliest) {
+            break; // later timers are due after this deadline, so theirs is later still
+        }
+        if (!earliest || timer.deadline < *earliest) {
+            earliest = timer.deadline;
+        }
+    }
+    return earliest;
+}
+
+// MARK: - RealLoop
+
+RealLoop::RealLoop() : wakeUp_(context()) {}
+
+RealLoop::~RealLoop() { wakeUp_.cancel(); }
+
+Date RealLoop::now() const { return Date::fromSystemClock(std::chrono::system_clock::now()); }
+
+ContinuousInstant RealLoop::continuousNow() const { return std::chrono::steady_clock::now(); }
+
+void RealLoop::run() {
+    auto work = asio::make_work_guard(context());
+    context().restart();
+    context().run();
+}
+
+void RealLoop::stop() { context().stop(); }
+
+void RealLoop::timersChanged() { armWakeUp(); }
+
+void RealLoop::armWakeUp() {
+    const auto deadline = earliestDeadline();
+    if (deadline == armedFor_) {
+        return;
+    }
+    armedFor_ = deadline;
+    if (!deadline) {
+        wakeUp_.cancel();
+        return;
+    }
+    wakeUp_.expires_at(*deadline);
+    wakeUp_.async_wait([this](std::error_code error) {
+        if (error) {
+            return; // re-armed or cancelled
+        }
+        armedFor_.reset();
+        fireTimersDueBy(continuousNow());
+    });
+}
+
+// MARK: - VirtualLoop
+
+VirtualLoop::VirtualLoop(Date date)
+    : now_(ContinuousInstant{} + std::chrono::hours(24)),
+      wallOffset_(date.timeIntervalSinceReferenceDate - Seconds(now_.time_since_epoch()).count()) {}
+
+Date VirtualLoop::now() const { return Date{Seconds(now_.time_since_epoch()).count() + wallOffset_}; }
+
+void VirtualLoop::setDate(Date date) {
+    wallOffset_ = date.timeIntervalSinceReferenceDate - Seconds(now_.time_since_epoch()).count();
+}
+
+void VirtualLoop::runUntilIdle() {
+    for (;;) {
+        context().restart();
+        const auto handled = context().poll();
+        if (handled == 0 && !fireEarliestTimerDueBy(now_)) {
+            return;
+        }
+    }
+}
+
+void VirtualLoop::advance(Seconds duration) {
+    const auto target = now_ + std::chrono::duration_cast<std::chrono::nanoseconds>(duration);
+    runUntilIdle();
+    while (auto due = earliestDue()) {
+        if (*due > target) {
+            break;
+        }
+        now_ = std::max(now_, *due);
+        runUntilIdle();
+    }
+    now_ = target;
+    runUntilIdle();
+}
+
+bool VirtualLoop::runUntil(const std::function<bool()>& done, std::chrono::milliseconds realTimeout) {
+    auto work = asio::make_work_guard(context());
+    const auto giveUpAt = std::chrono::steady_clock::now() + realTimeout;
+    runUntilIdle();
+    while (!done()) {
+        const auto left = giveUpAt - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero()) {
+            return false;
+        }
+        context().restart();
+        context().run_one_for(std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(10)));
+        runUntilIdle();
+    }
+    return true;
+}
+
+} // namespace somnara

@@ -1,0 +1,226 @@
+#include "support/TestLoop.hpp"
+
+#include <somnara/runtime/AsyncStream.hpp>
+#include <somnara/runtime/NotificationCenter.hpp>
+#include <somnara/runtime/Sleep.hpp>
+#include <somnara/runtime/StreamOperators.hpp>
+#include <somnara/runtime/TaskGroup.hpp>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+using namespace somnara;
+using namespace std::chrono_literals;
+
+namespace {
+
+class Runtime : public test::LoopTest {};
+
+TEST_F(Runtime, SleepsInVirtualTimeAndWakesInDeadlineOrder) {
+    std::vector<std::string> order;
+    auto sleeper = [&](Seconds duration, std::string name) {
+        return spawn([&, duration, name]() -> asio::awaitable<void> {
+            co_await sleep(duration);
+            order.push_back(name);
+        });
+    };
+    const auto start = loop.continuousNow();
+    const auto longSleep = sleeper(60s, "sixty");
+    sleeper(1s, "one");
+    sleeper(1s, "one again");
+    loop.advance(59.999s);
+    EXPECT_EQ(order, (std::vector<std::string>{"one", "one again"}));
+    EXPECT_FALSE(longSleep.isFinished());
+    loop.advance(0.001s);
+    EXPECT_EQ(order, (std::vector<std::string>{"one", "one again", "sixty"}));
+    EXPECT_EQ(loop.continuousNow() - start, 60s);
+}
+
+TEST_F(Runtime, CancellationWakesASleepWithAnError) {
+    bool cancelled = false;
+    auto task = spawn([&]() -> asio::awaitable<void> {
+        try {
+            co_await sleep(3600s);
+        } catch (const CancellationError&) {
+            cancelled = true;
+        }
+    });
+    loop.runUntilIdle();
+    task.cancel();
+    loop.runUntilIdle();
+    EXPECT_TRUE(cancelled);
+    EXPECT_TRUE(task.isFinished());
+}
+
+TEST_F(Runtime, PeriodicTimerTicksOnItsGridForAnHour) {
+    std::vector<double> ticks;
+    const auto start = loop.continuousNow();
+    auto task = spawn([&]() -> asio::awaitable<void> {
+        PeriodicTimer timer{10s, 10s};
+        while (auto tick = co_await timer.next()) {
+            ticks.push_back(Seconds(*tick - start).count());
+        }
+    });
+    loop.advance(3600s);
+    ASSERT_EQ(ticks.size(), 360u);
+    EXPECT_DOUBLE_EQ(ticks.front(), 10.0);
+    EXPECT_DOUBLE_EQ(ticks.back(), 3600.0);
+    task.cancel();
+    loop.runUntilIdle();
+    EXPECT_TRUE(task.isFinished());
+    EXPECT_EQ(ticks.size(), 360u);
+}
+
+TEST_F(Runtime, WallClockFollowsVirtualTime) {
+    const auto before = loop.now();
+    loop.advance(90s);
+    EXPECT_DOUBLE_EQ(loop.now().timeIntervalSince(before), 90.0);
+    loop.setDate(Date{1000});
+    EXPECT_EQ(loop.now(), Date{1000});
+}
+
+TEST_F(Runtime, StreamDeliversEverythingInOrderThenEnds) {
+    auto [stream, continuation] = AsyncStream<int>::make();
+    std::vector<StreamTermination> terminations;
+    continuation.onTermination([&](StreamTermination reason) { terminations.push_back(reason); });
+    for (int value = 0; value < 1000; ++value) {
+        continuation.yield(value);
+    }
+    continuation.finish();
+    continuation.yield(1000); // ignored: the stream has ended
+    const auto received = run([&stream]() -> asio::awaitable<std::vector<int>> {
+        std::vector<int> values;
+        while (auto value = co_await stream.next()) {
+            values.push_back(*value);
+        }
+        co_return values;
+    });
+    ASSERT_EQ(received.size(), 1000u);
+    EXPECT_EQ(received.back(), 999);
+    EXPECT_EQ(terminations, std::vector{StreamTermination::finished});
+}
+
+TEST_F(Runtime, StreamTerminatesOnceWhenItsConsumerIsCancelledOrDestroyed) {
+    int terminationCount = 0;
+    std::optional<StreamTermination> reason;
+    auto [stream, continuation] = AsyncStream<int>::make();
+    continuation.onTermination([&](StreamTermination why) {
+        ++terminationCount;
+        reason = why;
+    });
+    bool loopEnded = false;
+    auto consumer = spawn([&, stream = std::move(stream)]() mutable -> asio::awaitable<void> {
+        while (co_await stream.next()) {
+        }
+        loopEnded = true;
+    });
+    loop.runUntilIdle();
+    consumer.cancel();
+    loop.runUntilIdle();
+    EXPECT_TRUE(loopEnded);
+    EXPECT_EQ(terminationCount, 1);
+    EXPECT_EQ(reason, StreamTermination::cancelled);
+    EXPECT_TRUE(continuation.isTerminated());
+    continuation.finish();
+    EXPECT_EQ(terminationCount, 1);
+
+    int destroyedCount = 0;
+    {
+        auto [dropped, producer] = AsyncStream<int>::make();
+        producer.onTermination([&](StreamTermination why) {
+            destroyedCount += why == StreamTermination::cancelled ? 1 : 100;
+        });
+    }
+    EXPECT_EQ(destroyedCount, 1);
+}
+
+TEST_F(Runtime, RemoveDuplicatesDropsOnlyConsecutiveRepeats) {
+    auto [stream, continuation] = AsyncStream<int>::make();
+    for (int value : {1, 1, 2, 2, 2, 1, 3, 3}) {
+        continuation.yield(value);
+    }
+    continuation.finish();
+    auto unique = removeDuplicates(std::move(stream));
+    const auto received = run([&unique]() -> asio::awaitable<std::vector<int>> {
+        std::vector<int> values;
+        while (auto value = co_await unique.next()) {
+            values.push_back(*value);
+        }
+        co_return values;
+    });
+    EXPECT_EQ(received, (std::vector{1, 2, 1, 3}));
+}
+
+TEST_F(Runtime, GivingUpAnOperatorStreamCancelsItsPump) {
+    auto [source, continuation] = AsyncStream<int>::make();
+    bool sourceTerminated = false;
+    continuation.onTermination([&](StreamTermination) { sourceTerminated = true; });
+    {
+        auto unique = removeDuplicates(std::move(source));
+        loop.runUntilIdle();
+    }
+    loop.runUntilIdle();
+    EXPECT_TRUE(sourceTerminated);
+}
+
+TEST_F(Runtime, ConcurrentForEachRunsAllAtOnceAndWaitsForAll) {
+    std::vector<int> finished;
+    const std::vector<int> durations{3, 1, 2}; // outside the coroutine: g++ 12 rejects braced lists inside
+    auto task = spawn([&]() -> asio::awaitable<void> {
+        co_await concurrentForEach(durations, [&](int seconds) -> asio::awaitable<void> {
+            co_await sleep(Seconds(seconds));
+            finished.push_back(seconds);
+        });
+        finished.push_back(0);
+    });
+    loop.advance(2.5s);
+    EXPECT_EQ(finished, (std::vector{1, 2}));
+    loop.advance(0.5s);
+    EXPECT_EQ(finished, (std::vector{1, 2, 3, 0})) << "all at once: three seconds in all, not six";
+}
+
+TEST_F(Runtime, TaskValueCarriesResultsAndErrors) {
+    auto answer = spawn([]() -> asio::awaitable<int> { co_return 42; });
+    auto failure = spawn([]() -> asio::awaitable<int> {
+        throw std::runtime_error("broken");
+        co_return 0;
+    });
+    EXPECT_EQ(run([answer]() { return answer.value(); }), 42);
+    EXPECT_THROW(run([failure]() { return failure.value(); }), std::runtime_error);
+}
+
+TEST_F(Runtime, ObserveSkipsWorkOnceItsOwnerIsGone) {
+    struct Owner {
+        std::vector<int> seen;
+    };
+    auto owner = std::make_shared<Owner>();
+    auto [stream, continuation] = AsyncStream<int>::make();
+    auto task = observe(owner, std::move(stream), [](Owner& self, int value) { self.seen.push_back(value); });
+    continuation.yield(1);
+    loop.runUntilIdle();
+    EXPECT_EQ(owner->seen, std::vector{1});
+    std::weak_ptr<Owner> weak = owner;
+    owner.reset();
+    EXPECT_TRUE(weak.expired()) << "the task must not keep its owner alive";
+    continuation.yield(2);
+    loop.runUntilIdle();
+    EXPECT_TRUE(task.isFinished());
+}
+
+TEST_F(Runtime, NotificationsReachObserversOfTheirNameOnly) {
+    auto& center = loop.notificationCenter();
+    auto routes = center.notifications("route");
+    auto others = center.notifications("other");
+    center.post({"route", {{"reason", std::any{3}}}});
+    const auto reason = run([&routes]() -> asio::awaitable<int> {
+        auto notification = co_await routes.next();
+        co_return std::any_cast<int>(notification->userInfo.at("reason"));
+    });
+    EXPECT_EQ(reason, 3);
+    EXPECT_EQ(center.observerCount(), 2u);
+    { auto gone = std::move(others); }
+    EXPECT_EQ(center.observerCount(), 1u);
+}
+
+} // namespace
