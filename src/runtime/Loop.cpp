@@ -23,6 +23,11 @@ Loop::~Loop() {
     // Pending work may still refer to the loop while it is destroyed (a stream given up on posts its
     // clean-up), so the loop stays current until its handlers are gone.
     timers_.clear();
+    while (!parked_.empty()) {
+        auto* handler = parked_.begin()->second;
+        parked_.erase(parked_.begin());
+        handler->abandon();
+    }
     notificationCenter_.reset();
     context_.reset();
     currentLoop = previous_;
@@ -39,6 +44,9 @@ Loop& Loop::current() {
 bool Loop::hasCurrent() noexcept { return currentLoop != nullptr; }
 
 void Loop::post(UniqueFunction<void()> work) {
+    if (!context_) {
+        return; // the loop is being destroyed: work posted by what it destroys is dropped
+    }
     asio::post(*context_, [work = std::move(work)]() mutable { work(); });
 }
 
@@ -55,6 +63,14 @@ void Loop::cancelTimer(TimerId id) {
         timersChanged();
     }
 }
+
+std::uint64_t Loop::park(ParkedHandler& handler) {
+    const auto id = nextParkId_++;
+    parked_.emplace(id, &handler);
+    return id;
+}
+
+void Loop::unpark(std::uint64_t id) noexcept { parked_.erase(id); }
 
 bool Loop::fireEarliestTimerDueBy(ContinuousInstant instant) {
     if (timers_.empty() || timers_.begin()->first.first > instant) {

@@ -66,6 +66,18 @@ public:
     /// Forgets a timer that has not fired yet; does nothing for one that has.
     void cancelTimer(TimerId id);
 
+    /// A suspended coroutine's resumption kept outside the Asio queue (a stream or task waiter). The
+    /// loop abandons what is still parked when it is destroyed, which destroys the waiting
+    /// coroutines; without that, a task waiting forever on a live stream would keep itself alive.
+    struct ParkedHandler {
+        virtual void abandon() noexcept = 0;
+
+    protected:
+        ~ParkedHandler() = default;
+    };
+    std::uint64_t park(ParkedHandler& handler);
+    void unpark(std::uint64_t id) noexcept;
+
 protected:
     Loop();
 
@@ -89,6 +101,8 @@ private:
     std::unique_ptr<NotificationCenter> notificationCenter_;
     std::map<TimerKey, Timer> timers_;
     std::uint64_t nextTimerSequence_ = 0;
+    std::map<std::uint64_t, ParkedHandler*> parked_;
+    std::uint64_t nextParkId_ = 0;
     Loop* previous_ = nullptr;
 };
 
