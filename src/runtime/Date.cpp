@@ -7,8 +7,9 @@ Date Date::fromSystemClock(std::chrono::system_clock::time_point point) noexcept
 }
 
 std::chrono::system_clock::time_point Date::toSystemClock() const noexcept {
-    return std::chrono::system_clock::time_point{std::chrono::duration_cast<std::chrono::system_clock::duration>(
-        std::chrono::duration<double>(timeIntervalSince1970()))};
+    return std::chrono::system_clock::time_point{
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::duration<double>(timeIntervalSince1970()))};
 }
 
 } // namespace somnara

@@ -3,6 +3,7 @@
 
 #include <asio/executor_work_guard.hpp>
 #include <asio/post.hpp>
+
 #include <cassert>
 #include <cstdio>
 #include <cstdlib>
@@ -14,8 +15,8 @@ Loop* currentLoop = nullptr;
 } // namespace
 
 Loop::Loop()
-    : context_(std::make_unique<asio::io_context>(1)), notificationCenter_(std::make_unique<NotificationCenter>()),
-      previous_(currentLoop) {
+    : context_(std::make_unique<asio::io_context>(1)),
+      notificationCenter_(std::make_unique<NotificationCenter>()), previous_(currentLoop) {
     currentLoop = this;
 }
 
@@ -41,7 +42,9 @@ Loop& Loop::current() {
     return *currentLoop;
 }
 
-bool Loop::hasCurrent() noexcept { return currentLoop != nullptr; }
+bool Loop::hasCurrent() noexcept {
+    return currentLoop != nullptr;
+}
 
 void Loop::post(UniqueFunction<void()> work) {
     if (!context_) {
@@ -70,7 +73,9 @@ std::uint64_t Loop::park(ParkedHandler& handler) {
     return id;
 }
 
-void Loop::unpark(std::uint64_t id) noexcept { parked_.erase(id); }
+void Loop::unpark(std::uint64_t id) noexcept {
+    parked_.erase(id);
+}
 
 bool Loop::fireEarliestTimerDueBy(ContinuousInstant instant) {
     if (timers_.empty() || timers_.begin()->first.first > instant) {
@@ -112,11 +117,17 @@ std::optional<ContinuousInstant> Loop::earliestDeadline() const {
 
 RealLoop::RealLoop() : wakeUp_(context()) {}
 
-RealLoop::~RealLoop() { wakeUp_.cancel(); }
+RealLoop::~RealLoop() {
+    wakeUp_.cancel();
+}
 
-Date RealLoop::now() const { return Date::fromSystemClock(std::chrono::system_clock::now()); }
+Date RealLoop::now() const {
+    return Date::fromSystemClock(std::chrono::system_clock::now());
+}
 
-ContinuousInstant RealLoop::continuousNow() const { return std::chrono::steady_clock::now(); }
+ContinuousInstant RealLoop::continuousNow() const {
+    return std::chrono::steady_clock::now();
+}
 
 void RealLoop::run() {
     auto work = asio::make_work_guard(context());
@@ -124,9 +135,13 @@ void RealLoop::run() {
     context().run();
 }
 
-void RealLoop::stop() { context().stop(); }
+void RealLoop::stop() {
+    context().stop();
+}
 
-void RealLoop::timersChanged() { armWakeUp(); }
+void RealLoop::timersChanged() {
+    armWakeUp();
+}
 
 void RealLoop::armWakeUp() {
     const auto deadline = earliestDeadline();
@@ -154,7 +169,9 @@ VirtualLoop::VirtualLoop(Date date)
     : now_(ContinuousInstant{} + std::chrono::hours(24)),
       wallOffset_(date.timeIntervalSinceReferenceDate - Seconds(now_.time_since_epoch()).count()) {}
 
-Date VirtualLoop::now() const { return Date{Seconds(now_.time_since_epoch()).count() + wallOffset_}; }
+Date VirtualLoop::now() const {
+    return Date{Seconds(now_.time_since_epoch()).count() + wallOffset_};
+}
 
 void VirtualLoop::setDate(Date date) {
     wallOffset_ = date.timeIntervalSinceReferenceDate - Seconds(now_.time_since_epoch()).count();
@@ -194,7 +211,8 @@ bool VirtualLoop::runUntil(const std::function<bool()>& done, std::chrono::milli
             return false;
         }
         context().restart();
-        context().run_one_for(std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(10)));
+        context().run_one_for(
+            std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(10)));
         runUntilIdle();
     }
     return true;

@@ -33,15 +33,16 @@ asio::awaitable<void> sleepUntil(ContinuousInstant deadline, Seconds tolerance) 
             });
         }
     };
-    const bool reached =
-        co_await asio::async_initiate<const asio::use_awaitable_t<>, void(bool)>(startTimer, asio::use_awaitable);
+    const bool reached = co_await asio::async_initiate<const asio::use_awaitable_t<>, void(bool)>(
+        startTimer, asio::use_awaitable);
     if (!reached) {
         throw CancellationError{};
     }
 }
 
 asio::awaitable<void> sleep(Seconds duration, Seconds tolerance) {
-    co_await sleepUntil(Loop::current().continuousNow() + std::chrono::duration_cast<std::chrono::nanoseconds>(duration),
+    co_await sleepUntil(Loop::current().continuousNow() +
+                            std::chrono::duration_cast<std::chrono::nanoseconds>(duration),
                         tolerance);
 }
 

@@ -3,8 +3,9 @@
 #include <somnara/runtime/Loop.hpp>
 #include <somnara/runtime/Task.hpp>
 
-#include <exception>
 #include <gtest/gtest.h>
+
+#include <exception>
 #include <optional>
 #include <stdexcept>
 #include <type_traits>

@@ -45,7 +45,9 @@ public:
 
 private:
     struct IdHash {
-        std::size_t operator()(const Id& id) const noexcept { return id[0] ^ (id[1] * 0x9e3779b97f4a7c15ull); }
+        std::size_t operator()(const Id& id) const noexcept {
+            return id[0] ^ (id[1] * 0x9e3779b97f4a7c15ull);
+        }
     };
 
     static std::uint64_t random() {

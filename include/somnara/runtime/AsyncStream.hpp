@@ -6,6 +6,7 @@
 #include <asio/associated_cancellation_slot.hpp>
 #include <asio/awaitable.hpp>
 #include <asio/use_awaitable.hpp>
+
 #include <deque>
 #include <memory>
 #include <optional>

@@ -5,6 +5,7 @@
 
 #include <asio/associated_executor.hpp>
 #include <asio/post.hpp>
+
 #include <memory>
 #include <utility>
 
@@ -23,13 +24,13 @@ public:
     static Completion from(Handler&& handler) {
         auto& loop = Loop::current();
         auto executor = asio::get_associated_executor(handler, loop.executor());
-        return Completion{loop, UniqueFunction<void(Args...)>{
-                                    [handler = std::forward<Handler>(handler), executor](Args... args) mutable {
-                                        asio::post(executor,
-                                                   [handler = std::move(handler), ... args = std::move(args)]() mutable {
-                                                       std::move(handler)(std::move(args)...);
-                                                   });
-                                    }}};
+        return Completion{
+            loop, UniqueFunction<void(Args...)>{[handler = std::forward<Handler>(handler),
+                                                 executor](Args... args) mutable {
+                asio::post(executor, [handler = std::move(handler), ... args = std::move(args)]() mutable {
+                    std::move(handler)(std::move(args)...);
+                });
+            }}};
     }
 
     explicit operator bool() const noexcept { return node_ && node_->function; }

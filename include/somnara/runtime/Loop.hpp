@@ -6,6 +6,7 @@
 #include <asio/any_io_executor.hpp>
 #include <asio/io_context.hpp>
 #include <asio/steady_timer.hpp>
+
 #include <chrono>
 #include <cstdint>
 #include <functional>

@@ -29,23 +29,24 @@ AsyncStream<Out> transformStream(AsyncStream<In> source, Step step) {
 /// Drops each value equal to the one before it.
 template <class T>
 AsyncStream<T> removeDuplicates(AsyncStream<T> source) {
-    return transformStream<T>(std::move(source),
-                              [last = std::optional<T>{}](T value, const typename AsyncStream<T>::Continuation& out) mutable {
-                                  if (!last || !(*last == value)) {
-                                      last = value;
-                                      out.yield(std::move(value));
-                                  }
-                              });
+    return transformStream<T>(
+        std::move(source),
+        [last = std::optional<T>{}](T value, const typename AsyncStream<T>::Continuation& out) mutable {
+            if (!last || !(*last == value)) {
+                last = value;
+                out.yield(std::move(value));
+            }
+        });
 }
 
 /// Applies `transform` to each value.
 template <class T, class Transform>
 auto mapStream(AsyncStream<T> source, Transform transform) {
     using Out = std::invoke_result_t<Transform&, T>;
-    return transformStream<Out>(std::move(source),
-                                [transform](T value, const typename AsyncStream<Out>::Continuation& out) mutable {
-                                    out.yield(transform(std::move(value)));
-                                });
+    return transformStream<Out>(
+        std::move(source), [transform](T value, const typename AsyncStream<Out>::Continuation& out) mutable {
+            out.yield(transform(std::move(value)));
+        });
 }
 
 /// Runs `body(owner, value)` for each value of `stream` in a long-running task that holds its owner

@@ -9,6 +9,7 @@
 #include <asio/co_spawn.hpp>
 #include <asio/this_coro.hpp>
 #include <asio/use_awaitable.hpp>
+
 #include <exception>
 #include <memory>
 #include <optional>
@@ -108,7 +109,8 @@ public:
             auto waitForEnd = [state](auto handler) {
                 state->waiters.push_back(detail::Completion<>::from(std::move(handler)));
             };
-            co_await asio::async_initiate<const asio::use_awaitable_t<>, void()>(waitForEnd, asio::use_awaitable);
+            co_await asio::async_initiate<const asio::use_awaitable_t<>, void()>(waitForEnd,
+                                                                                 asio::use_awaitable);
         }
         if (state->error) {
             std::rethrow_exception(state->error);
@@ -141,16 +143,18 @@ auto spawn(F&& makeAwaitable) {
     };
     if constexpr (std::is_void_v<T>) {
         asio::co_spawn(Loop::current().executor(), std::move(body),
-                       asio::bind_cancellation_slot(state->signal.slot(),
-                                                    [state](std::exception_ptr error) { state->finish(error); }));
-    } else {
-        asio::co_spawn(Loop::current().executor(), std::move(body),
-                       asio::bind_cancellation_slot(state->signal.slot(), [state](std::exception_ptr error, T value) {
-                           if (!error) {
-                               state->value.emplace(std::move(value));
-                           }
+                       asio::bind_cancellation_slot(state->signal.slot(), [state](std::exception_ptr error) {
                            state->finish(error);
                        }));
+    } else {
+        asio::co_spawn(
+            Loop::current().executor(), std::move(body),
+            asio::bind_cancellation_slot(state->signal.slot(), [state](std::exception_ptr error, T value) {
+                if (!error) {
+                    state->value.emplace(std::move(value));
+                }
+                state->finish(error);
+            }));
     }
     return Task<T>{std::move(state)};
 }

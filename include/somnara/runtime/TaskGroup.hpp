@@ -3,6 +3,7 @@
 #include <somnara/runtime/Task.hpp>
 
 #include <asio/awaitable.hpp>
+
 #include <exception>
 #include <utility>
 #include <vector>

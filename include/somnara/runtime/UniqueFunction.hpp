@@ -18,8 +18,9 @@ public:
     UniqueFunction(std::nullptr_t) {}
 
     template <class F>
-        requires(!std::is_same_v<std::decay_t<F>, UniqueFunction> && std::is_invocable_r_v<R, F&, Args...>)
-    UniqueFunction(F&& function) : callable_(std::make_unique<Model<std::decay_t<F>>>(std::forward<F>(function))) {}
+    requires(!std::is_same_v<std::decay_t<F>, UniqueFunction> && std::is_invocable_r_v<R, F&, Args...>)
+        UniqueFunction(F&& function)
+        : callable_(std::make_unique<Model<std::decay_t<F>>>(std::forward<F>(function))) {}
 
     R operator()(Args... args) { return callable_->call(std::forward<Args>(args)...); }
     explicit operator bool() const noexcept { return callable_ != nullptr; }

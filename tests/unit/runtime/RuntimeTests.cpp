@@ -128,9 +128,8 @@ TEST_F(Runtime, StreamTerminatesOnceWhenItsConsumerIsCancelledOrDestroyed) {
     int destroyedCount = 0;
     {
         auto [dropped, producer] = AsyncStream<int>::make();
-        producer.onTermination([&](StreamTermination why) {
-            destroyedCount += why == StreamTermination::cancelled ? 1 : 100;
-        });
+        producer.onTermination(
+            [&](StreamTermination why) { destroyedCount += why == StreamTermination::cancelled ? 1 : 100; });
     }
     EXPECT_EQ(destroyedCount, 1);
 }
