@@ -1,0 +1,209 @@
+#include "linux/files/UserDefaultsCoding.hpp"
+
+#include <somnara/foundation/AtomicFile.hpp>
+#include <somnara/linux/files/FileUserDefaults.hpp>
+#include <somnara/system/DetailedErrorDescription.hpp>
+#include <somnara/system/SomnaraLogger.hpp>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <stdexcept>
+
+namespace somnara {
+
+namespace fs = std::filesystem;
+
+/// What identifies one version of the file: a replacement is a new inode, an edit in place changes
+/// the size or the modification time.
+struct FileUserDefaults::Stamp {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+
+    static std::optional<Stamp> of(const fs::path& path) {
+        struct stat status {};
+        if (::stat(path.c_str(), &status) != 0) {
+            return std::nullopt;
+        }
+        return Stamp{status.st_dev, status.st_ino, status.st_size, status.st_mtim};
+    }
+
+    bool operator==(const Stamp& other) const noexcept {
+        return device == other.device && inode == other.inode && size == other.size &&
+               modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
+    }
+};
+
+namespace {
+
+/// Holds an exclusive flock for as long as it lives.
+class ExclusiveLock {
+public:
+    explicit ExclusiveLock(int fd) : fd_(fd) {
+        while (::flock(fd_, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                throw fs::filesystem_error("cannot lock user defaults",
+                                           std::error_code(errno, std::generic_category()));
+            }
+        }
+    }
+    ExclusiveLock(const ExclusiveLock&) = delete;
+    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+    ~ExclusiveLock() { ::flock(fd_, LOCK_UN); }
+
+private:
+    int fd_;
+};
+
+std::optional<fs::path> lockFileOf(const std::optional<fs::path>& file) {
+    if (!file) {
+        return std::nullopt;
+    }
+    fs::path lock = *file;
+    lock += ".lock";
+    return lock;
+}
+
+void logFailure(const std::string& what, const std::exception& error) {
+    SomnaraLogger::log(what + ": " + detailedErrorDescription(error), LogType::error);
+}
+
+} // namespace
+
+FileUserDefaults::FileUserDefaults(std::optional<fs::path> file)
+    : file_(std::move(file)), lockFile_(lockFileOf(file_)) {}
+
+FileUserDefaults::~FileUserDefaults() {
+    if (lockDescriptor_ >= 0) {
+        ::close(lockDescriptor_);
+    }
+}
+
+std::string FileUserDefaults::fileName(const std::optional<std::string>& suiteName) {
+    if (!suiteName) {
+        return "standard.json";
+    }
+    if (suiteName->empty() || *suiteName == "." || *suiteName == ".." ||
+        suiteName->find('/') != std::string::npos || suiteName->find('\0') != std::string::npos) {
+        throw std::invalid_argument("not a user defaults suite name: \"" + *suiteName + "\"");
+    }
+    return *suiteName + ".json";
+}
+
+std::optional<std::uint64_t> FileUserDefaults::readGenerationLocked() const {
+    if (!lockFile_) {
+        return std::nullopt;
+    }
+    if (lockDescriptor_ < 0) {
+        lockDescriptor_ = ::open(lockFile_->c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (lockDescriptor_ < 0) {
+            return std::nullopt;
+        }
+    }
+    std::uint64_t generation = 0;
+    const ssize_t count = ::pread(lockDescriptor_, &generation, sizeof generation, 0);
+    return count == static_cast<ssize_t>(sizeof generation) ? generation : 0;
+}
+
+void FileUserDefaults::refreshLocked() const {
+    if (!file_) {
+        return;
+    }
+    // Another writer bumps the counter in the lock file after each replacement; the file's own stamp
+    // catches edits by hand. Either change means the cached values are stale.
+    const auto generation = readGenerationLocked();
+    auto stamp = Stamp::of(*file_);
+    const bool sameStamp = (stamp && stamp_ && *stamp == *stamp_) || (!stamp && !stamp_);
+    if (generation_ && generation == generation_ && sameStamp) {
+        return;
+    }
+    generation_ = generation;
+    stamp_ = stamp ? std::make_unique<Stamp>(*stamp) : nullptr;
+    values_.clear();
+    try {
+        if (const auto text = readWholeFile(*file_)) {
+            values_ = userdefaults::decodeFile(*text);
+        }
+    } catch (const std::exception& error) {
+        // A damaged file must not take the app down: its keys read as unset until they are written again.
+        logFailure("Unreadable user defaults " + file_->string() + ", reading them as empty", error);
+    }
+}
+
+void FileUserDefaults::changeLocked(const std::string& key, std::optional<Value> value) {
+    const auto apply = [&] {
+        if (value) {
+            values_.insert_or_assign(key, std::move(*value));
+        } else {
+            values_.erase(key);
+        }
+    };
+    if (!file_) {
+        apply();
+        return;
+    }
+    try {
+        if (readGenerationLocked(); lockDescriptor_ < 0) {
+            throw fs::filesystem_error("cannot open user defaults lock", *lockFile_,
+                                       std::error_code(errno, std::generic_category()));
+        }
+        const ExclusiveLock lock(lockDescriptor_);
+        // Merge into what is on disk now, not into what this process saw last: another process may have
+        // written other keys since.
+        generation_.reset();
+        refreshLocked();
+        const auto old = values_.find(key);
+        const bool unchanged = value ? (old != values_.end() && old->second == *value) : old == values_.end();
+        if (unchanged) {
+            return;
+        }
+        apply();
+        writeFileAtomically(*file_, userdefaults::encodeFile(values_));
+        const std::uint64_t next = readGenerationLocked().value_or(0) + 1;
+        if (::pwrite(lockDescriptor_, &next, sizeof next, 0) != static_cast<ssize_t>(sizeof next)) {
+            // Readers still notice the new file by its inode.
+            SomnaraLogger::log("Cannot bump the change counter of " + lockFile_->string(), LogType::error);
+        }
+        generation_ = next;
+        const auto stamp = Stamp::of(*file_);
+        stamp_ = stamp ? std::make_unique<Stamp>(*stamp) : nullptr;
+    } catch (const std::exception& error) {
+        // Keep the change in memory so that this process sees what it wrote, until the file changes or
+        // a later write rereads it.
+        logFailure("Cannot save user defaults " + file_->string(), error);
+        apply();
+    }
+}
+
+std::optional<UserDefaultsValue> FileUserDefaults::object(const std::string& key) const {
+    const std::lock_guard lock(mutex_);
+    refreshLocked();
+    const auto found = values_.find(key);
+    if (found == values_.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+void FileUserDefaults::set(Value value, const std::string& key) {
+    const std::lock_guard lock(mutex_);
+    changeLocked(key, std::move(value));
+}
+
+void FileUserDefaults::removeObject(const std::string& key) {
+    const std::lock_guard lock(mutex_);
+    changeLocked(key, std::nullopt);
+}
+
+UserDefaultsValue::Dictionary FileUserDefaults::dictionaryRepresentation() const {
+    const std::lock_guard lock(mutex_);
+    refreshLocked();
+    return values_;
+}
+
+} // namespace somnara

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <somnara/platform/UserDefaults.hpp>
+
+#include <nlohmann/json.hpp>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace somnara::userdefaults {
+
+std::string base64Encode(const UserDefaultsValue::Data& data);
+/// None when `text` is not canonical padded base64.
+std::optional<UserDefaultsValue::Data> base64Decode(std::string_view text);
+
+nlohmann::json encode(const UserDefaultsValue& value);
+/// None when `json` holds no value of ours (null, a malformed tag).
+std::optional<UserDefaultsValue> decode(const nlohmann::json& json);
+
+/// The whole file: a JSON object of keys to encoded values.
+std::string encodeFile(const UserDefaultsValue::Dictionary& values);
+/// Keys whose values cannot be decoded are left out; throws `std::runtime_error` when the text is not a
+/// JSON object.
+UserDefaultsValue::Dictionary decodeFile(std::string_view text);
+
+} // namespace somnara::userdefaults
