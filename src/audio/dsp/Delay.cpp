@@ -1,0 +1,175 @@
+#include <somnara/audio/dsp/Delay.hpp>
+#include <somnara/audio/dsp/Denormals.hpp>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+
+namespace somnara::dsp {
+
+void Delay::prepare(double sampleRate, std::size_t maxFrames) {
+    sampleRate_ = sampleRate;
+    maxFrames_ = maxFrames;
+    rampFrames_ = static_cast<std::size_t>(std::lround(rampSeconds * sampleRate));
+    crossfadeFrames_ = static_cast<std::size_t>(std::lround(tapCrossfadeSeconds * sampleRate));
+    const auto lineFrames =
+        std::bit_ceil(static_cast<std::size_t>(std::ceil(maxDelaySeconds * sampleRate)) + 2);
+    lineLeft_.assign(lineFrames, 0.0f);
+    lineRight_.assign(lineFrames, 0.0f);
+    mask_ = lineFrames - 1;
+    dryLeft_.assign(maxFrames, 0.0f);
+    dryRight_.assign(maxFrames, 0.0f);
+    bypass_.prepare(sampleRate);
+    // Re-derive the sample-rate dependent values from the user's settings.
+    const float seconds = delaySeconds_;
+    delaySeconds_ = -1.0f;
+    setDelayTime(seconds);
+    lowPassA_.reset(lowPassCoefficient(cutoffHz_));
+    reset();
+}
+
+void Delay::reset() noexcept {
+    std::fill(lineLeft_.begin(), lineLeft_.end(), 0.0f);
+    std::fill(lineRight_.begin(), lineRight_.end(), 0.0f);
+    write_ = 0;
+    tapFrames_ = nextTapFrames_ = targetTapFrames_;
+    tapFade_.reset(0.0f);
+    feedback_.reset(feedback_.target());
+    wet_.reset(wet_.target());
+    lowPassA_.reset(lowPassA_.target());
+    lowPassLeft_ = lowPassRight_ = 0.0f;
+    bypass_.finishFade();
+}
+
+float Delay::lowPassCoefficient(float hertz) const noexcept {
+    // One-pole y += a·(x - y) with a = 1 - e^(-2π·fc/fs): unity gain at DC, -3 dB near fc.
+    return static_cast<float>(1.0 - std::exp(-2.0 * std::numbers::pi * hertz / sampleRate_));
+}
+
+void Delay::setDelayTime(float seconds) noexcept {
+    if (std::isnan(seconds)) {
+        return;
+    }
+    seconds = std::clamp(seconds, 0.0f, static_cast<float>(maxDelaySeconds));
+    delaySeconds_ = seconds;
+    const auto frames = static_cast<std::size_t>(std::lround(static_cast<double>(seconds) * sampleRate_));
+    targetTapFrames_ = std::max<std::size_t>(frames, 1);
+    if (!audible()) {
+        tapFrames_ = nextTapFrames_ = targetTapFrames_;
+        tapFade_.reset(0.0f);
+    }
+}
+
+void Delay::setFeedback(float percent) noexcept {
+    if (std::isnan(percent)) {
+        return;
+    }
+    const float gain = std::clamp(percent / 100.0f, -maxLoopGain, maxLoopGain);
+    audible() ? feedback_.setTarget(gain, rampFrames_) : feedback_.reset(gain);
+}
+
+void Delay::setLowPassCutoff(float hertz) noexcept {
+    if (std::isnan(hertz)) {
+        return;
+    }
+    cutoffHz_ = std::clamp(hertz, 10.0f, static_cast<float>(sampleRate_ / 2.0));
+    const float a = lowPassCoefficient(cutoffHz_);
+    audible() ? lowPassA_.setTarget(a, rampFrames_) : lowPassA_.reset(a);
+}
+
+void Delay::setWetDryMix(float percent) noexcept {
+    if (std::isnan(percent)) {
+        return;
+    }
+    const float mix = std::clamp(percent, 0.0f, 100.0f) / 100.0f;
+    audible() ? wet_.setTarget(mix, rampFrames_) : wet_.reset(mix);
+}
+
+void Delay::setBypass(bool bypass) noexcept {
+    bypass_.setBypass(bypass);
+    if (maxFrames_ == 0) {
+        bypass_.finishFade();
+    }
+}
+
+void Delay::process(float* left, float* right, std::size_t frames) noexcept {
+    if (maxFrames_ == 0) {
+        return;
+    }
+    ScopedFlushDenormals flushDenormals;
+    for (std::size_t offset = 0; offset < frames; offset += maxFrames_) {
+        processChunk(left + offset, right + offset, std::min(maxFrames_, frames - offset));
+    }
+}
+
+void Delay::processChunk(float* left, float* right, std::size_t frames) noexcept {
+    if (bypass_.isFullyBypassed()) {
+        if (!stateCleared_) {
+            // Bypass drops the tail, so re-enabling never replays stale echoes.
+            reset();
+            stateCleared_ = true;
+        }
+        return;
+    }
+    stateCleared_ = false;
+    if (bypass_.isFullyActive()) {
+        processWet(left, right, frames);
+        return;
+    }
+    // Fading: stop at the end of the fade so that the unit switches state on the exact frame, whatever
+    // the caller's block size.
+    const std::size_t n = std::min(frames, bypass_.remainingFrames());
+    std::memcpy(dryLeft_.data(), left, n * sizeof(float));
+    std::memcpy(dryRight_.data(), right, n * sizeof(float));
+    processWet(left, right, n);
+    bypass_.mix(dryLeft_.data(), dryRight_.data(), left, right, n);
+    if (n < frames) {
+        processChunk(left + n, right + n, frames - n);
+    }
+}
+
+void Delay::processWet(float* left, float* right, std::size_t frames) noexcept {
+    float* lineL = lineLeft_.data();
+    float* lineR = lineRight_.data();
+    const std::size_t mask = mask_;
+    std::size_t w = write_;
+    float lpL = lowPassLeft_;
+    float lpR = lowPassRight_;
+    for (std::size_t i = 0; i < frames; ++i) {
+        if (!tapFade_.isSmoothing() && targetTapFrames_ != tapFrames_) {
+            nextTapFrames_ = targetTapFrames_;
+            tapFade_.reset(0.0f);
+            tapFade_.setTarget(1.0f, crossfadeFrames_);
+        }
+        float dL = lineL[(w - tapFrames_) & mask];
+        float dR = lineR[(w - tapFrames_) & mask];
+        if (tapFade_.isSmoothing()) {
+            const float f = tapFade_.next();
+            dL += f * (lineL[(w - nextTapFrames_) & mask] - dL);
+            dR += f * (lineR[(w - nextTapFrames_) & mask] - dR);
+            if (!tapFade_.isSmoothing()) {
+                tapFrames_ = nextTapFrames_;
+                tapFade_.reset(0.0f);
+            }
+        }
+        const float a = lowPassA_.next();
+        lpL += a * (dL - lpL);
+        lpR += a * (dR - lpR);
+        const float fb = feedback_.next();
+        const float m = wet_.next();
+        const float xL = left[i];
+        const float xR = right[i];
+        lineL[w] = xL + fb * lpL;
+        lineR[w] = xR + fb * lpR;
+        left[i] = xL + m * (lpL - xL);
+        right[i] = xR + m * (lpR - xR);
+        w = (w + 1) & mask;
+    }
+    write_ = w;
+    lowPassLeft_ = lpL;
+    lowPassRight_ = lpR;
+}
+
+} // namespace somnara::dsp

@@ -1,0 +1,258 @@
+#include <somnara/audio/dsp/Denormals.hpp>
+#include <somnara/audio/dsp/Reverb.hpp>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+
+namespace somnara::dsp {
+
+namespace {
+
+// Delay-line lengths in frames at 44.1 kHz for size 1: mutually prime, 32-63 ms, so the echoes of the
+// lines never line up into a flutter.
+constexpr std::array<double, Reverb::lineCount> baseLineFrames{1433, 1601, 1867, 2053,
+                                                               2251, 2399, 2617, 2797};
+// Input diffusers (all-pass lengths at 44.1 kHz and their gains): they smear the first echoes into a
+// dense wash before the network recirculates them.
+constexpr std::array<double, 4> diffuserFrames{142, 107, 379, 277};
+constexpr std::array<float, 4> diffuserGains{0.75f, 0.75f, 0.625f, 0.625f};
+// Signs of the two output combinations: orthogonal, so left and right are decorrelated.
+constexpr std::array<float, Reverb::lineCount> leftSigns{1, -1, 1, -1, 1, -1, 1, -1};
+constexpr std::array<float, Reverb::lineCount> rightSigns{1, 1, -1, -1, 1, 1, -1, -1};
+constexpr double maxSize = 1.4;
+constexpr double maxPreDelaySeconds = 0.1;
+
+inline void hadamard8(std::array<float, Reverb::lineCount>& v) noexcept {
+    for (std::size_t h = 1; h < Reverb::lineCount; h *= 2) {
+        for (std::size_t i = 0; i < Reverb::lineCount; i += 2 * h) {
+            for (std::size_t j = i; j < i + h; ++j) {
+                const float a = v[j];
+                const float b = v[j + h];
+                v[j] = a + b;
+                v[j + h] = a - b;
+            }
+        }
+    }
+    constexpr float norm = 0.35355339059f; // 1/√8 keeps the matrix orthogonal (lossless)
+    for (auto& x : v) {
+        x *= norm;
+    }
+}
+
+} // namespace
+
+ReverbPresetParameters Reverb::presetParameters(ReverbPreset preset) noexcept {
+    switch (preset) {
+    case ReverbPreset::smallRoom:
+        return {0.45, 0.6, 0.45, 0.004};
+    case ReverbPreset::mediumRoom:
+        return {0.75, 0.6, 0.6, 0.008};
+    case ReverbPreset::largeRoom:
+        return {1.1, 0.6, 0.8, 0.012};
+    case ReverbPreset::mediumHall:
+        return {1.6, 0.55, 0.9, 0.018};
+    case ReverbPreset::largeHall:
+        return {2.2, 0.5, 1.0, 0.025};
+    case ReverbPreset::plate:
+        return {1.5, 0.8, 0.5, 0.0};
+    case ReverbPreset::mediumChamber:
+        return {1.0, 0.65, 0.65, 0.010};
+    case ReverbPreset::largeChamber:
+        return {1.4, 0.65, 0.8, 0.012};
+    case ReverbPreset::cathedral:
+        return {4.5, 0.45, 1.4, 0.040};
+    case ReverbPreset::largeRoom2:
+        return {1.3, 0.6, 0.85, 0.010};
+    case ReverbPreset::mediumHall2:
+        return {1.8, 0.55, 0.95, 0.020};
+    case ReverbPreset::mediumHall3:
+        return {1.9, 0.6, 0.9, 0.022};
+    case ReverbPreset::largeHall2:
+        return {2.6, 0.5, 1.1, 0.030};
+    }
+    return {1.6, 0.55, 0.9, 0.018};
+}
+
+void Reverb::prepare(double sampleRate, std::size_t maxFrames) {
+    sampleRate_ = sampleRate;
+    maxFrames_ = maxFrames;
+    rampFrames_ = static_cast<std::size_t>(std::lround(rampSeconds * sampleRate));
+    const double scale = sampleRate / 44100.0;
+    for (std::size_t i = 0; i < lineCount; ++i) {
+        const auto longest = static_cast<std::size_t>(std::ceil(baseLineFrames[i] * maxSize * scale)) + 1;
+        lines_[i].assign(std::bit_ceil(longest), 0.0f);
+        lineMasks_[i] = lines_[i].size() - 1;
+    }
+    preDelay_.assign(std::bit_ceil(static_cast<std::size_t>(std::ceil(maxPreDelaySeconds * sampleRate)) + 1),
+                     0.0f);
+    preDelayMask_ = preDelay_.size() - 1;
+    for (std::size_t i = 0; i < diffusers_.size(); ++i) {
+        diffusers_[i].length =
+            std::max<std::size_t>(1, static_cast<std::size_t>(std::lround(diffuserFrames[i] * scale)));
+        diffusers_[i].buffer.assign(diffusers_[i].length, 0.0f);
+    }
+    dryLeft_.assign(maxFrames, 0.0f);
+    dryRight_.assign(maxFrames, 0.0f);
+    bypass_.prepare(sampleRate);
+    configure();
+    reset();
+}
+
+void Reverb::configure() noexcept {
+    const ReverbPresetParameters p = presetParameters(preset_);
+    const double scale = sampleRate_ / 44100.0;
+    const double ratio = std::clamp(p.highFrequencyDecayRatio, 0.1, 1.0);
+    double meanLength = 0.0;
+    for (std::size_t i = 0; i < lineCount; ++i) {
+        lineLengths_[i] =
+            static_cast<std::size_t>(std::lround(baseLineFrames[i] * std::min(p.size, maxSize) * scale));
+        meanLength += static_cast<double>(lineLengths_[i]) / lineCount;
+        // Loop gain for a 60 dB decay in decaySeconds: g = 10^(-3·M / (fs·T60)).
+        const double g =
+            std::pow(10.0, -3.0 * static_cast<double>(lineLengths_[i]) / (sampleRate_ * p.decaySeconds));
+        // Jot's absorption filter g·(1-p)/(1-p·z⁻¹) makes the decay at Nyquist `ratio` times as long.
+        const double pole = std::log(10.0) / 4.0 * std::log10(g) * (1.0 - 1.0 / (ratio * ratio));
+        lineGains_[i] = static_cast<float>(g);
+        damping_[i] = static_cast<float>(std::clamp(pole, 0.0, 0.95));
+    }
+    // A longer tail piles up more energy; scale the wet signal so that the presets sound about equally
+    // loud on a steady input.
+    const double recirculations = p.decaySeconds * sampleRate_ / (6.9 * meanLength);
+    wetGain_ = static_cast<float>(0.7 / std::sqrt(1.0 + recirculations));
+    preDelayFrames_ = std::max<std::size_t>(
+        1, std::min(preDelayMask_, static_cast<std::size_t>(std::lround(p.preDelaySeconds * sampleRate_))));
+}
+
+void Reverb::clearState() noexcept {
+    for (auto& line : lines_) {
+        std::fill(line.begin(), line.end(), 0.0f);
+    }
+    std::fill(preDelay_.begin(), preDelay_.end(), 0.0f);
+    for (auto& d : diffusers_) {
+        std::fill(d.buffer.begin(), d.buffer.end(), 0.0f);
+        d.position = 0;
+    }
+    filterState_.fill(0.0f);
+    lineWrite_ = 0;
+    preDelayWrite_ = 0;
+}
+
+void Reverb::reset() noexcept {
+    clearState();
+    mix_.reset(mix_.target());
+    bypass_.finishFade();
+}
+
+void Reverb::loadFactoryPreset(ReverbPreset preset) noexcept {
+    preset_ = preset;
+    configure();
+    clearState();
+}
+
+void Reverb::setWetDryMix(float percent) noexcept {
+    if (std::isnan(percent)) {
+        return;
+    }
+    const float mix = std::clamp(percent, 0.0f, 100.0f) / 100.0f;
+    if (maxFrames_ > 0 && !bypass_.isFullyBypassed()) {
+        mix_.setTarget(mix, rampFrames_);
+    } else {
+        mix_.reset(mix);
+    }
+}
+
+void Reverb::setBypass(bool bypass) noexcept {
+    bypass_.setBypass(bypass);
+    if (maxFrames_ == 0) {
+        bypass_.finishFade();
+    }
+}
+
+void Reverb::process(float* left, float* right, std::size_t frames) noexcept {
+    if (maxFrames_ == 0) {
+        return;
+    }
+    ScopedFlushDenormals flushDenormals;
+    for (std::size_t offset = 0; offset < frames; offset += maxFrames_) {
+        processChunk(left + offset, right + offset, std::min(maxFrames_, frames - offset));
+    }
+}
+
+void Reverb::processChunk(float* left, float* right, std::size_t frames) noexcept {
+    const bool idle = mix_.target() == 0.0f && !mix_.isSmoothing();
+    if (bypass_.isFullyBypassed() || idle) {
+        if (!stateCleared_) {
+            // Nothing of the tail is heard: drop it, so that raising the mix starts from silence
+            // rather than from a frozen old tail.
+            clearState();
+            stateCleared_ = true;
+        }
+        return;
+    }
+    stateCleared_ = false;
+    if (bypass_.isFullyActive()) {
+        processWet(left, right, frames);
+        return;
+    }
+    // Fading: stop at the end of the fade so that the unit switches state on the exact frame, whatever
+    // the caller's block size.
+    const std::size_t n = std::min(frames, bypass_.remainingFrames());
+    std::memcpy(dryLeft_.data(), left, n * sizeof(float));
+    std::memcpy(dryRight_.data(), right, n * sizeof(float));
+    processWet(left, right, n);
+    bypass_.mix(dryLeft_.data(), dryRight_.data(), left, right, n);
+    if (n < frames) {
+        processChunk(left + n, right + n, frames - n);
+    }
+}
+
+void Reverb::processWet(float* left, float* right, std::size_t frames) noexcept {
+    std::array<float, lineCount> v{};
+    for (std::size_t i = 0; i < frames; ++i) {
+        const float xL = left[i];
+        const float xR = right[i];
+
+        preDelay_[preDelayWrite_ & preDelayMask_] = 0.5f * (xL + xR);
+        float x = preDelay_[(preDelayWrite_ - preDelayFrames_) & preDelayMask_];
+        ++preDelayWrite_;
+
+        for (std::size_t d = 0; d < diffusers_.size(); ++d) {
+            AllPass& ap = diffusers_[d];
+            const float delayed = ap.buffer[ap.position];
+            const float g = diffuserGains[d];
+            const float w = x + g * delayed;
+            ap.buffer[ap.position] = w;
+            x = delayed - g * w;
+            if (++ap.position == ap.length) {
+                ap.position = 0;
+            }
+        }
+
+        float outL = 0.0f;
+        float outR = 0.0f;
+        for (std::size_t k = 0; k < lineCount; ++k) {
+            const float read = lines_[k][(lineWrite_ - lineLengths_[k]) & lineMasks_[k]];
+            const float p = damping_[k];
+            filterState_[k] = lineGains_[k] * (1.0f - p) * read + p * filterState_[k];
+            v[k] = filterState_[k];
+            outL += leftSigns[k] * v[k];
+            outR += rightSigns[k] * v[k];
+        }
+        hadamard8(v);
+        for (std::size_t k = 0; k < lineCount; ++k) {
+            lines_[k][lineWrite_ & lineMasks_[k]] = v[k] + x;
+        }
+        ++lineWrite_;
+
+        const float m = mix_.next();
+        const float wetL = wetGain_ * outL;
+        const float wetR = wetGain_ * outR;
+        left[i] = xL + m * (wetL - xL);
+        right[i] = xR + m * (wetR - xR);
+    }
+}
+
+} // namespace somnara::dsp

@@ -1,0 +1,161 @@
+#include <somnara/audio/dsp/TimePitch.hpp>
+
+#include <SoundTouch.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+static_assert(std::is_same_v<soundtouch::SAMPLETYPE, float>, "the stretcher must be built for float samples");
+
+namespace somnara::dsp {
+
+namespace {
+// Frames pulled from upstream per refill: small enough that the upstream runs no further ahead than the
+// stretcher needs.
+constexpr std::size_t refillFrames = 256;
+} // namespace
+
+TimePitch::TimePitch() = default;
+TimePitch::~TimePitch() = default;
+
+void TimePitch::prepare(double sampleRate, std::size_t maxFrames) {
+    sampleRate_ = sampleRate;
+    maxFrames_ = maxFrames;
+    stretcher_ = std::make_unique<soundtouch::SoundTouch>();
+    stretcher_->setSampleRate(static_cast<unsigned>(std::lround(sampleRate)));
+    stretcher_->setChannels(2);
+    stretcher_->setTempo(1.0);
+    stretcher_->setRate(1.0);
+    const std::size_t bufferFrames = std::max(maxFrames, refillFrames);
+    interleaved_.assign(2 * bufferFrames, 0.0f);
+    pullLeft_.assign(bufferFrames, 0.0f);
+    pullRight_.assign(bufferFrames, 0.0f);
+    dryLeft_.assign(maxFrames, 0.0f);
+    dryRight_.assign(maxFrames, 0.0f);
+    bypass_.prepare(sampleRate);
+
+    // Run the stretcher at both extremes so that its internal buffers grow to full size here and not on
+    // the render thread.
+    std::fill(interleaved_.begin(), interleaved_.end(), 0.0f);
+    for (const double semitones : {maxPitch / 100.0, minPitch / 100.0}) {
+        stretcher_->setPitchSemiTones(semitones);
+        for (int i = 0; i < 64; ++i) {
+            stretcher_->putSamples(interleaved_.data(), static_cast<unsigned>(bufferFrames));
+            while (stretcher_->numSamples() > 0) {
+                stretcher_->receiveSamples(interleaved_.data(), static_cast<unsigned>(bufferFrames));
+            }
+        }
+        std::fill(interleaved_.begin(), interleaved_.end(), 0.0f);
+    }
+    appliedPitch_ = pitch_;
+    stretcher_->setPitchSemiTones(static_cast<double>(pitch_) / 100.0);
+    reset();
+}
+
+void TimePitch::reset() noexcept {
+    if (stretcher_) {
+        stretcher_->clear();
+    }
+    bypass_.finishFade();
+    consumed_ = rendered_ = wetConsumed_ = wetRendered_ = 0;
+    lastUpstreamFrames_ = 0;
+}
+
+void TimePitch::setPitch(float cents) noexcept {
+    if (std::isnan(cents)) {
+        return;
+    }
+    pitch_ = std::clamp(cents, minPitch, maxPitch);
+}
+
+void TimePitch::setBypass(bool bypass) noexcept {
+    bypass_.setBypass(bypass);
+    if (maxFrames_ == 0) {
+        bypass_.finishFade();
+    }
+}
+
+std::size_t TimePitch::latencyFrames() const noexcept {
+    return static_cast<std::size_t>(wetConsumed_ - wetRendered_);
+}
+
+void TimePitch::applyPitch() noexcept {
+    if (pitch_ != appliedPitch_) {
+        appliedPitch_ = pitch_;
+        stretcher_->setPitchSemiTones(static_cast<double>(pitch_) / 100.0);
+    }
+}
+
+void TimePitch::render(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept {
+    lastUpstreamFrames_ = 0;
+    if (maxFrames_ == 0) {
+        upstream.pull(left, right, frames);
+        lastUpstreamFrames_ = frames;
+        consumed_ += frames;
+        rendered_ += frames;
+        return;
+    }
+    for (std::size_t offset = 0; offset < frames; offset += maxFrames_) {
+        renderChunk(left + offset, right + offset, std::min(maxFrames_, frames - offset), upstream);
+    }
+}
+
+void TimePitch::feed(const float* left, const float* right, std::size_t frames) noexcept {
+    for (std::size_t i = 0; i < frames; ++i) {
+        interleaved_[2 * i] = left[i];
+        interleaved_[2 * i + 1] = right[i];
+    }
+    stretcher_->putSamples(interleaved_.data(), static_cast<unsigned>(frames));
+    wetConsumed_ += frames;
+}
+
+void TimePitch::renderWet(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept {
+    applyPitch();
+    while (stretcher_->numSamples() < frames) {
+        upstream.pull(pullLeft_.data(), pullRight_.data(), refillFrames);
+        consumed_ += refillFrames;
+        lastUpstreamFrames_ += refillFrames;
+        feed(pullLeft_.data(), pullRight_.data(), refillFrames);
+    }
+    const unsigned got = stretcher_->receiveSamples(interleaved_.data(), static_cast<unsigned>(frames));
+    for (std::size_t i = 0; i < got; ++i) {
+        left[i] = interleaved_[2 * i];
+        right[i] = interleaved_[2 * i + 1];
+    }
+    std::fill(left + got, left + frames, 0.0f);
+    std::fill(right + got, right + frames, 0.0f);
+    wetRendered_ += got;
+}
+
+void TimePitch::renderChunk(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept {
+    rendered_ += frames;
+    if (bypass_.isFullyBypassed()) {
+        if (!stateCleared_) {
+            stretcher_->clear();
+            wetConsumed_ = wetRendered_ = 0;
+            stateCleared_ = true;
+        }
+        upstream.pull(left, right, frames);
+        consumed_ += frames;
+        lastUpstreamFrames_ += frames;
+        return;
+    }
+    stateCleared_ = false;
+    if (bypass_.isFullyActive()) {
+        renderWet(left, right, frames, upstream);
+        return;
+    }
+    // Crossfading: the dry path pulls its own frames. Fading in, they also start the stretcher, whose
+    // output begins with exactly those frames, so the two paths line up.
+    upstream.pull(dryLeft_.data(), dryRight_.data(), frames);
+    consumed_ += frames;
+    lastUpstreamFrames_ += frames;
+    if (!bypass_.isBypassed() && wetConsumed_ == 0) {
+        feed(dryLeft_.data(), dryRight_.data(), frames);
+    }
+    renderWet(left, right, frames, upstream);
+    bypass_.mix(dryLeft_.data(), dryRight_.data(), left, right, frames);
+}
+
+} // namespace somnara::dsp

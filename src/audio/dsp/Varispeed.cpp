@@ -1,0 +1,176 @@
+#include <somnara/audio/dsp/Varispeed.hpp>
+
+#include <soxr.h>
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+namespace somnara::dsp {
+
+Varispeed::~Varispeed() {
+    destroy();
+}
+
+void Varispeed::destroy() noexcept {
+    if (resampler_ != nullptr) {
+        soxr_delete(resampler_);
+        resampler_ = nullptr;
+    }
+}
+
+void Varispeed::prepare(double sampleRate, std::size_t maxFrames) {
+    destroy();
+    sampleRate_ = sampleRate;
+    maxFrames_ = maxFrames;
+    glideFrames_ = static_cast<std::size_t>(std::lround(rateGlideSeconds * sampleRate));
+    // Input is requested in pieces of at most this many frames: enough for one block at the top rate.
+    const std::size_t inputFrames = std::max<std::size_t>(static_cast<std::size_t>(maxRate * maxFrames), 64);
+    inLeft_.assign(inputFrames, 0.0f);
+    inRight_.assign(inputFrames, 0.0f);
+    dryLeft_.assign(maxFrames, 0.0f);
+    dryRight_.assign(maxFrames, 0.0f);
+    bypass_.prepare(sampleRate);
+
+    // A variable-rate resampler must be created with the largest input/output ratio it will be given.
+    const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_S, SOXR_FLOAT32_S);
+    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, SOXR_VR);
+    const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+    soxr_error_t error = nullptr;
+    resampler_ = soxr_create(maxRate, 1.0, 2, &error, &io, &quality, &runtime);
+    if (error != nullptr || resampler_ == nullptr) {
+        resampler_ = nullptr;
+        maxFrames_ = 0; // unusable: render() passes the input through
+        throw std::runtime_error(std::string("variable-rate resampler: ") + soxr_strerror(error));
+    }
+    soxr_set_input_fn(resampler_, &Varispeed::supplyInput, this, inputFrames);
+    appliedRate_ = rate_;
+    soxr_set_io_ratio(resampler_, rate_, 0);
+
+    // The resampler builds its filters lazily on first use: run it once here at the extreme rates.
+    struct Silence final : AudioSource {
+        void pull(float* l, float* r, std::size_t n) noexcept override {
+            std::fill(l, l + n, 0.0f);
+            std::fill(r, r + n, 0.0f);
+        }
+    } silence;
+    upstream_ = &silence;
+    for (const double rate : {maxRate, minRate, static_cast<double>(rate_)}) {
+        soxr_set_io_ratio(resampler_, rate, 0);
+        for (int i = 0; i < 8; ++i) {
+            float* out[2] = {dryLeft_.data(), dryRight_.data()};
+            soxr_output(resampler_, out, maxFrames);
+        }
+    }
+    upstream_ = nullptr;
+    reset();
+}
+
+void Varispeed::reset() noexcept {
+    if (resampler_ != nullptr) {
+        soxr_clear(resampler_);
+        appliedRate_ = rate_;
+        soxr_set_io_ratio(resampler_, rate_, 0);
+    }
+    bypass_.finishFade();
+    consumed_ = 0;
+    lastUpstreamFrames_ = 0;
+}
+
+void Varispeed::setRate(float rate) noexcept {
+    if (std::isnan(rate)) {
+        return;
+    }
+    rate_ = std::clamp(rate, static_cast<float>(minRate), static_cast<float>(maxRate));
+}
+
+void Varispeed::setBypass(bool bypass) noexcept {
+    bypass_.setBypass(bypass);
+    if (maxFrames_ == 0) {
+        bypass_.finishFade();
+    }
+}
+
+double Varispeed::latencyFrames() const noexcept {
+    if (resampler_ == nullptr || bypass_.isFullyBypassed()) {
+        return 0.0;
+    }
+    return soxr_delay(resampler_);
+}
+
+std::size_t Varispeed::supplyInput(void* state, const void** data, std::size_t requested) noexcept {
+    auto* self = static_cast<Varispeed*>(state);
+    const std::size_t n = std::min(requested, self->inLeft_.size());
+    if (self->upstream_ == nullptr || n == 0) {
+        *data = nullptr;
+        return 0;
+    }
+    self->upstream_->pull(self->inLeft_.data(), self->inRight_.data(), n);
+    self->consumed_ += n;
+    self->lastUpstreamFrames_ += n;
+    self->inChannels_[0] = self->inLeft_.data();
+    self->inChannels_[1] = self->inRight_.data();
+    *data = self->inChannels_;
+    return n;
+}
+
+void Varispeed::render(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept {
+    lastUpstreamFrames_ = 0;
+    if (maxFrames_ == 0) {
+        upstream.pull(left, right, frames);
+        lastUpstreamFrames_ = frames;
+        consumed_ += frames;
+        return;
+    }
+    for (std::size_t offset = 0; offset < frames; offset += maxFrames_) {
+        renderChunk(left + offset, right + offset, std::min(maxFrames_, frames - offset), upstream);
+    }
+}
+
+void Varispeed::renderWet(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept {
+    if (rate_ != appliedRate_) {
+        appliedRate_ = rate_;
+        soxr_set_io_ratio(resampler_, rate_, glideFrames_);
+    }
+    upstream_ = &upstream;
+    std::size_t done = 0;
+    while (done < frames) {
+        float* out[2] = {left + done, right + done};
+        const std::size_t got = soxr_output(resampler_, out, frames - done);
+        if (got == 0) {
+            break;
+        }
+        done += got;
+    }
+    upstream_ = nullptr;
+    std::fill(left + done, left + frames, 0.0f);
+    std::fill(right + done, right + frames, 0.0f);
+}
+
+void Varispeed::renderChunk(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept {
+    if (bypass_.isFullyBypassed()) {
+        if (!stateCleared_) {
+            soxr_clear(resampler_);
+            appliedRate_ = rate_;
+            soxr_set_io_ratio(resampler_, rate_, 0);
+            stateCleared_ = true;
+        }
+        upstream.pull(left, right, frames);
+        consumed_ += frames;
+        lastUpstreamFrames_ += frames;
+        return;
+    }
+    stateCleared_ = false;
+    if (bypass_.isFullyActive()) {
+        renderWet(left, right, frames, upstream);
+        return;
+    }
+    upstream.pull(dryLeft_.data(), dryRight_.data(), frames);
+    consumed_ += frames;
+    lastUpstreamFrames_ += frames;
+    renderWet(left, right, frames, upstream);
+    bypass_.mix(dryLeft_.data(), dryRight_.data(), left, right, frames);
+}
+
+} // namespace somnara::dsp

@@ -1,0 +1,112 @@
+#pragma once
+
+#include <somnara/audio/dsp/AudioSource.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <numbers>
+#include <span>
+#include <vector>
+
+namespace somnara::dsp::test {
+
+struct Stereo {
+    std::vector<float> left;
+    std::vector<float> right;
+    explicit Stereo(std::size_t frames = 0) : left(frames, 0.0f), right(frames, 0.0f) {}
+    Stereo(std::vector<float> l, std::vector<float> r) : left(std::move(l)), right(std::move(r)) {}
+    [[nodiscard]] std::size_t frames() const { return left.size(); }
+};
+
+/// A parameter change applied before the frame at `frame` is processed.
+struct Change {
+    std::size_t frame;
+    std::function<void()> apply;
+};
+
+/// Runs an in-place unit over `signal` in blocks of the given sizes (cycled), splitting blocks at the
+/// frames where changes apply so every block size sees them at the same frame.
+template <class Unit>
+Stereo processInBlocks(Unit& unit, Stereo signal, const std::vector<std::size_t>& blockSizes,
+                       const std::vector<Change>& changes = {}) {
+    std::size_t pos = 0;
+    std::size_t nextChange = 0;
+    std::size_t blockIndex = 0;
+    const std::size_t total = signal.frames();
+    while (pos < total) {
+        while (nextChange < changes.size() && changes[nextChange].frame <= pos) {
+            changes[nextChange++].apply();
+        }
+        std::size_t n = std::min(blockSizes[blockIndex++ % blockSizes.size()], total - pos);
+        if (nextChange < changes.size()) {
+            n = std::min(n, changes[nextChange].frame - pos);
+        }
+        unit.process(signal.left.data() + pos, signal.right.data() + pos, n);
+        pos += n;
+    }
+    return signal;
+}
+
+/// An upstream that plays a sine on both channels (right a quarter turn later), counting what is pulled.
+class SineSource final : public AudioSource {
+public:
+    SineSource(double frequency, double sampleRate, double amplitude = 0.5)
+        : frequency_(frequency), sampleRate_(sampleRate), amplitude_(amplitude) {}
+    void pull(float* left, float* right, std::size_t frames) noexcept override {
+        for (std::size_t i = 0; i < frames; ++i) {
+            const double phase =
+                2.0 * std::numbers::pi * frequency_ * static_cast<double>(pulled_ + i) / sampleRate_;
+            left[i] = static_cast<float>(amplitude_ * std::sin(phase));
+            right[i] = static_cast<float>(amplitude_ * std::cos(phase));
+        }
+        pulled_ += frames;
+        ++calls_;
+    }
+    [[nodiscard]] std::uint64_t pulled() const { return pulled_; }
+
+private:
+    double frequency_;
+    double sampleRate_;
+    double amplitude_;
+    std::uint64_t pulled_ = 0;
+    std::uint64_t calls_ = 0;
+};
+
+/// An upstream that plays a recorded signal (then silence), counting what is pulled.
+class BufferSource final : public AudioSource {
+public:
+    explicit BufferSource(const Stereo& signal) : signal_(signal) {}
+    void pull(float* left, float* right, std::size_t frames) noexcept override {
+        for (std::size_t i = 0; i < frames; ++i) {
+            const std::size_t k = pulled_ + i;
+            left[i] = k < signal_.frames() ? signal_.left[k] : 0.0f;
+            right[i] = k < signal_.frames() ? signal_.right[k] : 0.0f;
+        }
+        pulled_ += frames;
+    }
+    [[nodiscard]] std::uint64_t pulled() const { return pulled_; }
+
+private:
+    const Stereo& signal_;
+    std::uint64_t pulled_ = 0;
+};
+
+/// Renders `frames` frames from a pull unit in blocks of `block`.
+template <class Unit>
+Stereo renderPull(Unit& unit, AudioSource& upstream, std::size_t frames, std::size_t block) {
+    Stereo out(frames);
+    for (std::size_t pos = 0; pos < frames; pos += block) {
+        const std::size_t n = std::min(block, frames - pos);
+        unit.render(out.left.data() + pos, out.right.data() + pos, n, upstream);
+    }
+    return out;
+}
+
+inline std::span<const float> slice(const std::vector<float>& x, std::size_t from, std::size_t count) {
+    return std::span<const float>(x).subspan(from, std::min(count, x.size() - from));
+}
+
+} // namespace somnara::dsp::test

@@ -1,0 +1,259 @@
+#include "DspRenderSupport.hpp"
+
+#include <somnara/audio/dsp/ParametricEQ.hpp>
+
+#include <gtest/gtest.h>
+#include <support/SignalMeasurements.hpp>
+
+#include <cmath>
+#include <numbers>
+
+namespace somnara::dsp::test {
+namespace {
+
+using somnara::test::makeNoise;
+using somnara::test::makeSine;
+using somnara::test::maxStep;
+using somnara::test::toDecibels;
+using somnara::test::toneAmplitude;
+
+constexpr double rate = 48000.0;
+
+// A plain direct-form-I biquad with coefficients taken straight from the cookbook text, kept apart from
+// the unit's design code so a slip in either shows up as a disagreement.
+struct ReferenceBiquad {
+    double b0, b1, b2, a0, a1, a2;
+    double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+
+    static ReferenceBiquad make(EQFilterType type, double f0, double bwOctaves, double gainDb) {
+        const double A = std::pow(10.0, gainDb / 40.0);
+        const double w0 = 2 * std::numbers::pi * f0 / rate;
+        const double cs = std::cos(w0), sn = std::sin(w0);
+        const double alpha = sn * std::sinh(std::log(2.0) / 2 * bwOctaves * w0 / sn);
+        const double alphaQ = sn / (2 * (1 / std::sqrt(2.0)));
+        switch (type) {
+        case EQFilterType::lowPass:
+            return {(1 - cs) / 2, 1 - cs, (1 - cs) / 2, 1 + alphaQ, -2 * cs, 1 - alphaQ};
+        case EQFilterType::highPass:
+            return {(1 + cs) / 2, -(1 + cs), (1 + cs) / 2, 1 + alphaQ, -2 * cs, 1 - alphaQ};
+        case EQFilterType::lowShelf: {
+            const double al = sn / 2 * std::sqrt(2.0);
+            const double k = 2 * std::sqrt(A) * al;
+            return {A * ((A + 1) - (A - 1) * cs + k), 2 * A * ((A - 1) - (A + 1) * cs),
+                    A * ((A + 1) - (A - 1) * cs - k), (A + 1) + (A - 1) * cs + k,
+                    -2 * ((A - 1) + (A + 1) * cs),    (A + 1) + (A - 1) * cs - k};
+        }
+        case EQFilterType::highShelf: {
+            const double al = sn / 2 * std::sqrt(2.0);
+            const double k = 2 * std::sqrt(A) * al;
+            return {A * ((A + 1) + (A - 1) * cs + k), -2 * A * ((A - 1) + (A + 1) * cs),
+                    A * ((A + 1) + (A - 1) * cs - k), (A + 1) - (A - 1) * cs + k,
+                    2 * ((A - 1) - (A + 1) * cs),     (A + 1) - (A - 1) * cs - k};
+        }
+        case EQFilterType::bandPass:
+            return {alpha, 0, -alpha, 1 + alpha, -2 * cs, 1 - alpha};
+        default: // peaking
+            return {1 + alpha * A, -2 * cs, 1 - alpha * A, 1 + alpha / A, -2 * cs, 1 - alpha / A};
+        }
+    }
+
+    std::vector<float> run(const std::vector<float>& in) {
+        std::vector<float> out(in.size());
+        for (std::size_t i = 0; i < in.size(); ++i) {
+            const double y = (b0 * in[i] + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2) / a0;
+            x2 = x1;
+            x1 = in[i];
+            y2 = y1;
+            y1 = y;
+            out[i] = static_cast<float>(y);
+        }
+        return out;
+    }
+};
+
+struct BandCase {
+    EQFilterType type;
+    double frequency;
+    double bandwidth;
+    double gain;
+    double measureAt; // probe frequency as a multiple of the band frequency
+    bool hasReference;
+};
+
+double steadyGainDb(const std::vector<float>& in, const std::vector<float>& out, double frequency) {
+    const std::size_t tail = static_cast<std::size_t>(rate / 2);
+    const auto a = toneAmplitude(slice(out, out.size() - tail, tail), frequency, rate);
+    const auto b = toneAmplitude(slice(in, in.size() - tail, tail), frequency, rate);
+    return toDecibels(a / b);
+}
+
+TEST(ParametricEQRender, SteadyStateGainOfASineMatchesTheDesignAndAPlainReference) {
+    const std::vector<BandCase> cases = {
+        {EQFilterType::parametric, 1000, 1.0, 12, 1.0, true},
+        {EQFilterType::parametric, 1000, 1.0, 12, 1.41, true}, // half-gain edge of a one-octave band
+        {EQFilterType::parametric, 100, 0.5, -9, 1.0, true},
+        {EQFilterType::parametric, 8000, 0.1, 6, 1.0, true},
+        {EQFilterType::parametric, 20, 0.1, 20, 1.0, true},
+        {EQFilterType::parametric, 21602, 0.1, -24, 1.0, true},
+        {EQFilterType::lowShelf, 200, 1.0, 6, 0.25, true},
+        {EQFilterType::highShelf, 5000, 1.0, -8, 3.0, true},
+        {EQFilterType::lowPass, 2000, 1.0, 0, 1.0, true},
+        {EQFilterType::lowPass, 2000, 1.0, 0, 2.5, true},
+        {EQFilterType::highPass, 500, 1.0, 0, 0.5, true},
+        {EQFilterType::bandPass, 1000, 1.0, 0, 1.5, true},
+        {EQFilterType::bandStop, 1000, 1.0, 0, 1.3, false},
+        {EQFilterType::resonantLowPass, 1000, 0.5, 0, 1.0, false},
+        {EQFilterType::resonantHighShelf, 3000, 2.0, 9, 2.0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "type " << static_cast<int>(c.type) << " at " << c.frequency
+                                        << " Hz, gain " << c.gain << ", probe x" << c.measureAt);
+        ParametricEQ eq;
+        eq.prepare(rate, 1024);
+        eq.setBandFilterType(3, c.type);
+        eq.setBandFrequency(3, static_cast<float>(c.frequency));
+        eq.setBandBandwidth(3, static_cast<float>(c.bandwidth));
+        eq.setBandGain(3, static_cast<float>(c.gain));
+        eq.setBandBypass(3, false);
+
+        const double probe = c.frequency * c.measureAt;
+        // Narrow bands near DC ring for seconds: give them time to settle.
+        const std::size_t frames = static_cast<std::size_t>((c.frequency < 100 ? 8 : 2) * rate);
+        Stereo in(makeSine(probe, rate, frames, 0.25), makeSine(probe, rate, frames, 0.25, 1.0));
+        const Stereo out = processInBlocks(eq, in, {512});
+
+        const double designed = toDecibels(eq.magnitudeResponse(probe));
+        EXPECT_NEAR(steadyGainDb(in.left, out.left, probe), designed, 0.5);
+        EXPECT_NEAR(steadyGainDb(in.right, out.right, probe), designed, 0.5);
+        if (c.hasReference) {
+            auto ref = ReferenceBiquad::make(c.type, c.frequency, c.bandwidth, c.gain);
+            EXPECT_NEAR(steadyGainDb(in.left, out.left, probe),
+                        steadyGainDb(in.left, ref.run(in.left), probe), 0.5);
+        }
+        if (c.type == EQFilterType::parametric && c.measureAt == 1.0) {
+            EXPECT_NEAR(designed, c.gain, 0.01); // the cookbook peak hits the requested gain exactly
+        }
+    }
+}
+
+TEST(ParametricEQRender, PlayerBandLayoutGivesEachBandItsGainAtItsCentre) {
+    // The player's layout at 44.1 kHz: ten parametric bands of 0.1 octave from 20 Hz up in even steps.
+    constexpr double r = 44100.0;
+    // Every other band is active, so each active band's centre is only touched by bypassed neighbours.
+    const std::vector<float> gains = {-24, 0, 6, 0, 12, 0, -12, 0, 9, 0};
+    ParametricEQ eq;
+    eq.prepare(r, 512);
+    for (std::size_t i = 0; i < 10; ++i) {
+        eq.setBandFrequency(i, static_cast<float>(20.0 + static_cast<double>(i) * (22050.0 - 20.0) / 10.0));
+        eq.setBandBandwidth(i, 0.1f);
+        eq.setBandGain(i, gains[i]);
+        eq.setBandBypass(i, gains[i] == 0.0f);
+    }
+    for (std::size_t i = 0; i < 10; ++i) {
+        const double f = 20.0 + static_cast<double>(i) * (22050.0 - 20.0) / 10.0;
+        SCOPED_TRACE(f);
+        eq.reset();
+        const std::size_t frames = static_cast<std::size_t>((i == 0 ? 8 : 2) * r);
+        Stereo in(makeSine(f, r, frames, 0.25), makeSine(f, r, frames, 0.25));
+        const Stereo out = processInBlocks(eq, in, {512});
+        const double tail = r / 2;
+        const double measured = toDecibels(toneAmplitude(slice(out.left, frames - tail, tail), f, r) /
+                                           toneAmplitude(slice(in.left, frames - tail, tail), f, r));
+        EXPECT_NEAR(measured, toDecibels(eq.magnitudeResponse(f)), 0.5);
+        if (gains[i] != 0.0f) {
+            EXPECT_NEAR(measured, gains[i], 0.5);
+        }
+    }
+}
+
+TEST(ParametricEQRender, GlobalGainScalesTheOutput) {
+    ParametricEQ eq;
+    eq.prepare(rate, 256);
+    eq.setGlobalGain(-6.0f);
+    const Stereo in(makeNoise(8192), makeNoise(8192, 0.5, 2));
+    const Stereo out = processInBlocks(eq, in, {256});
+    for (std::size_t i = static_cast<std::size_t>(ParametricEQ::rampSeconds * rate); i < in.frames();
+         i += 97) {
+        EXPECT_NEAR(out.left[i], in.left[i] * std::pow(10.0f, -6.0f / 20.0f), 1e-6);
+    }
+}
+
+TEST(ParametricEQRender, GainJumpOfTwelveDecibelsGlidesWithoutAStep) {
+    // A 100 Hz sine under a low shelf at 1 kHz, whose gain jumps from 0 to +12 dB. A shelf this wide
+    // reacts within a fraction of a millisecond, so an unsmoothed jump would multiply the waveform by four
+    // from one sample to the next. Bound: while gliding, the largest sample-to-sample step stays within
+    // 5 % of the steady step at the new level (the sine's slope 2π·f·A·g/fs).
+    ParametricEQ eq;
+    eq.prepare(rate, 512);
+    eq.setBandFilterType(0, EQFilterType::lowShelf);
+    eq.setBandFrequency(0, 1000.0f);
+    eq.setBandGain(0, 0.0f);
+    eq.setBandBypass(0, false);
+    const std::size_t frames = static_cast<std::size_t>(rate);
+    Stereo in(makeSine(100, rate, frames, 0.2), makeSine(100, rate, frames, 0.2));
+    // The jump lands where the sine is at its peak, the worst place for a gain step.
+    const std::size_t jumpAt = static_cast<std::size_t>(rate / 4 + rate / 400);
+    const Stereo out = processInBlocks(eq, in, {512}, {{jumpAt, [&] {
+                                                            eq.setBandGain(0, 12.0f);
+                                                        }}});
+    const double gain = eq.magnitudeResponse(100.0);
+    ASSERT_NEAR(toDecibels(gain), 12.0, 0.5);
+    const double steadyAfter = maxStep(slice(out.left, frames - frames / 4, frames / 4));
+    const double during = maxStep(slice(out.left, jumpAt - 1, static_cast<std::size_t>(0.1 * rate)));
+    EXPECT_NEAR(steadyAfter, 2 * std::numbers::pi * 100 * 0.2 * gain / rate, 2e-4);
+    EXPECT_LE(during, 1.05 * steadyAfter);
+}
+
+TEST(ParametricEQRender, OutputDoesNotDependOnBlockSize) {
+    const std::size_t frames = 30000;
+    const Stereo in(makeNoise(frames), makeNoise(frames, 0.5, 7));
+    auto render = [&](const std::vector<std::size_t>& blocks) {
+        ParametricEQ eq;
+        eq.prepare(rate, 4096);
+        eq.setBandFrequency(0, 300.0f);
+        eq.setBandGain(0, 9.0f);
+        eq.setBandBypass(0, false);
+        eq.setBandFilterType(1, EQFilterType::highShelf);
+        eq.setBandFrequency(1, 6000.0f);
+        eq.setBandGain(1, -6.0f);
+        eq.setBandBypass(1, false);
+        const std::vector<Change> changes = {
+            {5000,
+             [&] {
+                 eq.setBandGain(0, -12.0f);
+             }},
+            {9001,
+             [&] {
+                 eq.setBandFrequency(1, 2000.0f);
+             }},
+            {12000,
+             [&] {
+                 eq.setGlobalGain(-3.0f);
+             }},
+            {15000,
+             [&] {
+                 eq.setBandBypass(0, true);
+             }},
+            {20000,
+             [&] {
+                 eq.setBypass(true);
+             }},
+            {25000,
+             [&] {
+                 eq.setBypass(false);
+             }},
+        };
+        return processInBlocks(eq, in, blocks, changes);
+    };
+    const Stereo whole = render({frames});
+    for (const auto& blocks :
+         std::vector<std::vector<std::size_t>>{{1}, {64}, {441}, {4096}, {1, 64, 441, 4096, 3}}) {
+        SCOPED_TRACE(blocks.size() == 1 ? blocks[0] : 0);
+        const Stereo split = render(blocks);
+        EXPECT_EQ(split.left, whole.left);
+        EXPECT_EQ(split.right, whole.right);
+    }
+}
+
+} // namespace
+} // namespace somnara::dsp::test
