@@ -89,6 +89,26 @@ void EventLogger::logEvent(std::string name, Parameters parameters) {
     }
 }
 
+void EventLogger::logSoundTrackEvent(std::string name, CallSite callSite,
+                                     const std::vector<SoundTrack>& soundtracks) {
+    std::vector<std::string_view> identifiers;
+    identifiers.reserve(soundtracks.size());
+    for (const auto track : soundtracks) {
+        identifiers.push_back(track.identifier());
+    }
+    // Sorted by the identifiers' bytes, so that one set always gives one text whatever the language.
+    std::ranges::sort(identifiers);
+    std::string joined;
+    for (const auto identifier : identifiers) {
+        if (!joined.empty()) {
+            joined += ':';
+        }
+        joined += identifier;
+    }
+    logEvent(std::move(name),
+             nlohmann::json{{"call_site", analyticsName(callSite)}, {"sound_track", joined}});
+}
+
 void EventLogger::updateUserProperties(Parameters properties) {
     ZelAnalyticsLogger::shared().updateUserProperties(properties);
     std::shared_ptr<const UserPropertiesHandlers> handlers;

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <somnara/catalogue/SoundTrack.hpp>
 #include <somnara/system/DetailedErrorDescription.hpp>
 
 #include <nlohmann/json.hpp>
 
 #include <functional>
 #include <optional>
+#include <ranges>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +44,17 @@ public:
     EventLogger() = delete;
 
     static void logEvent(std::string name, Parameters parameters);
+    /// Sends `name` with {"call_site": the call site's analytics name, "sound_track": the tracks'
+    /// identifiers sorted and joined with ":"} (the empty text for no tracks).
+    template <std::ranges::input_range SoundTracks>
+    requires std::convertible_to<std::ranges::range_reference_t<SoundTracks>, SoundTrack>
+    static void logEventSoundTrackEvent(std::string name, CallSite callSite, const SoundTracks& soundtracks) {
+        std::vector<SoundTrack> tracks;
+        for (const SoundTrack track : soundtracks) {
+            tracks.push_back(track);
+        }
+        logSoundTrackEvent(std::move(name), callSite, tracks);
+    }
     static void updateUserProperties(Parameters properties);
 
     static void add(LogEventHandler logEventHandler);
@@ -51,6 +64,10 @@ public:
     static bool isAnalyticsSuppressed();
     /// Replaces the launch arguments read from /proc/self/cmdline (tests); none goes back to them.
     static void setLaunchArgumentsForTesting(std::optional<std::vector<std::string>> arguments);
+
+private:
+    static void logSoundTrackEvent(std::string name, CallSite callSite,
+                                   const std::vector<SoundTrack>& soundtracks);
 };
 
 std::string_view analyticsName(EventLogger::CallSite callSite) noexcept;

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 namespace somnara {
@@ -173,6 +174,35 @@ TEST_F(LoggingTest, EventsReachTheAnalyticsLibraryFirstThenHandlersInOrder) {
     EXPECT_EQ(recorded().events[0].second, parameters);
     EXPECT_EQ(recorded().events[1].second, std::nullopt);
     EXPECT_EQ(recorded().handlerOrder, (std::vector<int>{0, 1, 2, 0, 1, 2}));
+}
+
+TEST_F(LoggingTest, SoundTrackEventsCarryCallSiteAndSortedIdentifiers) {
+    struct Case {
+        std::vector<SoundTrack> tracks;
+        EventLogger::CallSite callSite;
+        nlohmann::json expected;
+    };
+    using enum EventLogger::CallSite;
+    const std::vector<Case> cases = {
+        {{}, commandCenter, {{"call_site", "command_center"}, {"sound_track", ""}}},
+        {{SoundTrack::rain}, widget, {{"call_site", "widget"}, {"sound_track", "rain"}}},
+        // Plain byte order: "whiteNoise" (capital N) before "white_real", "brown_og" first.
+        {{SoundTrack::whiteNoiseReal, SoundTrack::waves, SoundTrack::whiteNoise,
+          SoundTrack::brownNoiseModulating},
+         trackList,
+         {{"call_site", "trackList"}, {"sound_track", "brown_og:waves:whiteNoise:white_real"}}},
+        {{SoundTrack::train, SoundTrack::airConditioner},
+         userActivity,
+         {{"call_site", "user_activity"}, {"sound_track", "airconditioner:train"}}},
+    };
+    for (const auto& c : cases) {
+        recorded().clear();
+        const std::unordered_set<SoundTrack> set(c.tracks.begin(), c.tracks.end());
+        EventLogger::logEventSoundTrackEvent("noise_started", c.callSite, set);
+        ASSERT_EQ(recorded().events.size(), 1u);
+        EXPECT_EQ(recorded().events[0].first, "noise_started");
+        EXPECT_EQ(recorded().events[0].second, c.expected);
+    }
 }
 
 TEST_F(LoggingTest, LinesBelowTheEnabledLevelStillReachHandlers) {
