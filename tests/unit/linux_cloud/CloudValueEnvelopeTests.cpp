@@ -1,0 +1,98 @@
+#include "linux/cloud/CloudValueEnvelope.hpp"
+
+#include <somnara/linux/cloud/FolderCloudKeyValueStore.hpp>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace somnara;
+using namespace somnara::linux_cloud;
+
+namespace {
+
+CloudData bytes(std::string_view text) {
+    return CloudData(text.begin(), text.end());
+}
+
+TEST(CloudValueEnvelope, Base64MatchesTheStandardVectorsAndRejectsMalformedText) {
+    // RFC 4648, section 10.
+    const std::vector<std::pair<std::string, std::string>> vectors{
+        {"", ""},
+        {"f", "Zg=="},
+        {"fo", "Zm8="},
+        {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="},
+        {"fooba", "Zm9vYmE="},
+        {"foobar", "Zm9vYmFy"},
+    };
+    for (const auto& [plain, encoded] : vectors) {
+        EXPECT_EQ(base64Encode(bytes(plain)), encoded) << plain;
+        EXPECT_EQ(base64Decode(encoded), bytes(plain)) << encoded;
+    }
+    for (const std::string bad : {"Zg=", "Zg", "Z===", "Zm9v!A==", "Zg==Zg==", "Zm=v"}) {
+        EXPECT_FALSE(base64Decode(bad).has_value()) << bad;
+    }
+}
+
+TEST(CloudValueEnvelope, EveryTypeRoundTripsAndKeepsItsType) {
+    CloudData allBytes;
+    for (int b = 0; b < 256; ++b) {
+        allBytes.push_back(static_cast<std::uint8_t>(b));
+    }
+    const std::vector<CloudValue> values{
+        CloudValue{allBytes},
+        CloudValue{CloudData{}},
+        CloudValue{std::string{"[3,5]"}},
+        CloudValue{std::int64_t{-9'007'199'254'740'993}},
+        CloudValue{0.8},
+        CloudValue{true},
+        CloudValue{Date{786'297'600.5}},
+        CloudValue{nlohmann::json::parse(R"([1,"two",{"three":3}])")},
+        CloudValue{nlohmann::json::parse(R"({"a":[true,null]})")},
+    };
+    for (const auto& value : values) {
+        const auto text = CloudValueEnvelope{"k", value}.encode();
+        const auto decoded = CloudValueEnvelope::decode(text);
+        ASSERT_TRUE(decoded.has_value()) << text;
+        EXPECT_EQ(decoded->key, "k");
+        EXPECT_EQ(decoded->value.index(), value.index()) << text;
+        EXPECT_TRUE(decoded->value == value) << text;
+    }
+}
+
+TEST(CloudValueEnvelope, RejectsWhatIsNotAWholeEnvelope) {
+    for (const std::string text : {
+             R"({"key":"k","type":"data","val)",             // cut off mid-write
+             R"({"key":"k","type":"data"})",                 // no value
+             R"({"key":"k","type":"data","value":"Zg="})",   // bad base64
+             R"({"key":"k","type":"integer","value":1.5})",  // not an integer
+             R"({"key":"k","type":"json","value":3})",       // json is for arrays and dictionaries
+             R"({"key":"k","type":"colour","value":"red"})", // unknown type
+             R"({"key":3,"type":"bool","value":true})",      // key not text
+             R"([1,2])",
+         }) {
+        EXPECT_FALSE(CloudValueEnvelope::decode(text).has_value()) << text;
+    }
+}
+
+TEST(CloudValueEnvelope, KeyFileNamesAreOneToOneAndSkipTemporaryNames) {
+    const std::vector<std::pair<std::string, std::string>> names{
+        {"sound_track_favourites", "sound_track_favourites.json"},
+        {"a/b", "a%2Fb.json"},
+        {".hidden", "%2Ehidden.json"},
+        {"caf\xC3\xA9", "caf%C3%A9.json"},
+        {"with space", "with%20space.json"},
+    };
+    for (const auto& [key, fileName] : names) {
+        EXPECT_EQ(FolderCloudKeyValueStore::fileNameForKey(key), fileName);
+        EXPECT_EQ(FolderCloudKeyValueStore::keyForFileName(fileName), key) << fileName;
+    }
+    for (const std::string notAKey : {".sound_track_favourites.json.Ab12Cd", "notes.txt", ".json",
+                                      "a%2fb.json", "a.b.json", "%4.json", "a%2.json"}) {
+        EXPECT_FALSE(FolderCloudKeyValueStore::keyForFileName(notAKey).has_value()) << notAKey;
+    }
+}
+
+} // namespace
