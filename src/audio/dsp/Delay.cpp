@@ -41,6 +41,7 @@ void Delay::reset() noexcept {
     lowPassA_.reset(lowPassA_.target());
     lowPassLeft_ = lowPassRight_ = 0.0f;
     bypass_.finishFade();
+    running_ = false;
 }
 
 float Delay::lowPassCoefficient(float hertz) const noexcept {
@@ -89,7 +90,7 @@ void Delay::setWetDryMix(float percent) noexcept {
 
 void Delay::setBypass(bool bypass) noexcept {
     bypass_.setBypass(bypass);
-    if (maxFrames_ == 0) {
+    if (!running_) {
         bypass_.finishFade();
     }
 }
@@ -105,6 +106,7 @@ void Delay::process(float* left, float* right, std::size_t frames) noexcept {
 }
 
 void Delay::processChunk(float* left, float* right, std::size_t frames) noexcept {
+    running_ = true;
     if (bypass_.isFullyBypassed()) {
         if (!stateCleared_) {
             // Bypass drops the tail, so re-enabling never replays stale echoes.

@@ -35,6 +35,7 @@ void ParametricEQ::reset() noexcept {
     bypass_.finishFade();
     framesUntilRedesign_ = redesignInterval;
     resetFilterState();
+    running_ = false;
 }
 
 void ParametricEQ::resetFilterState() noexcept {
@@ -77,7 +78,7 @@ void ParametricEQ::setBandFrequency(std::size_t band, float hertz) noexcept {
         return;
     }
     auto& b = bands_[band];
-    const bool audible = maxFrames_ > 0 && !bypass_.isFullyBypassed() && b.mix.current() > 0.0f;
+    const bool audible = running_ && !bypass_.isFullyBypassed() && b.mix.current() > 0.0f;
     setParameter(b.frequency, std::clamp(hertz, 1.0f, static_cast<float>(0.495 * sampleRate_)), audible,
                  rampFrames_);
     if (!audible || (!b.frequency.isSmoothing() && !b.bandwidth.isSmoothing() && !b.gain.isSmoothing())) {
@@ -90,7 +91,7 @@ void ParametricEQ::setBandBandwidth(std::size_t band, float octaves) noexcept {
         return;
     }
     auto& b = bands_[band];
-    const bool audible = maxFrames_ > 0 && !bypass_.isFullyBypassed() && b.mix.current() > 0.0f;
+    const bool audible = running_ && !bypass_.isFullyBypassed() && b.mix.current() > 0.0f;
     setParameter(b.bandwidth, std::clamp(octaves, 0.05f, 5.0f), audible, rampFrames_);
     if (!audible || (!b.frequency.isSmoothing() && !b.bandwidth.isSmoothing() && !b.gain.isSmoothing())) {
         redesign(b); // a jump rather than a glide: apply it now
@@ -102,7 +103,7 @@ void ParametricEQ::setBandGain(std::size_t band, float decibels) noexcept {
         return;
     }
     auto& b = bands_[band];
-    const bool audible = maxFrames_ > 0 && !bypass_.isFullyBypassed() && b.mix.current() > 0.0f;
+    const bool audible = running_ && !bypass_.isFullyBypassed() && b.mix.current() > 0.0f;
     setParameter(b.gain, std::clamp(decibels, -96.0f, 24.0f), audible, rampFrames_);
     if (!audible || (!b.frequency.isSmoothing() && !b.bandwidth.isSmoothing() && !b.gain.isSmoothing())) {
         redesign(b); // a jump rather than a glide: apply it now
@@ -113,7 +114,7 @@ void ParametricEQ::setBandBypass(std::size_t band, bool bypass) noexcept {
     if (band >= bandCount) {
         return;
     }
-    const bool audible = maxFrames_ > 0 && !bypass_.isFullyBypassed();
+    const bool audible = running_ && !bypass_.isFullyBypassed();
     setParameter(bands_[band].mix, bypass ? 0.0f : 1.0f, audible, rampFrames_);
 }
 
@@ -124,17 +125,15 @@ void ParametricEQ::setGlobalGain(float decibels) noexcept {
     globalGainDb_ = std::clamp(decibels, -96.0f, 24.0f);
     const float linear =
         globalGainDb_ == 0.0f ? 1.0f : static_cast<float>(std::pow(10.0, globalGainDb_ / 20.0));
-    const bool audible = maxFrames_ > 0 && !bypass_.isFullyBypassed();
+    const bool audible = running_ && !bypass_.isFullyBypassed();
     setParameter(globalGain_, linear, audible, rampFrames_);
 }
 
 void ParametricEQ::setBypass(bool bypass) noexcept {
-    if (maxFrames_ == 0) {
-        bypass_.setBypass(bypass);
-        bypass_.finishFade();
-        return;
-    }
     bypass_.setBypass(bypass);
+    if (!running_) {
+        bypass_.finishFade();
+    }
 }
 
 double ParametricEQ::magnitudeResponse(double frequency) const noexcept {
@@ -164,6 +163,7 @@ void ParametricEQ::process(float* left, float* right, std::size_t frames) noexce
 }
 
 void ParametricEQ::processChunk(float* left, float* right, std::size_t frames) noexcept {
+    running_ = true;
     if (bypass_.isFullyBypassed()) {
         if (!stateCleared_) {
             // Settle every glide so that the unit resumes from its targets with empty filters.

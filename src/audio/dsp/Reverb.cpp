@@ -55,7 +55,7 @@ ReverbPresetParameters Reverb::presetParameters(ReverbPreset preset) noexcept {
     case ReverbPreset::mediumHall:
         return {1.6, 0.55, 0.9, 0.018};
     case ReverbPreset::largeHall:
-        return {2.2, 0.5, 1.0, 0.025};
+        return {2.4, 0.5, 1.0, 0.025};
     case ReverbPreset::plate:
         return {1.5, 0.8, 0.5, 0.0};
     case ReverbPreset::mediumChamber:
@@ -71,7 +71,7 @@ ReverbPresetParameters Reverb::presetParameters(ReverbPreset preset) noexcept {
     case ReverbPreset::mediumHall3:
         return {1.9, 0.6, 0.9, 0.022};
     case ReverbPreset::largeHall2:
-        return {2.6, 0.5, 1.1, 0.030};
+        return {2.8, 0.5, 1.1, 0.030};
     }
     return {1.6, 0.55, 0.9, 0.018};
 }
@@ -144,6 +144,7 @@ void Reverb::reset() noexcept {
     clearState();
     mix_.reset(mix_.target());
     bypass_.finishFade();
+    running_ = false;
 }
 
 void Reverb::loadFactoryPreset(ReverbPreset preset) noexcept {
@@ -157,7 +158,7 @@ void Reverb::setWetDryMix(float percent) noexcept {
         return;
     }
     const float mix = std::clamp(percent, 0.0f, 100.0f) / 100.0f;
-    if (maxFrames_ > 0 && !bypass_.isFullyBypassed()) {
+    if (running_ && !bypass_.isFullyBypassed()) {
         mix_.setTarget(mix, rampFrames_);
     } else {
         mix_.reset(mix);
@@ -166,7 +167,7 @@ void Reverb::setWetDryMix(float percent) noexcept {
 
 void Reverb::setBypass(bool bypass) noexcept {
     bypass_.setBypass(bypass);
-    if (maxFrames_ == 0) {
+    if (!running_) {
         bypass_.finishFade();
     }
 }
@@ -182,6 +183,7 @@ void Reverb::process(float* left, float* right, std::size_t frames) noexcept {
 }
 
 void Reverb::processChunk(float* left, float* right, std::size_t frames) noexcept {
+    running_ = true;
     const bool idle = mix_.target() == 0.0f && !mix_.isSmoothing();
     if (bypass_.isFullyBypassed() || idle) {
         if (!stateCleared_) {

@@ -31,9 +31,7 @@ void TimePitch::prepare(double sampleRate, std::size_t maxFrames) {
     interleaved_.assign(2 * bufferFrames, 0.0f);
     pullLeft_.assign(bufferFrames, 0.0f);
     pullRight_.assign(bufferFrames, 0.0f);
-    dryLeft_.assign(maxFrames, 0.0f);
-    dryRight_.assign(maxFrames, 0.0f);
-    bypass_.prepare(sampleRate);
+    path_.prepare(sampleRate);
 
     // Run the stretcher at both extremes so that its internal buffers grow to full size here and not on
     // the render thread.
@@ -57,7 +55,7 @@ void TimePitch::reset() noexcept {
     if (stretcher_) {
         stretcher_->clear();
     }
-    bypass_.finishFade();
+    path_.request(path_.isProcessed(), true);
     consumed_ = rendered_ = wetConsumed_ = wetRendered_ = 0;
     lastUpstreamFrames_ = 0;
 }
@@ -70,10 +68,7 @@ void TimePitch::setPitch(float cents) noexcept {
 }
 
 void TimePitch::setBypass(bool bypass) noexcept {
-    bypass_.setBypass(bypass);
-    if (maxFrames_ == 0) {
-        bypass_.finishFade();
-    }
+    path_.request(!bypass, rendered_ == 0);
 }
 
 std::size_t TimePitch::latencyFrames() const noexcept {
@@ -128,34 +123,31 @@ void TimePitch::renderWet(float* left, float* right, std::size_t frames, AudioSo
     wetRendered_ += got;
 }
 
+void TimePitch::leaveWetPath() noexcept {
+    stretcher_->clear();
+    wetConsumed_ = wetRendered_ = 0;
+}
+
 void TimePitch::renderChunk(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept {
     rendered_ += frames;
-    if (bypass_.isFullyBypassed()) {
-        if (!stateCleared_) {
-            stretcher_->clear();
-            wetConsumed_ = wetRendered_ = 0;
-            stateCleared_ = true;
+    while (frames > 0) {
+        bool switched = false;
+        const std::size_t n = path_.nextPiece(frames, switched);
+        if (switched && !path_.isProcessed()) {
+            leaveWetPath();
         }
-        upstream.pull(left, right, frames);
-        consumed_ += frames;
-        lastUpstreamFrames_ += frames;
-        return;
+        if (path_.isProcessed()) {
+            renderWet(left, right, n, upstream);
+        } else {
+            upstream.pull(left, right, n);
+            consumed_ += n;
+            lastUpstreamFrames_ += n;
+        }
+        path_.apply(left, right, n);
+        left += n;
+        right += n;
+        frames -= n;
     }
-    stateCleared_ = false;
-    if (bypass_.isFullyActive()) {
-        renderWet(left, right, frames, upstream);
-        return;
-    }
-    // Crossfading: the dry path pulls its own frames. Fading in, they also start the stretcher, whose
-    // output begins with exactly those frames, so the two paths line up.
-    upstream.pull(dryLeft_.data(), dryRight_.data(), frames);
-    consumed_ += frames;
-    lastUpstreamFrames_ += frames;
-    if (!bypass_.isBypassed() && wetConsumed_ == 0) {
-        feed(dryLeft_.data(), dryRight_.data(), frames);
-    }
-    renderWet(left, right, frames, upstream);
-    bypass_.mix(dryLeft_.data(), dryRight_.data(), left, right, frames);
 }
 
 } // namespace somnara::dsp

@@ -29,12 +29,12 @@ void Varispeed::prepare(double sampleRate, std::size_t maxFrames) {
     const std::size_t inputFrames = std::max<std::size_t>(static_cast<std::size_t>(maxRate * maxFrames), 64);
     inLeft_.assign(inputFrames, 0.0f);
     inRight_.assign(inputFrames, 0.0f);
-    dryLeft_.assign(maxFrames, 0.0f);
-    dryRight_.assign(maxFrames, 0.0f);
-    bypass_.prepare(sampleRate);
+    inInterleaved_.assign(2 * inputFrames, 0.0f);
+    outInterleaved_.assign(2 * maxFrames, 0.0f);
+    path_.prepare(sampleRate);
 
     // A variable-rate resampler must be created with the largest input/output ratio it will be given.
-    const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_S, SOXR_FLOAT32_S);
+    const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, SOXR_VR);
     const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
     soxr_error_t error = nullptr;
@@ -44,9 +44,8 @@ void Varispeed::prepare(double sampleRate, std::size_t maxFrames) {
         maxFrames_ = 0; // unusable: render() passes the input through
         throw std::runtime_error(std::string("variable-rate resampler: ") + soxr_strerror(error));
     }
-    soxr_set_input_fn(resampler_, &Varispeed::supplyInput, this, inputFrames);
-    appliedRate_ = rate_;
-    soxr_set_io_ratio(resampler_, rate_, 0);
+    inputFrames_ = inputFrames;
+    restartResampler();
 
     // The resampler builds its filters lazily on first use: run it once here at the extreme rates.
     struct Silence final : AudioSource {
@@ -59,8 +58,7 @@ void Varispeed::prepare(double sampleRate, std::size_t maxFrames) {
     for (const double rate : {maxRate, minRate, static_cast<double>(rate_)}) {
         soxr_set_io_ratio(resampler_, rate, 0);
         for (int i = 0; i < 8; ++i) {
-            float* out[2] = {dryLeft_.data(), dryRight_.data()};
-            soxr_output(resampler_, out, maxFrames);
+            soxr_output(resampler_, outInterleaved_.data(), maxFrames);
         }
     }
     upstream_ = nullptr;
@@ -69,13 +67,12 @@ void Varispeed::prepare(double sampleRate, std::size_t maxFrames) {
 
 void Varispeed::reset() noexcept {
     if (resampler_ != nullptr) {
-        soxr_clear(resampler_);
-        appliedRate_ = rate_;
-        soxr_set_io_ratio(resampler_, rate_, 0);
+        restartResampler();
     }
-    bypass_.finishFade();
+    path_.request(path_.isProcessed(), true);
     consumed_ = 0;
     lastUpstreamFrames_ = 0;
+    running_ = false;
 }
 
 void Varispeed::setRate(float rate) noexcept {
@@ -86,17 +83,22 @@ void Varispeed::setRate(float rate) noexcept {
 }
 
 void Varispeed::setBypass(bool bypass) noexcept {
-    bypass_.setBypass(bypass);
-    if (maxFrames_ == 0) {
-        bypass_.finishFade();
-    }
+    path_.request(!bypass, !running_);
 }
 
 double Varispeed::latencyFrames() const noexcept {
-    if (resampler_ == nullptr || bypass_.isFullyBypassed()) {
+    if (resampler_ == nullptr || !path_.isProcessed()) {
         return 0.0;
     }
     return soxr_delay(resampler_);
+}
+
+void Varispeed::restartResampler() noexcept {
+    // Clearing also forgets the input function: register it again.
+    soxr_clear(resampler_);
+    soxr_set_input_fn(resampler_, &Varispeed::supplyInput, this, inputFrames_);
+    appliedRate_ = rate_;
+    soxr_set_io_ratio(resampler_, rate_, 0);
 }
 
 std::size_t Varispeed::supplyInput(void* state, const void** data, std::size_t requested) noexcept {
@@ -109,9 +111,12 @@ std::size_t Varispeed::supplyInput(void* state, const void** data, std::size_t r
     self->upstream_->pull(self->inLeft_.data(), self->inRight_.data(), n);
     self->consumed_ += n;
     self->lastUpstreamFrames_ += n;
-    self->inChannels_[0] = self->inLeft_.data();
-    self->inChannels_[1] = self->inRight_.data();
-    *data = self->inChannels_;
+    float* interleaved = self->inInterleaved_.data();
+    for (std::size_t i = 0; i < n; ++i) {
+        interleaved[2 * i] = self->inLeft_[i];
+        interleaved[2 * i + 1] = self->inRight_[i];
+    }
+    *data = interleaved;
     return n;
 }
 
@@ -135,11 +140,15 @@ void Varispeed::renderWet(float* left, float* right, std::size_t frames, AudioSo
     }
     upstream_ = &upstream;
     std::size_t done = 0;
+    const float* out = outInterleaved_.data();
     while (done < frames) {
-        float* out[2] = {left + done, right + done};
-        const std::size_t got = soxr_output(resampler_, out, frames - done);
+        const std::size_t got = soxr_output(resampler_, outInterleaved_.data(), frames - done);
         if (got == 0) {
             break;
+        }
+        for (std::size_t i = 0; i < got; ++i) {
+            left[done + i] = out[2 * i];
+            right[done + i] = out[2 * i + 1];
         }
         done += got;
     }
@@ -149,28 +158,25 @@ void Varispeed::renderWet(float* left, float* right, std::size_t frames, AudioSo
 }
 
 void Varispeed::renderChunk(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept {
-    if (bypass_.isFullyBypassed()) {
-        if (!stateCleared_) {
-            soxr_clear(resampler_);
-            appliedRate_ = rate_;
-            soxr_set_io_ratio(resampler_, rate_, 0);
-            stateCleared_ = true;
+    running_ = true;
+    while (frames > 0) {
+        bool switched = false;
+        const std::size_t n = path_.nextPiece(frames, switched);
+        if (switched && !path_.isProcessed()) {
+            restartResampler(); // re-entering later starts from a clean filter
         }
-        upstream.pull(left, right, frames);
-        consumed_ += frames;
-        lastUpstreamFrames_ += frames;
-        return;
+        if (path_.isProcessed()) {
+            renderWet(left, right, n, upstream);
+        } else {
+            upstream.pull(left, right, n);
+            consumed_ += n;
+            lastUpstreamFrames_ += n;
+        }
+        path_.apply(left, right, n);
+        left += n;
+        right += n;
+        frames -= n;
     }
-    stateCleared_ = false;
-    if (bypass_.isFullyActive()) {
-        renderWet(left, right, frames, upstream);
-        return;
-    }
-    upstream.pull(dryLeft_.data(), dryRight_.data(), frames);
-    consumed_ += frames;
-    lastUpstreamFrames_ += frames;
-    renderWet(left, right, frames, upstream);
-    bypass_.mix(dryLeft_.data(), dryRight_.data(), left, right, frames);
 }
 
 } // namespace somnara::dsp

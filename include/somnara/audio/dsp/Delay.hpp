@@ -48,7 +48,7 @@ private:
     void processChunk(float* left, float* right, std::size_t frames) noexcept;
     void processWet(float* left, float* right, std::size_t frames) noexcept;
     [[nodiscard]] float lowPassCoefficient(float hertz) const noexcept;
-    [[nodiscard]] bool audible() const noexcept { return maxFrames_ > 0 && !bypass_.isFullyBypassed(); }
+    [[nodiscard]] bool audible() const noexcept { return running_ && !bypass_.isFullyBypassed(); }
 
     // Render thread only.
     double sampleRate_ = 44100.0;
@@ -70,6 +70,7 @@ private:
     float lowPassLeft_ = 0.0f, lowPassRight_ = 0.0f;
     BypassFader bypass_;
     bool stateCleared_ = true;
+    bool running_ = false; // processed audio since prepare() or reset(): only then do changes glide
     std::vector<float> dryLeft_, dryRight_;
 };
 

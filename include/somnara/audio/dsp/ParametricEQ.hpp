@@ -74,6 +74,7 @@ private:
     float globalGainDb_ = 0.0f;
     BypassFader bypass_;
     bool stateCleared_ = true;
+    bool running_ = false; // processed audio since prepare() or reset(): only then do changes glide
     std::vector<float> dryLeft_, dryRight_;
 };
 

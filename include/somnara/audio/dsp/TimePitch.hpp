@@ -1,7 +1,7 @@
 #pragma once
 
 #include <somnara/audio/dsp/AudioSource.hpp>
-#include <somnara/audio/dsp/BypassFader.hpp>
+#include <somnara/audio/dsp/PathSwitch.hpp>
 
 #include <cstddef>
 #include <cstdint>
@@ -24,8 +24,8 @@ namespace somnara::dsp {
 /// held inside, latencyFrames(), are how far the upstream runs ahead of what has been heard.
 ///
 /// Bypassed, the unit pulls exactly the frames asked for and passes them through bit for bit. Switching
-/// crossfades over 10 ms; leaving the stretcher skips the ~0.1 s it held (inaudible under the crossfade for
-/// the steady sounds this engine plays) rather than stalling the output.
+/// dips the output to silence over 5 ms, changes path and fades back in over 5 ms; leaving the stretcher
+/// drops the ~0.1 s it held (at silence, so nothing is heard of the jump) rather than stalling the output.
 ///
 /// Render thread only: prepare() allocates (and exercises the stretcher at the extreme pitches so its
 /// internal buffers reach full size); render() and the setters do not allocate, except that the
@@ -62,6 +62,7 @@ private:
     void feed(const float* left, const float* right, std::size_t frames) noexcept;
     void renderWet(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept;
     void applyPitch() noexcept;
+    void leaveWetPath() noexcept;
 
     // Render thread only.
     std::unique_ptr<soundtouch::SoundTouch> stretcher_;
@@ -71,8 +72,9 @@ private:
     float appliedPitch_ = 0.0f;
     std::vector<float> interleaved_;
     std::vector<float> pullLeft_, pullRight_;
-    std::vector<float> dryLeft_, dryRight_;
-    BypassFader bypass_;
+    // Bypass switches paths through a short dip (fade out, switch, fade in): the two paths sit at
+    // different points of the upstream, so crossfading them would smear two unrelated moments.
+    PathSwitch path_;
     bool stateCleared_ = true;
     std::uint64_t consumed_ = 0;
     std::uint64_t rendered_ = 0;

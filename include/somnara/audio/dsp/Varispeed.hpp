@@ -1,7 +1,7 @@
 #pragma once
 
 #include <somnara/audio/dsp/AudioSource.hpp>
-#include <somnara/audio/dsp/BypassFader.hpp>
+#include <somnara/audio/dsp/PathSwitch.hpp>
 
 #include <cstddef>
 #include <cstdint>
@@ -19,8 +19,8 @@ namespace somnara::dsp {
 /// the resampler, so a new speed never clicks. The player times completions from
 /// upstreamFramesConsumed() and latencyFrames().
 ///
-/// Bypassed, the unit pulls exactly the frames asked for and passes them through bit for bit; switching
-/// crossfades over 10 ms (both paths pull during the fade).
+/// Bypassed, the unit pulls exactly the frames asked for and passes them through bit for bit. Switching
+/// dips the output to silence over 5 ms, changes path and fades back in over 5 ms.
 ///
 /// Render thread only: prepare() creates the resampler (sized for the largest rate, 4) and runs it once
 /// so that its lazy allocations happen there; render() and the setters do not allocate.
@@ -55,20 +55,24 @@ private:
     void renderChunk(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept;
     void renderWet(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept;
     void destroy() noexcept;
+    void restartResampler() noexcept;
 
     // Render thread only.
     soxr* resampler_ = nullptr;
     double sampleRate_ = 44100.0;
     std::size_t maxFrames_ = 0;
+    std::size_t inputFrames_ = 0;
     std::size_t glideFrames_ = 2205;
     float rate_ = 1.0f;
     float appliedRate_ = 1.0f;
     AudioSource* upstream_ = nullptr; // set for the duration of a render() call
     std::vector<float> inLeft_, inRight_;
-    const float* inChannels_[2] = {nullptr, nullptr};
-    std::vector<float> dryLeft_, dryRight_;
-    BypassFader bypass_;
+    std::vector<float> inInterleaved_, outInterleaved_; // the resampler's own I/O is interleaved
+    // Bypass switches paths through a short dip (fade out, switch, fade in): the two paths sit at
+    // different points of the upstream, so crossfading them would smear two unrelated moments.
+    PathSwitch path_;
     bool stateCleared_ = true;
+    bool running_ = false; // rendered since prepare() or reset()
     std::uint64_t consumed_ = 0;
     std::size_t lastUpstreamFrames_ = 0;
 };

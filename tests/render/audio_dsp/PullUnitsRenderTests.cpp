@@ -1,0 +1,162 @@
+#include "DspRenderSupport.hpp"
+
+#include <somnara/audio/dsp/TimePitch.hpp>
+#include <somnara/audio/dsp/Varispeed.hpp>
+
+#include <gtest/gtest.h>
+#include <support/SignalMeasurements.hpp>
+
+#include <cmath>
+
+namespace somnara::dsp::test {
+namespace {
+
+using somnara::test::centsBetween;
+using somnara::test::makeNoise;
+using somnara::test::maxStep;
+using somnara::test::zeroCrossingFrequency;
+
+constexpr double rate = 48000.0;
+
+TEST(TimePitchRender, ShiftsASineByTheRequestedCentsAndKeepsTheDuration) {
+    for (const float cents : {500.0f, -500.0f, 1200.0f, -2400.0f, 200.0f}) {
+        SCOPED_TRACE(cents);
+        TimePitch unit;
+        unit.prepare(rate, 512);
+        unit.setPitch(cents);
+        SineSource source(440.0, rate);
+        const std::size_t frames = static_cast<std::size_t>(10 * rate);
+        const Stereo out = renderPull(unit, source, frames, 512);
+
+        const auto f = zeroCrossingFrequency(slice(out.left, frames / 10, frames - frames / 10), rate);
+        ASSERT_TRUE(f.has_value());
+        EXPECT_NEAR(centsBetween(440.0, *f), cents, 5.0);
+        // Tempo kept: what went in is what came out, give or take what the stretcher holds (under 0.2 s).
+        EXPECT_EQ(unit.framesRendered(), frames);
+        EXPECT_EQ(source.pulled(), unit.upstreamFramesConsumed());
+        EXPECT_GE(source.pulled(), frames);
+        EXPECT_EQ(unit.upstreamFramesConsumed() - unit.framesRendered(), unit.latencyFrames());
+        EXPECT_LT(unit.latencyFrames(), static_cast<std::size_t>(0.2 * rate));
+    }
+}
+
+TEST(TimePitchRender, OutputStartsAlignedWithTheInput) {
+    // At pitch 0 the stretcher passes the input nearly unchanged and without leading silence: the
+    // crossfades into and out of bypass rely on it.
+    TimePitch unit;
+    unit.prepare(rate, 512);
+    SineSource source(220.0, rate);
+    const Stereo out = renderPull(unit, source, static_cast<std::size_t>(rate), 512);
+    SineSource reference(220.0, rate);
+    Stereo in(out.frames());
+    reference.pull(in.left.data(), in.right.data(), in.frames());
+    double worst = 0.0;
+    for (std::size_t i = 4800; i < out.frames(); ++i) {
+        worst = std::max(worst, std::abs(static_cast<double>(out.left[i]) - in.left[i]));
+    }
+    EXPECT_LT(worst, 0.02);
+}
+
+TEST(VarispeedRender, ChangesFrequencyAndConsumptionByTheRate) {
+    for (const float r : {0.5f, 2.0f, 0.25f, 4.0f, 1.25f}) {
+        SCOPED_TRACE(r);
+        Varispeed unit;
+        unit.prepare(rate, 512);
+        unit.setRate(r);
+        SineSource source(1000.0, rate);
+        const std::size_t frames = static_cast<std::size_t>(10 * rate);
+        const Stereo out = renderPull(unit, source, frames, 512);
+        const auto f = zeroCrossingFrequency(slice(out.left, frames / 10, frames - frames / 10), rate);
+        ASSERT_TRUE(f.has_value());
+        EXPECT_NEAR(*f / 1000.0, r, 0.005 * r);
+        // Upstream advanced rate × output, within the resampler's look-ahead.
+        EXPECT_EQ(source.pulled(), unit.upstreamFramesConsumed());
+        // The look-ahead is bounded in frames (the resampler asks for input in pieces of up to 4 × the
+        // block).
+        EXPECT_NEAR(static_cast<double>(source.pulled()), r * static_cast<double>(frames), 4096.0);
+    }
+}
+
+TEST(VarispeedRender, RateChangeGlidesWithoutAStep) {
+    // 200 Hz sine; the rate jumps from 0.5 to 2 (100 Hz → 400 Hz heard). Bound: the largest step stays
+    // within 10 % of the steady step of the 400 Hz tone, 2π·400·0.5/fs ≈ 0.026.
+    Varispeed unit;
+    unit.prepare(rate, 256);
+    unit.setRate(0.5f);
+    SineSource source(200.0, rate);
+    Stereo out = renderPull(unit, source, static_cast<std::size_t>(rate), 256);
+    unit.setRate(2.0f);
+    const Stereo after = renderPull(unit, source, static_cast<std::size_t>(rate), 256);
+    const double steady = 2 * 3.14159265 * 400 * 0.5 / rate;
+    EXPECT_LE(maxStep(after.left), 1.1 * steady);
+    const auto f = zeroCrossingFrequency(slice(after.left, after.frames() / 2, after.frames() / 2), rate);
+    ASSERT_TRUE(f.has_value());
+    EXPECT_NEAR(*f, 400.0, 2.0);
+}
+
+template <class Unit>
+void expectBypassIsExactAndPullsOneForOne(Unit& unit) {
+    const Stereo signal(makeNoise(48000), makeNoise(48000, 0.5, 21));
+    BufferSource source(signal);
+    unit.setBypass(true);
+    for (std::size_t pos = 0; pos < signal.frames(); pos += 333) {
+        const std::size_t n = std::min<std::size_t>(333, signal.frames() - pos);
+        Stereo out(n);
+        const auto before = source.pulled();
+        unit.render(out.left.data(), out.right.data(), n, source);
+        ASSERT_EQ(source.pulled() - before, n);
+        ASSERT_EQ(unit.lastUpstreamFrames(), n);
+        ASSERT_TRUE(
+            std::equal(out.left.begin(), out.left.end(), signal.left.begin() + static_cast<long>(pos)));
+        ASSERT_TRUE(
+            std::equal(out.right.begin(), out.right.end(), signal.right.begin() + static_cast<long>(pos)));
+    }
+}
+
+TEST(PullUnitsRender, BypassedUnitsPassTheirInputBitForBitAndPullOneForOne) {
+    TimePitch pitch;
+    pitch.prepare(rate, 512);
+    pitch.setPitch(700.0f);
+    expectBypassIsExactAndPullsOneForOne(pitch);
+    Varispeed speed;
+    speed.prepare(rate, 512);
+    speed.setRate(1.5f);
+    expectBypassIsExactAndPullsOneForOne(speed);
+}
+
+template <class Unit>
+void expectBypassToggleIsSmooth(Unit& unit) {
+    // A 100 Hz sine, amplitude 0.5; the unit shifts it (different phase and frequency), and bypass toggles
+    // on and off while it plays. Bound: 10 % over the larger steady step of the two signals plus what the
+    // dip's gain ramp adds, 0.5/240 per frame of each 5 ms half.
+    SineSource source(100.0, rate);
+    Stereo out(static_cast<std::size_t>(2 * rate));
+    std::size_t pos = 0;
+    auto renderTo = [&](std::size_t end) {
+        for (; pos < end; pos += std::min<std::size_t>(256, end - pos)) {
+            const std::size_t n = std::min<std::size_t>(256, end - pos);
+            unit.render(out.left.data() + pos, out.right.data() + pos, n, source);
+        }
+    };
+    renderTo(static_cast<std::size_t>(0.5 * rate));
+    unit.setBypass(true);
+    renderTo(static_cast<std::size_t>(1.0 * rate));
+    unit.setBypass(false);
+    renderTo(out.frames());
+    const double steady = 2 * 3.14159265 * 200 * 0.5 / rate; // the shifted tone is at most 200 Hz
+    EXPECT_LE(maxStep(slice(out.left, 4800, out.frames() - 4800)), 1.1 * steady + 0.5 / (0.005 * rate));
+}
+
+TEST(PullUnitsRender, TogglingBypassDoesNotClick) {
+    TimePitch pitch;
+    pitch.prepare(rate, 512);
+    pitch.setPitch(1200.0f);
+    expectBypassToggleIsSmooth(pitch);
+    Varispeed speed;
+    speed.prepare(rate, 512);
+    speed.setRate(2.0f);
+    expectBypassToggleIsSmooth(speed);
+}
+
+} // namespace
+} // namespace somnara::dsp::test

@@ -1,0 +1,208 @@
+#include "DspRenderSupport.hpp"
+
+#include <somnara/audio/dsp/Reverb.hpp>
+
+#include <gtest/gtest.h>
+#include <support/SignalMeasurements.hpp>
+
+#include <cmath>
+
+namespace somnara::dsp::test {
+namespace {
+
+using somnara::test::makeNoise;
+using somnara::test::makeSine;
+using somnara::test::maxStep;
+using somnara::test::rms;
+using somnara::test::schroederDecayTime;
+
+constexpr double rate = 48000.0;
+
+Stereo impulseResponse(ReverbPreset preset, double seconds) {
+    Reverb reverb;
+    reverb.prepare(rate, 1024);
+    reverb.loadFactoryPreset(preset);
+    reverb.setWetDryMix(100.0f);
+    Stereo in(static_cast<std::size_t>(seconds * rate));
+    in.left[0] = in.right[0] = 1.0f;
+    return processInBlocks(reverb, in, {1024});
+}
+
+TEST(ReverbRender, LargeHallDecaysInAboutTwoSeconds) {
+    // Designed for 2.4 s at low frequencies and half that at the top; the broadband T30 of the impulse
+    // response must lie between 1.8 and 2.6 s, the range of a large concert hall, in both channels.
+    const Stereo ir = impulseResponse(ReverbPreset::largeHall, 8.0);
+    for (const auto* channel : {&ir.left, &ir.right}) {
+        const auto t30 = schroederDecayTime(*channel, rate);
+        ASSERT_TRUE(t30.has_value());
+        EXPECT_GE(*t30, 1.8);
+        EXPECT_LE(*t30, 2.6);
+        RecordProperty("largeHallT30", std::to_string(*t30));
+    }
+    // The pre-delay: nothing arrives in the first 25 ms.
+    EXPECT_LT(somnara::test::peak(slice(ir.left, 0, static_cast<std::size_t>(0.024 * rate))), 1e-6);
+    // Left and right are different mixes of the network: decorrelated, not a copy.
+    double cross = 0, ll = 0, rr = 0;
+    for (std::size_t i = 0; i < ir.frames(); ++i) {
+        cross += static_cast<double>(ir.left[i]) * ir.right[i];
+        ll += static_cast<double>(ir.left[i]) * ir.left[i];
+        rr += static_cast<double>(ir.right[i]) * ir.right[i];
+    }
+    EXPECT_LT(std::abs(cross) / std::sqrt(ll * rr), 0.3);
+}
+
+TEST(ReverbRender, PresetsDecayInTheOrderOfTheirSpaces) {
+    struct Case {
+        ReverbPreset preset;
+        double minT30;
+        double maxT30;
+    };
+    const std::vector<Case> cases = {
+        {ReverbPreset::smallRoom, 0.2, 0.7},  {ReverbPreset::mediumRoom, 0.4, 1.0},
+        {ReverbPreset::mediumHall, 1.2, 2.0}, {ReverbPreset::largeHall2, 2.0, 3.0},
+        {ReverbPreset::cathedral, 3.2, 5.5},  {ReverbPreset::plate, 1.1, 1.9},
+    };
+    double previous = 0.0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.preset));
+        const auto t30 = schroederDecayTime(impulseResponse(c.preset, 2.5 * c.maxT30).left, rate);
+        ASSERT_TRUE(t30.has_value());
+        EXPECT_GE(*t30, c.minT30);
+        EXPECT_LE(*t30, c.maxT30);
+        if (c.preset != ReverbPreset::plate) {
+            EXPECT_GT(*t30, previous);
+            previous = *t30;
+        }
+    }
+}
+
+TEST(ReverbRender, HighFrequenciesDieAwayFaster) {
+    const Stereo ir = impulseResponse(ReverbPreset::largeHall, 3.0);
+    // Brightness (share of energy in the sample-to-sample differences) early and late in the tail.
+    auto brightness = [&](double from) {
+        const auto part =
+            slice(ir.left, static_cast<std::size_t>(from * rate), static_cast<std::size_t>(0.2 * rate));
+        std::vector<float> diff(part.size() - 1);
+        for (std::size_t i = 1; i < part.size(); ++i) {
+            diff[i - 1] = part[i] - part[i - 1];
+        }
+        return rms(diff) / rms(part);
+    };
+    EXPECT_LT(brightness(1.5), 0.7 * brightness(0.1));
+}
+
+TEST(ReverbRender, WetDryZeroIsTheDryInputBitForBit) {
+    Reverb reverb;
+    reverb.prepare(rate, 512);
+    reverb.loadFactoryPreset(ReverbPreset::largeHall);
+    reverb.setWetDryMix(0.0f);
+    const Stereo in(makeNoise(30000), makeNoise(30000, 0.5, 5));
+    // Also after the mix has been up and came back down.
+    const Stereo out = processInBlocks(reverb, in, {512},
+                                       {{5000,
+                                         [&] {
+                                             reverb.setWetDryMix(40.0f);
+                                         }},
+                                        {10000, [&] {
+                                             reverb.setWetDryMix(0.0f);
+                                         }}});
+    EXPECT_EQ(slice(out.left, 0, 5000).size(), 5000u);
+    EXPECT_TRUE(std::equal(out.left.begin(), out.left.begin() + 5000, in.left.begin()));
+    const std::size_t settled = 10000 + static_cast<std::size_t>(Reverb::rampSeconds * rate);
+    EXPECT_TRUE(std::equal(out.left.begin() + settled, out.left.end(), in.left.begin() + settled));
+    EXPECT_TRUE(std::equal(out.right.begin() + settled, out.right.end(), in.right.begin() + settled));
+    EXPECT_FALSE(std::equal(out.left.begin() + 6000, out.left.begin() + 9000, in.left.begin() + 6000));
+}
+
+TEST(ReverbRender, WetLevelIsComparableToTheDryLevel) {
+    // A steady noise through the fully wet reverb comes out neither buried nor much louder (within ±6 dB),
+    // for every preset, so moving between presets or raising the mix does not jump in loudness.
+    for (int p = 0; p <= 12; ++p) {
+        SCOPED_TRACE(p);
+        Reverb reverb;
+        reverb.prepare(rate, 1024);
+        reverb.loadFactoryPreset(static_cast<ReverbPreset>(p));
+        reverb.setWetDryMix(100.0f);
+        const std::size_t frames = static_cast<std::size_t>(4 * rate);
+        const Stereo in(makeNoise(frames, 0.3), makeNoise(frames, 0.3, 9));
+        const Stereo out = processInBlocks(reverb, in, {1024});
+        const double db =
+            somnara::test::toDecibels(rms(slice(out.left, frames / 2, frames / 2)) / rms(in.left));
+        EXPECT_GT(db, -6.0);
+        EXPECT_LT(db, 6.0);
+    }
+}
+
+TEST(ReverbRender, WetDryJumpDoesNotStepTheWaveform) {
+    // 100 Hz sine of amplitude 0.25 (steady step ≈ 0.0033); the mix jumps 0 → 60 % (the player's largest),
+    // then bypass switches on. Bound: 10 % over the larger of the input's and the settled output's
+    // steady step, plus the crossfade allowance 2·0.25/480 per frame of the shortest fade (10 ms).
+    const std::size_t frames = static_cast<std::size_t>(3 * rate);
+    const Stereo in(makeSine(100, rate, frames, 0.25), makeSine(100, rate, frames, 0.25));
+    Reverb reverb;
+    reverb.prepare(rate, 512);
+    reverb.loadFactoryPreset(ReverbPreset::largeHall);
+    reverb.setWetDryMix(0.0f);
+    const std::size_t at = static_cast<std::size_t>(rate / 2) + 61;
+    const std::size_t bypassAt = static_cast<std::size_t>(2 * rate) + 13;
+    const Stereo out = processInBlocks(reverb, in, {512},
+                                       {{at,
+                                         [&] {
+                                             reverb.setWetDryMix(60.0f);
+                                         }},
+                                        {bypassAt, [&] {
+                                             reverb.setBypass(true);
+                                         }}});
+    const double steady = std::max(maxStep(in.left), maxStep(slice(out.left, bypassAt - 4800, 4800)));
+    const double bound = 1.1 * steady + 2 * 0.25 / (0.01 * rate);
+    EXPECT_LE(maxStep(slice(out.left, at - 1, 4800)), bound);
+    EXPECT_LE(maxStep(slice(out.left, bypassAt - 1, 4800)), bound);
+    // Bypassed after the fade: the input, bit for bit.
+    const std::size_t after = bypassAt + 480;
+    EXPECT_TRUE(std::equal(out.left.begin() + after, out.left.end(), in.left.begin() + after));
+}
+
+TEST(ReverbRender, OutputDoesNotDependOnBlockSize) {
+    const std::size_t frames = 40000;
+    const Stereo in(makeNoise(frames), makeNoise(frames, 0.5, 13));
+    auto render = [&](const std::vector<std::size_t>& blocks) {
+        Reverb reverb;
+        reverb.prepare(rate, 4096);
+        reverb.loadFactoryPreset(ReverbPreset::largeHall);
+        reverb.setWetDryMix(30.0f);
+        const std::vector<Change> changes = {
+            {8000,
+             [&] {
+                 reverb.setWetDryMix(60.0f);
+             }},
+            {20000,
+             [&] {
+                 reverb.setBypass(true);
+             }},
+            {25000,
+             [&] {
+                 reverb.setBypass(false);
+             }},
+            {30000,
+             [&] {
+                 reverb.setWetDryMix(0.0f);
+             }},
+            {35000,
+             [&] {
+                 reverb.setWetDryMix(10.0f);
+             }},
+        };
+        return processInBlocks(reverb, in, blocks, changes);
+    };
+    const Stereo whole = render({frames});
+    for (const auto& blocks :
+         std::vector<std::vector<std::size_t>>{{1}, {64}, {441}, {4096}, {5, 441, 4096, 1}}) {
+        SCOPED_TRACE(blocks[0]);
+        const Stereo split = render(blocks);
+        EXPECT_EQ(split.left, whole.left);
+        EXPECT_EQ(split.right, whole.right);
+    }
+}
+
+} // namespace
+} // namespace somnara::dsp::test
