@@ -1,0 +1,128 @@
+#include "support/TemporaryDirectory.hpp"
+
+#include <somnara/foundation/AtomicFile.hpp>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <string>
+
+namespace somnara {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::size_t entriesIn(const fs::path& directory) {
+    return static_cast<std::size_t>(
+        std::distance(fs::directory_iterator(directory), fs::directory_iterator()));
+}
+
+TEST(AtomicFile, ReplacesTheWholeFileAndLeavesNoTemporaryBehind) {
+    test::TemporaryDirectory directory;
+    const auto path = directory / "settings";
+    EXPECT_EQ(readWholeFile(path), std::nullopt);
+
+    writeFileAtomically(path, std::string(100'000, 'a'));
+    writeFileAtomically(path, "short");
+    EXPECT_EQ(readWholeFile(path), "short");
+    writeFileAtomically(path, std::string("with\0nul", 8));
+    EXPECT_EQ(readWholeFile(path), std::string("with\0nul", 8));
+    writeFileAtomically(path, "");
+    EXPECT_EQ(readWholeFile(path), "");
+    EXPECT_EQ(entriesIn(directory.path()), 1U);
+}
+
+TEST(AtomicFile, KeepsTheModeOfTheFileItReplaces) {
+    test::TemporaryDirectory directory;
+    const auto path = directory / "private";
+    writeFileAtomically(path, "one");
+    struct stat status {};
+    ASSERT_EQ(::stat(path.c_str(), &status), 0);
+    // A new file is readable by its owner and writable by nobody else, whatever the umask.
+    EXPECT_EQ(status.st_mode & 0600, 0600U);
+    EXPECT_EQ(status.st_mode & 0022, 0U);
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+    writeFileAtomically(path, "two");
+    ASSERT_EQ(::stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0600U);
+}
+
+TEST(AtomicFile, FailsWithoutTouchingAnythingWhenItCannotWrite) {
+    test::TemporaryDirectory directory;
+    EXPECT_THROW(writeFileAtomically(directory / "missing/settings", "x"), fs::filesystem_error);
+    // A directory in the way of the rename: the temporary must not stay behind.
+    fs::create_directory(directory / "occupied");
+    fs::create_directory(directory / "occupied/child");
+    EXPECT_THROW(writeFileAtomically(directory / "occupied", "x"), fs::filesystem_error);
+    EXPECT_EQ(entriesIn(directory.path()), 1U);
+    EXPECT_THROW(readWholeFile(directory / "occupied"), fs::filesystem_error);
+}
+
+// A reader in another process, reading while the file is replaced over and over, only ever sees one of
+// the whole versions: never a truncated or mixed file.
+TEST(AtomicFile, AConcurrentReaderSeesOnlyWholeVersions) {
+    test::TemporaryDirectory directory;
+    const auto path = directory / "history";
+    const std::string first(256 * 1024, 'a');
+    const std::string second(300 * 1024, 'b');
+    writeFileAtomically(path, first);
+
+    const pid_t writer = ::fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        for (int i = 0; i < 100; ++i) {
+            writeFileAtomically(path, i % 2 == 0 ? second : first);
+        }
+        ::_exit(0);
+    }
+    int reads = 0;
+    int torn = 0;
+    int status = 0;
+    while (::waitpid(writer, &status, WNOHANG) == 0) {
+        const auto contents = readWholeFile(path);
+        ++reads;
+        if (!contents || (*contents != first && *contents != second)) {
+            ++torn;
+        }
+    }
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_GT(reads, 0);
+    EXPECT_EQ(torn, 0);
+    EXPECT_EQ(readWholeFile(path), first);
+    EXPECT_EQ(entriesIn(directory.path()), 1U);
+}
+
+// A writer killed at a random moment leaves the old or the new version, whole.
+TEST(AtomicFile, AWriterKilledMidwayLeavesAWholeVersion) {
+    test::TemporaryDirectory directory;
+    const auto path = directory / "mixes";
+    const std::string old(512 * 1024, 'o');
+    const std::string fresh(512 * 1024, 'n');
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        writeFileAtomically(path, old);
+        const pid_t writer = ::fork();
+        ASSERT_GE(writer, 0);
+        if (writer == 0) {
+            for (;;) {
+                writeFileAtomically(path, fresh);
+            }
+        }
+        // Let the writer get going, then stop it wherever it is.
+        while (readWholeFile(path) == old) {
+        }
+        ::kill(writer, SIGKILL);
+        int status = 0;
+        ::waitpid(writer, &status, 0);
+        const auto contents = readWholeFile(path);
+        ASSERT_TRUE(contents);
+        EXPECT_TRUE(*contents == old || *contents == fresh);
+    }
+}
+
+} // namespace
+} // namespace somnara

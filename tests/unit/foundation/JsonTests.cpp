@@ -1,0 +1,147 @@
+#include <somnara/foundation/Json.hpp>
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace somnara {
+namespace {
+
+using Json = nlohmann::json;
+
+TEST(JsonFloats, AreWrittenInTheirShortestForm) {
+    struct Case {
+        float value;
+        const char* text;
+    };
+    const std::vector<Case> cases{
+        {0.8F, "0.8"},
+        {0.3F, "0.3"},
+        {0.1F, "0.1"},
+        {1.0F, "1.0"},
+        {-96.0F, "-96.0"},
+        {24.0F, "24.0"},
+        {0.5F, "0.5"},
+        {-0.0F, "-0.0"},
+        {1e-7F, "1e-07"},
+        {3.4028235e38F, "3.4028235e+38"},
+        {0.33333334F, "0.33333334"},
+        {123456.79F, "123456.79"},
+        {16777216.0F, "16777216.0"},
+    };
+    for (const auto& [value, text] : cases) {
+        EXPECT_EQ(json::dump(json::fromFloat(value)), text) << "for " << value;
+    }
+    // What a plain conversion would write, to show the difference is real.
+    EXPECT_EQ(nlohmann::json(static_cast<double>(0.8F)).dump(), "0.800000011920929");
+}
+
+TEST(JsonFloats, ReadBackBitForBitAcrossTheWholeRange) {
+    std::mt19937 random(1234);
+    std::uniform_int_distribution<std::uint32_t> bits;
+    int checked = 0;
+    for (int i = 0; i < 200'000; ++i) {
+        const float value = std::bit_cast<float>(bits(random));
+        if (!std::isfinite(value)) {
+            continue;
+        }
+        const auto text = json::dump(json::fromFloat(value));
+        const float back = json::toFloat(json::parse(text), "value");
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(back), std::bit_cast<std::uint32_t>(value)) << text;
+        ++checked;
+    }
+    EXPECT_GT(checked, 190'000);
+    const float smallest = std::numeric_limits<float>::denorm_min();
+    EXPECT_EQ(json::toFloat(json::parse(json::dump(json::fromFloat(smallest))), "v"), smallest);
+}
+
+TEST(JsonDates, RoundTripExactlyAsSecondsSinceTheReferenceDate) {
+    for (const double seconds : {0.0, 788'918'400.123456789, -1e9, 1.5e-9}) {
+        const Date date{seconds};
+        const auto text = json::dump(json::fromDate(date));
+        EXPECT_EQ(json::toDate(json::parse(text), "date"), date) << text;
+    }
+    EXPECT_EQ(json::dump(json::fromDate(Date{10.0})), "10.0");
+}
+
+TEST(JsonReaders, AcceptOnlyTheirOwnType) {
+    using Reader = std::function<void(const Json&)>;
+    const Reader asFloat = [](const Json& v) {
+        json::toFloat(v, "v");
+    };
+    const Reader asInteger = [](const Json& v) {
+        json::toInteger(v, "v");
+    };
+    const Reader asBool = [](const Json& v) {
+        json::toBool(v, "v");
+    };
+    const Reader asString = [](const Json& v) {
+        json::toString(v, "v");
+    };
+    struct Case {
+        const char* text;
+        const Reader* reader;
+        bool accepted;
+    };
+    const std::vector<Case> cases{
+        {"1", &asFloat, true},
+        {"1.5", &asFloat, true},
+        {"\"1.5\"", &asFloat, false},
+        {"true", &asFloat, false},
+        {"null", &asFloat, false},
+        {"1e39", &asFloat, false},
+        {"3", &asInteger, true},
+        {"-3", &asInteger, true},
+        {"3.0", &asInteger, true},
+        {"3.5", &asInteger, false},
+        {"\"3\"", &asInteger, false},
+        {"true", &asInteger, false},
+        {"9223372036854775808", &asInteger, false},
+        {"[]", &asInteger, false},
+        {"true", &asBool, true},
+        {"1", &asBool, false},
+        {"\"true\"", &asBool, false},
+        {"\"x\"", &asString, true},
+        {"1", &asString, false},
+    };
+    for (const auto& [text, reader, accepted] : cases) {
+        const auto value = json::parse(text);
+        if (accepted) {
+            EXPECT_NO_THROW((*reader)(value)) << text;
+        } else {
+            EXPECT_THROW((*reader)(value), json::DecodingError) << text;
+        }
+    }
+    EXPECT_EQ(json::toInteger(json::parse("-9223372036854775808"), "v"),
+              std::numeric_limits<std::int64_t>::min());
+}
+
+TEST(JsonReaders, NameTheMissingOrWrongKey) {
+    const auto object = json::parse(R"({"speed":"fast","reverb":2})");
+    try {
+        json::floatMember(object, "speed");
+        FAIL() << "a string was read as a number";
+    } catch (const json::DecodingError& error) {
+        EXPECT_NE(std::string(error.what()).find("speed"), std::string::npos) << error.what();
+    }
+    try {
+        json::floatMember(object, "pitch");
+        FAIL() << "a missing key was read";
+    } catch (const json::DecodingError& error) {
+        EXPECT_NE(std::string(error.what()).find("pitch"), std::string::npos) << error.what();
+    }
+    EXPECT_EQ(json::optionalMember(object, "pitch"), nullptr);
+    EXPECT_EQ(json::floatMember(object, "reverb"), 2.0F);
+    EXPECT_THROW(json::member(json::parse("[1]"), "speed"), json::DecodingError);
+    EXPECT_THROW(json::parse("{\"speed\":"), json::DecodingError);
+}
+
+} // namespace
+} // namespace somnara

@@ -1,0 +1,254 @@
+#include "support/TemporaryDirectory.hpp"
+
+#include <somnara/foundation/AtomicFile.hpp>
+#include <somnara/linux/files/FileUserDefaults.hpp>
+#include <somnara/linux/files/XdgFileLocations.hpp>
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace somnara {
+namespace {
+
+using Value = UserDefaultsValue;
+
+Value::Dictionary everyKind() {
+    Value::Array array{Value(1), Value("two"), Value(3.5), Value(Value::Data{0, 255, 10})};
+    Value::Dictionary nested{{"flag", Value(false)}, {"when", Value(Date{-12.25})}};
+    return {
+        {"data", Value(Value::Data{0x00, 0x01, 0xfe, 0xff, '{', '"'})},
+        {"emptyData", Value(Value::Data{})},
+        {"date", Value(Date{788'918'400.125})},
+        {"integer", Value(std::int64_t{-9'007'199'254'740'993})},
+        {"largest", Value(std::numeric_limits<std::int64_t>::max())},
+        {"double", Value(0.1)},
+        {"wholeDouble", Value(2.0)},
+        {"infinity", Value(std::numeric_limits<double>::infinity())},
+        {"string", Value("héllo \"quoted\"")},
+        {"numericString", Value("42")},
+        {"bool", Value(true)},
+        {"array", Value(array)},
+        {"dictionary", Value(nested)},
+        // Dictionaries that look like the tags values are written with.
+        {"lookalike", Value(Value::Dictionary{{"$date", Value("not a date")}})},
+        {"lookalike2", Value(Value::Dictionary{{"$dictionary", Value(Value::Dictionary{})}})},
+    };
+}
+
+TEST(FileUserDefaults, EveryKindOfValueSurvivesAReloadWithItsType) {
+    test::TemporaryDirectory directory;
+    const auto file = directory / "standard.json";
+    {
+        FileUserDefaults defaults(file);
+        for (const auto& [key, value] : everyKind()) {
+            defaults.set(value, key);
+        }
+    }
+    FileUserDefaults reloaded(file);
+    EXPECT_EQ(reloaded.dictionaryRepresentation(), everyKind());
+    EXPECT_TRUE(reloaded.object("date")->isDate());
+    EXPECT_TRUE(reloaded.object("wholeDouble")->isDouble());
+    EXPECT_TRUE(reloaded.object("integer")->isInteger());
+    EXPECT_TRUE(reloaded.object("data")->isData());
+    EXPECT_TRUE(reloaded.object("lookalike")->isDictionary());
+
+    FileUserDefaults nan(directory / "nan.json");
+    nan.set(std::numeric_limits<double>::quiet_NaN(), "nan");
+    EXPECT_TRUE(std::isnan(FileUserDefaults(directory / "nan.json").doubleValue("nan")));
+}
+
+TEST(FileUserDefaults, TypedGettersConvertAsThePlatformDoes) {
+    test::TemporaryDirectory directory;
+    FileUserDefaults defaults(directory / "standard.json");
+    for (const auto& [key, value] : everyKind()) {
+        defaults.set(value, key);
+    }
+    defaults.set(-2.75, "negative");
+    defaults.set("yes", "yesString");
+    defaults.set("1e400", "hugeString");
+
+    struct Case {
+        const char* key;
+        std::int64_t integer;
+        double number;
+        bool flag;
+        std::optional<std::string> text;
+    };
+    const std::vector<Case> cases{
+        {"integer", -9'007'199'254'740'993, -9'007'199'254'740'993.0, true, "-9007199254740993"},
+        {"double", 0, 0.1, true, "0.1"},
+        {"negative", -2, -2.75, true, "-2.75"},
+        {"numericString", 42, 42.0, true, "42"},
+        {"yesString", 0, 0.0, true, "yes"},
+        {"hugeString", 0, 0.0, false, "1e400"},
+        {"bool", 1, 1.0, true, std::nullopt},
+        {"infinity", 0, std::numeric_limits<double>::infinity(), true, "inf"},
+        {"date", 0, 0.0, false, std::nullopt},
+        {"missing", 0, 0.0, false, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(defaults.integer(c.key), c.integer) << c.key;
+        EXPECT_EQ(defaults.doubleValue(c.key), c.number) << c.key;
+        EXPECT_EQ(defaults.boolValue(c.key), c.flag) << c.key;
+        EXPECT_EQ(defaults.string(c.key), c.text) << c.key;
+    }
+    EXPECT_EQ(defaults.date("date"), Date{788'918'400.125});
+    EXPECT_EQ(defaults.date("double"), std::nullopt);
+    EXPECT_EQ(defaults.data("data"), (Value::Data{0x00, 0x01, 0xfe, 0xff, '{', '"'}));
+    EXPECT_EQ(defaults.data("string"), std::nullopt);
+    EXPECT_EQ(defaults.array("array")->size(), 4U);
+    EXPECT_EQ(defaults.dictionary("array"), std::nullopt);
+}
+
+TEST(FileUserDefaults, MissingOrDamagedFilesReadAsEmpty) {
+    test::TemporaryDirectory directory;
+    EXPECT_TRUE(FileUserDefaults(directory / "missing.json").dictionaryRepresentation().empty());
+    EXPECT_TRUE(FileUserDefaults(directory / "no/such/dir/x.json").dictionaryRepresentation().empty());
+
+    const std::vector<std::string> damaged{
+        "", "{", "[1,2]", "null", "\"text\"", std::string("\0\xff\xfe", 3), std::string(10'000, '{')};
+    for (const auto& contents : damaged) {
+        writeFileAtomically(directory / "damaged.json", contents);
+        FileUserDefaults defaults(directory / "damaged.json");
+        EXPECT_TRUE(defaults.dictionaryRepresentation().empty()) << contents.substr(0, 20);
+        // And it still works: the next write starts from empty.
+        defaults.set(1, "fresh");
+        EXPECT_EQ(FileUserDefaults(directory / "damaged.json").dictionaryRepresentation(),
+                  (Value::Dictionary{{"fresh", Value(1)}}));
+    }
+
+    // Values a reader cannot understand are skipped; the rest is kept.
+    writeFileAtomically(
+        directory / "partly.json",
+        R"({"good":1,"badData":{"$data":"@@@"},"nothing":null,"badTag":{"$what":1},"list":[1,null]})");
+    EXPECT_EQ(FileUserDefaults(directory / "partly.json").dictionaryRepresentation(),
+              (Value::Dictionary{{"good", Value(1)}}));
+}
+
+TEST(FileUserDefaults, ChangesAreSeenByOtherInstancesOfTheSameFile) {
+    test::TemporaryDirectory directory;
+    const auto file = directory / "group.somnara.json";
+    FileUserDefaults app(file);
+    FileUserDefaults daemon(file);
+    app.set("a", "fromApp");
+    EXPECT_EQ(daemon.string("fromApp"), "a");
+    daemon.set("d", "fromDaemon");
+    daemon.removeObject("fromApp");
+    EXPECT_EQ(app.dictionaryRepresentation(), (Value::Dictionary{{"fromDaemon", Value("d")}}));
+    // Many quick replacements in a row: each one must be noticed, even within one clock tick.
+    for (int i = 0; i < 60; ++i) {
+        app.set(i, "counter");
+        ASSERT_EQ(daemon.integer("counter"), i);
+    }
+}
+
+TEST(FileUserDefaults, ThreadsWritingDifferentKeysThroughTwoInstancesLoseNothing) {
+    test::TemporaryDirectory directory;
+    const auto file = directory / "group.somnara.json";
+    FileUserDefaults first(file);
+    FileUserDefaults second(file);
+    constexpr int keysEach = 60;
+    std::thread a([&] {
+        for (int i = 0; i < keysEach; ++i) {
+            first.set(i, "a" + std::to_string(i));
+        }
+    });
+    std::thread b([&] {
+        for (int i = 0; i < keysEach; ++i) {
+            second.set(i, "b" + std::to_string(i));
+        }
+    });
+    a.join();
+    b.join();
+    const auto stored = FileUserDefaults(file).dictionaryRepresentation();
+    EXPECT_EQ(stored.size(), 2U * keysEach);
+    for (int i = 0; i < keysEach; ++i) {
+        EXPECT_EQ(stored.count("a" + std::to_string(i)), 1U) << i;
+        EXPECT_EQ(stored.count("b" + std::to_string(i)), 1U) << i;
+    }
+}
+
+TEST(FileUserDefaults, ProcessesWritingDifferentKeysConcurrentlyLoseNothing) {
+    test::TemporaryDirectory directory;
+    const auto file = directory / "group.somnara.json";
+    constexpr int processes = 3;
+    constexpr int keysEach = 40;
+    std::vector<pid_t> children;
+    for (int p = 0; p < processes; ++p) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            FileUserDefaults defaults(file);
+            for (int i = 0; i < keysEach; ++i) {
+                defaults.set(Value::Data{static_cast<std::uint8_t>(p), static_cast<std::uint8_t>(i)},
+                             "p" + std::to_string(p) + "k" + std::to_string(i));
+            }
+            ::_exit(0);
+        }
+        children.push_back(child);
+    }
+    for (const pid_t child : children) {
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    FileUserDefaults reader(file);
+    EXPECT_EQ(reader.dictionaryRepresentation().size(), static_cast<std::size_t>(processes * keysEach));
+    for (int p = 0; p < processes; ++p) {
+        for (int i = 0; i < keysEach; ++i) {
+            EXPECT_EQ(reader.data("p" + std::to_string(p) + "k" + std::to_string(i)),
+                      (Value::Data{static_cast<std::uint8_t>(p), static_cast<std::uint8_t>(i)}));
+        }
+    }
+}
+
+TEST(FileUserDefaults, WithoutAFileTheyLiveInMemory) {
+    FileUserDefaults defaults(std::nullopt);
+    defaults.set(Date{5}, "when");
+    EXPECT_EQ(defaults.date("when"), Date{5});
+    defaults.removeObject("when");
+    EXPECT_TRUE(defaults.dictionaryRepresentation().empty());
+}
+
+TEST(FileUserDefaults, SuiteNamesMustNameAFile) {
+    EXPECT_EQ(FileUserDefaults::fileName(std::nullopt), "standard.json");
+    EXPECT_EQ(FileUserDefaults::fileName("group.somnara"), "group.somnara.json");
+    for (const char* bad : {"", ".", "..", "a/b", "/etc"}) {
+        EXPECT_THROW(FileUserDefaults::fileName(std::string(bad)), std::invalid_argument) << bad;
+    }
+}
+
+TEST(UserDefaultsShared, LiveInTheUserDefaultsDirectoryAndCanBeRepointed) {
+    test::TemporaryDirectory first;
+    test::TemporaryDirectory second;
+    FileLocations::setShared(std::make_shared<XdgFileLocations>(
+        XdgFileLocations::Environment{first.path().string(), std::nullopt, std::nullopt, std::nullopt}));
+    UserDefaults::resetShared();
+    EXPECT_EQ(UserDefaults::standard(), UserDefaults::standard());
+    EXPECT_EQ(UserDefaults::suite(UserDefaults::appGroupSuiteName), UserDefaults::suite("group.somnara"));
+    EXPECT_NE(UserDefaults::standard(), UserDefaults::suite("group.somnara"));
+    UserDefaults::standard()->set(1, "standardKey");
+    UserDefaults::suite("group.somnara")->set(2, "suiteKey");
+    EXPECT_THROW(UserDefaults::suite("../escape"), std::invalid_argument);
+    EXPECT_EQ(FileUserDefaults(first / "defaults/standard.json").integer("standardKey"), 1);
+    EXPECT_EQ(FileUserDefaults(first / "defaults/group.somnara.json").integer("suiteKey"), 2);
+    EXPECT_EQ(UserDefaults::standard()->integer("suiteKey"), 0);
+
+    FileLocations::setShared(std::make_shared<XdgFileLocations>(
+        XdgFileLocations::Environment{second.path().string(), std::nullopt, std::nullopt, std::nullopt}));
+    UserDefaults::resetShared();
+    EXPECT_EQ(UserDefaults::standard()->integer("standardKey"), 0);
+
+    UserDefaults::resetShared();
+    FileLocations::setShared(nullptr);
+}
+
+} // namespace
+} // namespace somnara
