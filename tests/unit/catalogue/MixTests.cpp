@@ -1,0 +1,117 @@
+#include <somnara/catalogue/Mix.hpp>
+#include <somnara/foundation/Json.hpp>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <regex>
+#include <string>
+#include <vector>
+
+using namespace somnara;
+
+namespace {
+
+using Levels = Mix::SoundsAndVolumeLevels;
+
+TEST(Mix, DefaultNamesFollowTheNumberOfSoundsAndReverseAlphabeticalOrder) {
+    struct Case {
+        Levels levels;
+        std::string name;
+    };
+    const std::vector<Case> cases{
+        {{}, ""},
+        {{{SoundTrack::rain, 0.5F}}, "Rain"},
+        {{{SoundTrack::rain, 0.8F}, {SoundTrack::fan, 0.3F}}, "Rain & Fan"},
+        {{{SoundTrack::rain, 0.3F}, {SoundTrack::fan, 0.8F}}, "Rain & Fan"},
+        // "Brown Noise" is the first case; the order is by display name, not raw value.
+        {{{SoundTrack::whiteNoise, 0.1F}, {SoundTrack::whiteNoiseReal, 0.9F}}, "White Noise & Brown Noise"},
+        {{{SoundTrack::rain, 0.3F}, {SoundTrack::fan, 0.8F}, {SoundTrack::wind, 1.0F}}, "My Mix"},
+    };
+    for (const auto& [levels, name] : cases) {
+        const Mix mix{levels};
+        EXPECT_EQ(mix.name(), name);
+        EXPECT_EQ(mix.soundsAndVolumeLevels(), levels);
+    }
+    EXPECT_EQ(Mix::stub().name(), "Hot Air Balloon & Air Conditioner");
+    EXPECT_EQ(&Mix::stub(), &Mix::stub()) << "made once per process";
+}
+
+TEST(Mix, NewMixesGetDistinctUpperCaseUuids) {
+    const std::regex uuid{"^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$"};
+    const Mix first{Levels{}};
+    const Mix second{Levels{}};
+    EXPECT_TRUE(std::regex_match(first.identifier(), uuid)) << first.identifier();
+    EXPECT_TRUE(std::regex_match(Mix::stub().identifier(), uuid)) << Mix::stub().identifier();
+    EXPECT_NE(first.identifier(), second.identifier());
+}
+
+TEST(Mix, EncodesTheFlatPairArrayAndDecodesItBack) {
+    const Mix rain{"7D1A3C1E-0000-4000-8000-000000000001", "Rain", {{SoundTrack::rain, 0.5F}}};
+    EXPECT_EQ(
+        json::dump(nlohmann::json(rain)),
+        R"({"identifier":"7D1A3C1E-0000-4000-8000-000000000001","name":"Rain","soundsAndVolumeLevels":[3,0.5]})");
+
+    const Mix evening{
+        "E", "Evening", {{SoundTrack::fan, 0.8F}, {SoundTrack::train, 0.1F}, {SoundTrack::rain, 1.0F}}};
+    const auto text = json::dump(nlohmann::json(evening));
+    EXPECT_NE(text.find("0.8,"), std::string::npos) << "volumes in their shortest form: " << text;
+    const auto decoded = json::parse(text).get<Mix>();
+    EXPECT_TRUE(Mix::SameRecord{}(decoded, evening)) << text;
+    EXPECT_EQ(decoded.soundsAndVolumeLevels().at(SoundTrack::fan), 0.8F);
+
+    const auto withExtraKey =
+        json::parse(R"({"name":"N","colour":"red","soundsAndVolumeLevels":[49,1],"identifier":"I"})")
+            .get<Mix>();
+    EXPECT_TRUE(Mix::SameRecord{}(withExtraKey, Mix("I", "N", {{SoundTrack::train, 1.0F}})));
+}
+
+TEST(Mix, DecodingRefusesIncompleteOrWrongRecords) {
+    for (const std::string text : {
+             R"({"name":"N","soundsAndVolumeLevels":[3,0.5]})",
+             R"({"identifier":"I","soundsAndVolumeLevels":[3,0.5]})",
+             R"({"identifier":"I","name":"N"})",
+             R"({"identifier":"I","name":"N","soundsAndVolumeLevels":[3]})",
+             R"({"identifier":"I","name":"N","soundsAndVolumeLevels":[50,0.5]})",
+             R"({"identifier":"I","name":"N","soundsAndVolumeLevels":[-1,0.5]})",
+             R"({"identifier":"I","name":"N","soundsAndVolumeLevels":[3,"loud"]})",
+             R"({"identifier":"I","name":"N","soundsAndVolumeLevels":{"3":0.5}})",
+             R"({"identifier":"I","name":7,"soundsAndVolumeLevels":[]})",
+             R"([{"identifier":"I","name":"N","soundsAndVolumeLevels":[]}])",
+         }) {
+        EXPECT_THROW((void)json::parse(text).get<Mix>(), json::DecodingError) << text;
+    }
+}
+
+TEST(Mix, EqualByNameButKeptApartAsRecordsInTheSetOfSavedMixes) {
+    const Mix a{"A", "Rain", {{SoundTrack::rain, 0.5F}}};
+    const Mix b{"B", "Rain", {{SoundTrack::rain, 0.5F}}};
+    EXPECT_EQ(a, b);
+    EXPECT_LT(Mix("Z", "Evening", {}), a);
+    EXPECT_EQ(a.with("Storm").identifier(), "A");
+    EXPECT_EQ(a.with("Storm").name(), "Storm");
+
+    Mix::Set set{a, b, a};
+    EXPECT_EQ(set.size(), 2U) << "two records of one name both stay; an identical one does not";
+
+    // The same volumes given in another order are the same record; one bit of volume is not.
+    Levels forward;
+    Levels backward;
+    for (const auto& soundTrack : SoundTrack::allCases()) {
+        forward.emplace(soundTrack, static_cast<float>(soundTrack.rawValue()) / 50.0F);
+    }
+    for (auto it = SoundTrack::allCases().rbegin(); it != SoundTrack::allCases().rend(); ++it) {
+        backward.emplace(*it, static_cast<float>(it->rawValue()) / 50.0F);
+    }
+    const Mix one{"X", "All", forward};
+    const Mix other{"X", "All", backward};
+    EXPECT_EQ(Mix::RecordHash{}(one), Mix::RecordHash{}(other));
+    EXPECT_TRUE(Mix::SameRecord{}(one, other));
+    auto nudged = forward;
+    nudged[SoundTrack::rain] = std::nextafter(nudged[SoundTrack::rain], 1.0F);
+    EXPECT_FALSE(Mix::SameRecord{}(one, Mix("X", "All", nudged)));
+    EXPECT_FALSE(one.hasSameSoundsAndVolumeLevels(Mix("Y", "Other", nudged)));
+    EXPECT_TRUE(one.hasSameSoundsAndVolumeLevels(Mix("Y", "Other", backward)));
+}
+
+} // namespace
