@@ -5,5 +5,7 @@
 // Every subcommand of the somnara program registers itself here; each lives in its own file.
 namespace somnara::app {
 
+/// `somnara sounds [--search TERM]`: the catalogue as a table, or the sounds matching a term.
+void addSoundsCommand(CLI::App& app);
 
 } // namespace somnara::app

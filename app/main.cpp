@@ -7,6 +7,7 @@
 int main(int argc, char** argv) {
     CLI::App app{"somnara: ambient sounds, mixes and sleep timers"};
     app.require_subcommand(1);
+    somnara::app::addSoundsCommand(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
