@@ -25,6 +25,7 @@ void Varispeed::prepare(double sampleRate, std::size_t maxFrames) {
     sampleRate_ = sampleRate;
     maxFrames_ = maxFrames;
     glideFrames_ = static_cast<std::size_t>(std::lround(rateGlideSeconds * sampleRate));
+    inputRampFrames_ = static_cast<std::size_t>(std::lround(PathSwitch::halfFadeSeconds * sampleRate));
     // Input is requested in pieces of at most this many frames: enough for one block at the top rate.
     const std::size_t inputFrames = std::max<std::size_t>(static_cast<std::size_t>(maxRate * maxFrames), 64);
     inLeft_.assign(inputFrames, 0.0f);
@@ -45,19 +46,14 @@ void Varispeed::prepare(double sampleRate, std::size_t maxFrames) {
         throw std::runtime_error(std::string("variable-rate resampler: ") + soxr_strerror(error));
     }
     inputFrames_ = inputFrames;
-    restartResampler();
+    soxr_set_input_fn(resampler_, &Varispeed::supplyInput, this, inputFrames_);
 
-    // The resampler builds its filters lazily on first use: run it once here at the extreme rates.
-    struct Silence final : AudioSource {
-        void pull(float* l, float* r, std::size_t n) noexcept override {
-            std::fill(l, l + n, 0.0f);
-            std::fill(r, r + n, 0.0f);
-        }
-    } silence;
-    upstream_ = &silence;
-    for (const double rate : {maxRate, minRate, static_cast<double>(rate_)}) {
-        soxr_set_io_ratio(resampler_, rate, 0);
-        for (int i = 0; i < 8; ++i) {
+    // The resampler builds its filters and grows its buffers lazily: run it here through the extreme
+    // rates and glides between them, so that rendering later finds everything in place.
+    upstream_ = &silence_;
+    for (const double rate : {maxRate, minRate, maxRate, 1.0, minRate, static_cast<double>(rate_)}) {
+        soxr_set_io_ratio(resampler_, rate, glideFrames_);
+        for (int i = 0; i < 64; ++i) {
             soxr_output(resampler_, outInterleaved_.data(), maxFrames);
         }
     }
@@ -94,11 +90,23 @@ double Varispeed::latencyFrames() const noexcept {
 }
 
 void Varispeed::restartResampler() noexcept {
-    // Clearing also forgets the input function: register it again.
-    soxr_clear(resampler_);
-    soxr_set_input_fn(resampler_, &Varispeed::supplyInput, this, inputFrames_);
+    // soxr_clear() would free and rebuild the filters (and forget the input function); instead, run
+    // silence through until everything the resampler holds has come out, which leaves it as clean
+    // without touching the heap.
     appliedRate_ = rate_;
     soxr_set_io_ratio(resampler_, rate_, 0);
+    upstream_ = &silence_;
+    const std::uint64_t consumedBefore = consumed_;
+    // Up to inputFrames_ of input may wait inside; at rate r they take inputFrames_/r output frames to
+    // come out (about 8k frames at the slowest rate: a millisecond or two, once per switch).
+    const auto pending = static_cast<std::size_t>(
+                             std::ceil(soxr_delay(resampler_) + static_cast<double>(inputFrames_) / rate_)) +
+                         64;
+    for (std::size_t done = 0; done < pending; done += maxFrames_) {
+        soxr_output(resampler_, outInterleaved_.data(), std::min(maxFrames_, pending - done));
+    }
+    upstream_ = nullptr;
+    consumed_ = consumedBefore;
 }
 
 std::size_t Varispeed::supplyInput(void* state, const void** data, std::size_t requested) noexcept {
@@ -109,8 +117,16 @@ std::size_t Varispeed::supplyInput(void* state, const void** data, std::size_t r
         return 0;
     }
     self->upstream_->pull(self->inLeft_.data(), self->inRight_.data(), n);
-    self->consumed_ += n;
-    self->lastUpstreamFrames_ += n;
+    if (self->upstream_ != &self->silence_) {
+        self->consumed_ += n;
+        self->lastUpstreamFrames_ += n;
+        for (std::size_t i = 0; i < n && self->inputRampRemaining_ > 0; ++i, --self->inputRampRemaining_) {
+            const float g = 1.0f - static_cast<float>(self->inputRampRemaining_) /
+                                       static_cast<float>(self->inputRampFrames_ + 1);
+            self->inLeft_[i] *= g;
+            self->inRight_[i] *= g;
+        }
+    }
     float* interleaved = self->inInterleaved_.data();
     for (std::size_t i = 0; i < n; ++i) {
         interleaved[2 * i] = self->inLeft_[i];
@@ -164,6 +180,9 @@ void Varispeed::renderChunk(float* left, float* right, std::size_t frames, Audio
         const std::size_t n = path_.nextPiece(frames, switched);
         if (switched && !path_.isProcessed()) {
             restartResampler(); // re-entering later starts from a clean filter
+        } else if (switched) {
+            // The clean resampler would meet the upstream mid-waveform; ramp its input in instead.
+            inputRampRemaining_ = inputRampFrames_;
         }
         if (path_.isProcessed()) {
             renderWet(left, right, n, upstream);

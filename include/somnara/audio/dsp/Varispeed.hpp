@@ -57,12 +57,23 @@ private:
     void destroy() noexcept;
     void restartResampler() noexcept;
 
+    struct Silence final : AudioSource {
+        void pull(float* left, float* right, std::size_t frames) noexcept override {
+            for (std::size_t i = 0; i < frames; ++i) {
+                left[i] = right[i] = 0.0f;
+            }
+        }
+    };
+
     // Render thread only.
+    Silence silence_;
     soxr* resampler_ = nullptr;
     double sampleRate_ = 44100.0;
     std::size_t maxFrames_ = 0;
     std::size_t inputFrames_ = 0;
     std::size_t glideFrames_ = 2205;
+    std::size_t inputRampFrames_ = 240;
+    std::size_t inputRampRemaining_ = 0;
     float rate_ = 1.0f;
     float appliedRate_ = 1.0f;
     AudioSource* upstream_ = nullptr; // set for the duration of a render() call
