@@ -15,7 +15,10 @@ BiquadCoefficients designBiquad(EQFilterType type, double frequency, double band
     const double w0 = 2.0 * std::numbers::pi * f0 / sampleRate;
     const double cosW = std::cos(w0);
     const double sinW = std::sin(w0);
-    const double alphaBandwidth = sinW * std::sinh(std::numbers::ln2 / 2.0 * bw * w0 / sinW);
+    // Near Nyquist w0/sin(w0) explodes and a wide band would put the poles on the unit circle; no audible
+    // band needs alpha above 1000, which keeps every pole strictly inside.
+    const double alphaBandwidth =
+        std::min(1000.0, sinW * std::sinh(std::numbers::ln2 / 2.0 * bw * w0 / sinW));
     const double alphaButterworth = sinW / std::numbers::sqrt2; // sin/(2Q) with Q = 1/√2
     const double a = std::pow(10.0, gain / 40.0);
 
