@@ -1,0 +1,196 @@
+#include <somnara/foundation/Json.hpp>
+#include <somnara/settings/SoundSettings.hpp>
+
+namespace somnara {
+
+using Json = nlohmann::json;
+
+SoundSettings::Oscillation SoundSettings::Oscillation::withRate(double value) const noexcept {
+    auto copy = *this;
+    copy.rate = value;
+    return copy;
+}
+
+SoundSettings::Oscillation SoundSettings::Oscillation::withStrength(float value) const noexcept {
+    auto copy = *this;
+    copy.strength = value;
+    return copy;
+}
+
+SoundSettings::Delay SoundSettings::Delay::withTime(double value) const noexcept {
+    auto copy = *this;
+    copy.time = value;
+    return copy;
+}
+
+SoundSettings::Delay SoundSettings::Delay::withFeedback(float value) const noexcept {
+    auto copy = *this;
+    copy.feedback = value;
+    return copy;
+}
+
+SoundSettings::Delay SoundSettings::Delay::withMix(float value) const noexcept {
+    auto copy = *this;
+    copy.mix = value;
+    return copy;
+}
+
+std::optional<SoundSettings::Preset> SoundSettings::presetFromRawValue(std::int64_t rawValue) noexcept {
+    if (rawValue < 0 || rawValue >= static_cast<std::int64_t>(allPresets.size())) {
+        return std::nullopt;
+    }
+    return allPresets[static_cast<std::size_t>(rawValue)];
+}
+
+SoundSettings SoundSettings::soundSettings(Preset preset) {
+    SoundSettings settings;
+    switch (preset) {
+    case Preset::defaultPreset:
+        break;
+    case Preset::distant:
+        settings.reverb = 30.0F;
+        break;
+    case Preset::echo:
+        settings.delay = Delay{2.0, -50.0F, 5.0F};
+        break;
+    case Preset::bassBoost:
+        settings.equalizerGainLevels[0] = 20.0F;
+        break;
+    case Preset::lowPass:
+        // Band 0 is the lowest band of the equaliser.
+        settings.equalizerGainLevels[0] = -96.0F;
+        settings.equalizerGainLevels[1] = -24.0F;
+        settings.equalizerGainLevels[2] = 12.0F;
+        break;
+    case Preset::highPass:
+        settings.equalizerGainLevels[7] = 12.0F;
+        settings.equalizerGainLevels[8] = -24.0F;
+        settings.equalizerGainLevels[9] = -96.0F;
+        break;
+    case Preset::slow:
+        settings.speed = 0.5F;
+        break;
+    }
+    return settings;
+}
+
+std::string_view presetName(SoundSettings::Preset preset) noexcept {
+    switch (preset) {
+    case SoundSettings::Preset::defaultPreset:
+        return "default";
+    case SoundSettings::Preset::distant:
+        return "distant";
+    case SoundSettings::Preset::echo:
+        return "echo";
+    case SoundSettings::Preset::bassBoost:
+        return "bassBoost";
+    case SoundSettings::Preset::lowPass:
+        return "lowPass";
+    case SoundSettings::Preset::highPass:
+        return "highPass";
+    case SoundSettings::Preset::slow:
+        return "slow";
+    }
+    return "unknown";
+}
+
+SoundSettings SoundSettings::withVolume(float value) const {
+    auto copy = *this;
+    copy.volume = value;
+    return copy;
+}
+
+SoundSettings SoundSettings::withSpeed(float value) const {
+    auto copy = *this;
+    copy.speed = value;
+    return copy;
+}
+
+SoundSettings SoundSettings::withReverb(float value) const {
+    auto copy = *this;
+    copy.reverb = value;
+    return copy;
+}
+
+SoundSettings SoundSettings::withEqualizerGainLevels(std::vector<float> value) const {
+    auto copy = *this;
+    copy.equalizerGainLevels = std::move(value);
+    return copy;
+}
+
+SoundSettings SoundSettings::withPitch(float value) const {
+    auto copy = *this;
+    copy.pitch = value;
+    return copy;
+}
+
+SoundSettings SoundSettings::withOscillation(Oscillation value) const {
+    auto copy = *this;
+    copy.oscillation = value;
+    return copy;
+}
+
+SoundSettings SoundSettings::withDelay(Delay value) const {
+    auto copy = *this;
+    copy.delay = value;
+    return copy;
+}
+
+bool SoundSettings::isDefault() const {
+    return *this == defaultValue();
+}
+
+bool SoundSettings::isEqualizerGainLevelsDefault() const {
+    return equalizerGainLevels == std::vector<float>(equalizerBandsCount, 0.0F);
+}
+
+Json SoundSettings::toJSON() const {
+    Json gains = Json::array();
+    for (const float gain : equalizerGainLevels) {
+        gains.push_back(json::fromFloat(gain));
+    }
+    Json result = Json::object();
+    result["volume"] = json::fromFloat(volume);
+    result["speed"] = json::fromFloat(speed);
+    result["reverb"] = json::fromFloat(reverb);
+    result["equalizerGainLevels"] = std::move(gains);
+    result["pitch"] = json::fromFloat(pitch);
+    result["oscillation"] =
+        Json::object({{"rate", oscillation.rate}, {"strength", json::fromFloat(oscillation.strength)}});
+    result["delay"] = Json::object({{"time", delay.time},
+                                    {"feedback", json::fromFloat(delay.feedback)},
+                                    {"mix", json::fromFloat(delay.mix)}});
+    return result;
+}
+
+SoundSettings SoundSettings::fromJSON(const Json& value) {
+    SoundSettings settings;
+    if (const auto* stored = json::optionalMember(value, "volume")) {
+        settings.volume = json::toFloat(*stored, "volume");
+    }
+    settings.speed = json::floatMember(value, "speed");
+    settings.reverb = json::floatMember(value, "reverb");
+    if (const auto* stored = json::optionalMember(value, "equalizerGainLevels")) {
+        if (!stored->is_array()) {
+            throw json::DecodingError("equalizerGainLevels: expected an array");
+        }
+        // Any length is kept as stored: the equaliser set-up decides what to do with extra or missing bands.
+        settings.equalizerGainLevels.clear();
+        for (const auto& gain : *stored) {
+            settings.equalizerGainLevels.push_back(json::toFloat(gain, "equalizerGainLevels"));
+        }
+    }
+    settings.pitch = json::floatMember(value, "pitch");
+    if (const auto* stored = json::optionalMember(value, "oscillation")) {
+        settings.oscillation.rate = json::doubleMember(*stored, "rate");
+        settings.oscillation.strength = json::floatMember(*stored, "strength");
+    }
+    if (const auto* stored = json::optionalMember(value, "delay")) {
+        settings.delay.time = json::doubleMember(*stored, "time");
+        settings.delay.feedback = json::floatMember(*stored, "feedback");
+        settings.delay.mix = json::floatMember(*stored, "mix");
+    }
+    return settings;
+}
+
+} // namespace somnara
