@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 static_assert(std::is_same_v<soundtouch::SAMPLETYPE, float>, "the stretcher must be built for float samples");
 
@@ -14,9 +13,15 @@ namespace {
 // Frames pulled from upstream per refill: small enough that the upstream runs no further ahead than the
 // stretcher needs.
 constexpr std::size_t refillFrames = 256;
+
+double pitchFactor(float cents) noexcept {
+    return std::exp2(static_cast<double>(cents) / 1200.0);
+}
 } // namespace
 
-TimePitch::TimePitch() = default;
+TimePitch::TimePitch() {
+    stretched_.owner = this;
+}
 TimePitch::~TimePitch() = default;
 
 void TimePitch::prepare(double sampleRate, std::size_t maxFrames) {
@@ -25,35 +30,42 @@ void TimePitch::prepare(double sampleRate, std::size_t maxFrames) {
     stretcher_ = std::make_unique<soundtouch::SoundTouch>();
     stretcher_->setSampleRate(static_cast<unsigned>(std::lround(sampleRate)));
     stretcher_->setChannels(2);
-    stretcher_->setTempo(1.0);
+    stretcher_->setPitch(1.0);
     stretcher_->setRate(1.0);
-    const std::size_t bufferFrames = std::max(maxFrames, refillFrames);
+    // The quick seek finds the splice points with a coarse-to-fine search, at a fraction of the cost
+    // of the full search and with no audible difference on steady, noisy sounds.
+    stretcher_->setSetting(SETTING_USE_QUICKSEEK, 1);
+    resampler_.prepare(sampleRate, maxFrames);
+    // The resampler asks for up to 4 × maxFrames stretched frames at a time.
+    const std::size_t bufferFrames =
+        std::max(static_cast<std::size_t>(Varispeed::maxRate) * maxFrames, refillFrames);
     interleaved_.assign(2 * bufferFrames, 0.0f);
-    pullLeft_.assign(bufferFrames, 0.0f);
-    pullRight_.assign(bufferFrames, 0.0f);
+    pullLeft_.assign(refillFrames, 0.0f);
+    pullRight_.assign(refillFrames, 0.0f);
     path_.prepare(sampleRate);
 
     // Run the stretcher at both extremes so that its internal buffers grow to full size here and not on
     // the render thread.
-    std::fill(interleaved_.begin(), interleaved_.end(), 0.0f);
-    for (const double semitones : {maxPitch / 100.0, minPitch / 100.0}) {
-        stretcher_->setPitchSemiTones(semitones);
+    for (const float cents : {maxPitch, minPitch}) {
+        stretcher_->setTempo(1.0 / pitchFactor(cents));
         for (int i = 0; i < 64; ++i) {
+            std::fill(interleaved_.begin(), interleaved_.end(), 0.0f);
             stretcher_->putSamples(interleaved_.data(), static_cast<unsigned>(bufferFrames));
             while (stretcher_->numSamples() > 0) {
                 stretcher_->receiveSamples(interleaved_.data(), static_cast<unsigned>(bufferFrames));
             }
         }
-        std::fill(interleaved_.begin(), interleaved_.end(), 0.0f);
     }
     appliedPitch_ = pitch_;
-    stretcher_->setPitchSemiTones(static_cast<double>(pitch_) / 100.0);
+    stretcher_->setTempo(1.0 / pitchFactor(pitch_));
+    resampler_.setRate(static_cast<float>(pitchFactor(pitch_)));
     reset();
 }
 
 void TimePitch::reset() noexcept {
     if (stretcher_) {
         stretcher_->clear();
+        resampler_.reset();
     }
     path_.request(path_.isProcessed(), true);
     consumed_ = rendered_ = wetConsumed_ = wetRendered_ = 0;
@@ -72,13 +84,16 @@ void TimePitch::setBypass(bool bypass) noexcept {
 }
 
 std::size_t TimePitch::latencyFrames() const noexcept {
-    return static_cast<std::size_t>(wetConsumed_ - wetRendered_);
+    // Transiently (while the resampler glides to a new pitch) the two stages may disagree by a little.
+    return wetConsumed_ > wetRendered_ ? static_cast<std::size_t>(wetConsumed_ - wetRendered_) : 0;
 }
 
 void TimePitch::applyPitch() noexcept {
     if (pitch_ != appliedPitch_) {
         appliedPitch_ = pitch_;
-        stretcher_->setPitchSemiTones(static_cast<double>(pitch_) / 100.0);
+        const double factor = pitchFactor(pitch_);
+        stretcher_->setTempo(1.0 / factor);
+        resampler_.setRate(static_cast<float>(factor));
     }
 }
 
@@ -96,22 +111,17 @@ void TimePitch::render(float* left, float* right, std::size_t frames, AudioSourc
     }
 }
 
-void TimePitch::feed(const float* left, const float* right, std::size_t frames) noexcept {
-    for (std::size_t i = 0; i < frames; ++i) {
-        interleaved_[2 * i] = left[i];
-        interleaved_[2 * i + 1] = right[i];
-    }
-    stretcher_->putSamples(interleaved_.data(), static_cast<unsigned>(frames));
-    wetConsumed_ += frames;
-}
-
-void TimePitch::renderWet(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept {
-    applyPitch();
+void TimePitch::pullStretched(float* left, float* right, std::size_t frames) noexcept {
     while (stretcher_->numSamples() < frames) {
-        upstream.pull(pullLeft_.data(), pullRight_.data(), refillFrames);
+        upstream_->pull(pullLeft_.data(), pullRight_.data(), refillFrames);
         consumed_ += refillFrames;
+        wetConsumed_ += refillFrames;
         lastUpstreamFrames_ += refillFrames;
-        feed(pullLeft_.data(), pullRight_.data(), refillFrames);
+        for (std::size_t i = 0; i < refillFrames; ++i) {
+            interleaved_[2 * i] = pullLeft_[i];
+            interleaved_[2 * i + 1] = pullRight_[i];
+        }
+        stretcher_->putSamples(interleaved_.data(), static_cast<unsigned>(refillFrames));
     }
     const unsigned got = stretcher_->receiveSamples(interleaved_.data(), static_cast<unsigned>(frames));
     for (std::size_t i = 0; i < got; ++i) {
@@ -120,11 +130,20 @@ void TimePitch::renderWet(float* left, float* right, std::size_t frames, AudioSo
     }
     std::fill(left + got, left + frames, 0.0f);
     std::fill(right + got, right + frames, 0.0f);
-    wetRendered_ += got;
+}
+
+void TimePitch::renderWet(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept {
+    applyPitch();
+    upstream_ = &upstream;
+    resampler_.render(left, right, frames, stretched_);
+    upstream_ = nullptr;
+    wetRendered_ += frames;
 }
 
 void TimePitch::leaveWetPath() noexcept {
     stretcher_->clear();
+    resampler_.reset();
+    resampler_.fadeInInput(); // the stretcher restarts mid-waveform when the path comes back
     wetConsumed_ = wetRendered_ = 0;
 }
 

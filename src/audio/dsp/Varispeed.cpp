@@ -182,7 +182,7 @@ void Varispeed::renderChunk(float* left, float* right, std::size_t frames, Audio
             restartResampler(); // re-entering later starts from a clean filter
         } else if (switched) {
             // The clean resampler would meet the upstream mid-waveform; ramp its input in instead.
-            inputRampRemaining_ = inputRampFrames_;
+            fadeInInput();
         }
         if (path_.isProcessed()) {
             renderWet(left, right, n, upstream);

@@ -189,7 +189,7 @@ TEST(RenderAllocation, InPlaceUnitsDoNotAllocateWhileProcessingOrChangingParamet
     EXPECT_EQ(n, 0u);
 }
 
-TEST(RenderAllocation, PullUnitsDoNotAllocateWhileRenderingOrSwitchingBypass) {
+TEST(RenderAllocation, PullUnitsDoNotAllocateWhileRenderingChangingPitchOrRateOrSwitchingBypass) {
     Stereo buffer(block);
     SineSource source(330.0, rate);
     TimePitch pitch;
@@ -198,12 +198,11 @@ TEST(RenderAllocation, PullUnitsDoNotAllocateWhileRenderingOrSwitchingBypass) {
     speed.prepare(rate, block);
     pitch.setPitch(-500.0f);
     speed.setRate(1.5f);
-    // The stretcher redesigns its anti-alias filter on the heap when the pitch changes (a known limit of
-    // the library), so the pitch is applied before counting starts.
-    pitch.render(buffer.left.data(), buffer.right.data(), block, source);
     const auto n = allocationsDuring([&] {
         for (int i = 0; i < 400; ++i) {
-            if (i % 100 == 30) {
+            if (i % 100 == 10) {
+                pitch.setPitch(i % 200 == 10 ? 2400.0f : -1700.0f);
+            } else if (i % 100 == 30) {
                 speed.setRate(i % 200 == 30 ? 0.5f : 3.0f);
                 pitch.setBypass(true);
                 speed.setBypass(true);
@@ -215,6 +214,7 @@ TEST(RenderAllocation, PullUnitsDoNotAllocateWhileRenderingOrSwitchingBypass) {
             speed.render(buffer.left.data(), buffer.right.data(), block, source);
         }
         speed.reset();
+        pitch.reset();
     });
     EXPECT_EQ(n, 0u);
 }

@@ -7,6 +7,7 @@
 #include <support/SignalMeasurements.hpp>
 
 #include <cmath>
+#include <numbers>
 
 namespace somnara::dsp::test {
 namespace {
@@ -19,7 +20,7 @@ using somnara::test::zeroCrossingFrequency;
 constexpr double rate = 48000.0;
 
 TEST(TimePitchRender, ShiftsASineByTheRequestedCentsAndKeepsTheDuration) {
-    for (const float cents : {500.0f, -500.0f, 1200.0f, -2400.0f, 200.0f}) {
+    for (const float cents : {500.0f, -500.0f, 0.0f, 1200.0f, -2400.0f, 2400.0f, 200.0f}) {
         SCOPED_TRACE(cents);
         TimePitch unit;
         unit.prepare(rate, 512);
@@ -40,21 +41,28 @@ TEST(TimePitchRender, ShiftsASineByTheRequestedCentsAndKeepsTheDuration) {
     }
 }
 
-TEST(TimePitchRender, OutputStartsAlignedWithTheInput) {
-    // At pitch 0 the stretcher passes the input nearly unchanged and without leading silence: the
-    // crossfades into and out of bypass rely on it.
+TEST(TimePitchRender, KeepsTheLevelAndGlidesToANewPitchWithoutAStep) {
+    // 220 Hz sine, amplitude 0.5, shifted by -500 cents, then moved to +700 cents while playing. The level
+    // stays within 1 dB, the new pitch is reached, and the largest step stays within 10 % of the steady
+    // step of the higher tone (2π·f·A/fs).
     TimePitch unit;
     unit.prepare(rate, 512);
+    unit.setPitch(-500.0f);
     SineSource source(220.0, rate);
-    const Stereo out = renderPull(unit, source, static_cast<std::size_t>(rate), 512);
-    SineSource reference(220.0, rate);
-    Stereo in(out.frames());
-    reference.pull(in.left.data(), in.right.data(), in.frames());
-    double worst = 0.0;
-    for (std::size_t i = 4800; i < out.frames(); ++i) {
-        worst = std::max(worst, std::abs(static_cast<double>(out.left[i]) - in.left[i]));
-    }
-    EXPECT_LT(worst, 0.02);
+    const Stereo before = renderPull(unit, source, static_cast<std::size_t>(2 * rate), 512);
+    unit.setPitch(700.0f);
+    const Stereo after = renderPull(unit, source, static_cast<std::size_t>(2 * rate), 512);
+    const auto steadyBefore = slice(before.left, before.frames() / 2, before.frames() / 2);
+    const auto steadyAfter = slice(after.left, after.frames() / 2, after.frames() / 2);
+    EXPECT_NEAR(somnara::test::toDecibels(somnara::test::rms(steadyBefore) / (0.5 / std::sqrt(2.0))), 0.0,
+                1.0);
+    EXPECT_NEAR(somnara::test::toDecibels(somnara::test::rms(steadyAfter) / (0.5 / std::sqrt(2.0))), 0.0,
+                1.0);
+    const auto f = zeroCrossingFrequency(steadyAfter, rate);
+    ASSERT_TRUE(f.has_value());
+    EXPECT_NEAR(centsBetween(220.0, *f), 700.0, 5.0);
+    const double high = 220.0 * std::exp2(700.0 / 1200.0);
+    EXPECT_LE(maxStep(slice(after.left, 0, after.frames())), 1.1 * 2 * std::numbers::pi * high * 0.5 / rate);
 }
 
 TEST(VarispeedRender, ChangesFrequencyAndConsumptionByTheRate) {
@@ -87,7 +95,7 @@ TEST(VarispeedRender, RateChangeGlidesWithoutAStep) {
     Stereo out = renderPull(unit, source, static_cast<std::size_t>(rate), 256);
     unit.setRate(2.0f);
     const Stereo after = renderPull(unit, source, static_cast<std::size_t>(rate), 256);
-    const double steady = 2 * 3.14159265 * 400 * 0.5 / rate;
+    const double steady = 2 * std::numbers::pi * 400 * 0.5 / rate;
     EXPECT_LE(maxStep(after.left), 1.1 * steady);
     const auto f = zeroCrossingFrequency(slice(after.left, after.frames() / 2, after.frames() / 2), rate);
     ASSERT_TRUE(f.has_value());
@@ -143,7 +151,7 @@ void expectBypassToggleIsSmooth(Unit& unit) {
     renderTo(static_cast<std::size_t>(1.0 * rate));
     unit.setBypass(false);
     renderTo(out.frames());
-    const double steady = 2 * 3.14159265 * 200 * 0.5 / rate; // the shifted tone is at most 200 Hz
+    const double steady = 2 * std::numbers::pi * 200 * 0.5 / rate; // the shifted tone is at most 200 Hz
     EXPECT_LE(maxStep(slice(out.left, 4800, out.frames() - 4800)), 1.1 * steady + 0.5 / (0.005 * rate));
 }
 

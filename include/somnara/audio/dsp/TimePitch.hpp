@@ -2,6 +2,7 @@
 
 #include <somnara/audio/dsp/AudioSource.hpp>
 #include <somnara/audio/dsp/PathSwitch.hpp>
+#include <somnara/audio/dsp/Varispeed.hpp>
 
 #include <cstddef>
 #include <cstdint>
@@ -14,22 +15,26 @@ class SoundTouch;
 
 namespace somnara::dsp {
 
-/// Pitch shift with the tempo kept (SoundTouch: resampling plus a time-domain stretch), pulling its input
-/// from an upstream source.
+/// Pitch shift with the tempo kept, pulling its input from an upstream source.
+///
+/// A shift by a factor p = 2^(cents/1200) is done in two steps: SoundTouch's time-domain stretch slows
+/// the sound by p without changing its pitch (tempo 1/p), and the variable-rate resampler of Varispeed
+/// then plays that p times faster, raising the pitch by p and restoring the duration. SoundTouch could
+/// transpose by itself, but it rebuilds its anti-alias filter on the heap at every pitch change; a tempo
+/// change does not allocate, and the resampler glides to a new rate over 50 ms, so a pitch change is
+/// smooth and allocation-free.
 ///
 /// Every render() produces exactly the frames asked for. The stretcher works in batches of tens of
-/// milliseconds, so the unit pulls from upstream whatever it needs to have that many frames ready: the
-/// first call after a reset pulls about 0.1 s ahead, later calls pull about as many frames as they
-/// produce. The output is aligned with the input (the stretcher adds no leading silence), so the frames
-/// held inside, latencyFrames(), are how far the upstream runs ahead of what has been heard.
+/// milliseconds, so the unit pulls from upstream whatever it needs: the first call after a reset pulls
+/// about 0.1 s ahead, later calls about as many frames as they produce. latencyFrames() is how far the
+/// upstream runs ahead of what has been rendered.
 ///
 /// Bypassed, the unit pulls exactly the frames asked for and passes them through bit for bit. Switching
 /// dips the output to silence over 5 ms, changes path and fades back in over 5 ms; leaving the stretcher
-/// drops the ~0.1 s it held (at silence, so nothing is heard of the jump) rather than stalling the output.
+/// drops what it held (at silence, so nothing is heard of the jump) rather than stalling the output.
 ///
-/// Render thread only: prepare() allocates (and exercises the stretcher at the extreme pitches so its
-/// internal buffers reach full size); render() and the setters do not allocate, except that the
-/// stretcher redesigns its anti-alias filter on the heap when the pitch changes.
+/// Render thread only: prepare() allocates (and exercises both stages at the extreme pitches so their
+/// internal buffers reach full size); render() and the setters do not allocate.
 class TimePitch {
 public:
     static constexpr float minPitch = -2400.0f;
@@ -48,7 +53,7 @@ public:
     void setPitch(float cents) noexcept;
     void setBypass(bool bypass) noexcept;
 
-    /// Frames pulled from upstream but not yet rendered.
+    /// Frames pulled from upstream but not yet rendered (0 when bypassed).
     [[nodiscard]] std::size_t latencyFrames() const noexcept;
     /// Frames pulled from upstream by the last render() call.
     [[nodiscard]] std::size_t lastUpstreamFrames() const noexcept { return lastUpstreamFrames_; }
@@ -58,24 +63,32 @@ public:
     [[nodiscard]] std::uint64_t framesRendered() const noexcept { return rendered_; }
 
 private:
+    /// The stretched signal, as the resampler's upstream.
+    struct Stretched final : AudioSource {
+        TimePitch* owner = nullptr;
+        void pull(float* left, float* right, std::size_t frames) noexcept override {
+            owner->pullStretched(left, right, frames);
+        }
+    };
+
     void renderChunk(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept;
-    void feed(const float* left, const float* right, std::size_t frames) noexcept;
     void renderWet(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept;
+    void pullStretched(float* left, float* right, std::size_t frames) noexcept;
     void applyPitch() noexcept;
     void leaveWetPath() noexcept;
 
     // Render thread only.
     std::unique_ptr<soundtouch::SoundTouch> stretcher_;
+    Varispeed resampler_;
+    Stretched stretched_;
+    AudioSource* upstream_ = nullptr; // set for the duration of a render() call
     double sampleRate_ = 44100.0;
     std::size_t maxFrames_ = 0;
     float pitch_ = 0.0f;
     float appliedPitch_ = 0.0f;
     std::vector<float> interleaved_;
     std::vector<float> pullLeft_, pullRight_;
-    // Bypass switches paths through a short dip (fade out, switch, fade in): the two paths sit at
-    // different points of the upstream, so crossfading them would smear two unrelated moments.
     PathSwitch path_;
-    bool stateCleared_ = true;
     std::uint64_t consumed_ = 0;
     std::uint64_t rendered_ = 0;
     std::uint64_t wetConsumed_ = 0; // of consumed_, what went into the stretcher

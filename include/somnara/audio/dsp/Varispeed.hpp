@@ -42,6 +42,8 @@ public:
     /// Factor, 0.25…4 (default 1).
     void setRate(float rate) noexcept;
     void setBypass(bool bypass) noexcept;
+    /// Fades the next few milliseconds of input in: for an owner whose upstream restarts mid-waveform.
+    void fadeInInput() noexcept { inputRampRemaining_ = inputRampFrames_; }
 
     /// The resampler's current delay in output frames (0 when bypassed).
     [[nodiscard]] double latencyFrames() const noexcept;
