@@ -3,13 +3,20 @@
 #include <cstdlib>
 #include <exception>
 #include <iostream>
+#include <string_view>
+#include <vector>
 
 int main(int argc, char** argv) {
     CLI::App app{"somnara: ambient sounds, mixes and sleep timers"};
     app.require_subcommand(1);
     somnara::app::addSoundsCommand(app);
+    // "-DONTLOGANALYTICS" is a launch argument that the analytics code reads from the process's own
+    // arguments; no command takes it, so the parser must not see it.
+    std::vector<char*> arguments(argv, argv + argc);
+    std::erase_if(arguments,
+                  [](const char* argument) { return std::string_view(argument) == "-DONTLOGANALYTICS"; });
     try {
-        app.parse(argc, argv);
+        app.parse(static_cast<int>(arguments.size()), arguments.data());
     } catch (const CLI::ParseError& error) {
         return app.exit(error);
     } catch (const std::exception& error) {
