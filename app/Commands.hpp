@@ -8,4 +8,7 @@ namespace somnara::app {
 /// `somnara sounds [--search TERM]`: the catalogue as a table, or the sounds matching a term.
 void addSoundsCommand(CLI::App& app);
 
+/// `somnara stats [--json] [--at DATE]`: listening statistics from the play-events history.
+void addStatsCommand(CLI::App& app);
+
 } // namespace somnara::app

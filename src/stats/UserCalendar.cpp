@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <exception>
+#include <sstream>
 #include <string>
 
 namespace somnara {
@@ -103,6 +104,39 @@ std::string UserCalendar::isoString(Date value) const {
 
 std::string UserCalendar::isoDayString(std::int64_t day) {
     return date::format("%F", date::sys_days{date::days{day}});
+}
+
+std::optional<Date> UserCalendar::parseDate(std::string_view text) const {
+    const auto fromSys = [](date::sys_seconds seconds) {
+        return Date::fromTimeIntervalSince1970(static_cast<double>(seconds.time_since_epoch().count()));
+    };
+    const auto parsedWhole = [](std::istringstream& in) {
+        return !in.fail() && in.peek() == std::char_traits<char>::eof();
+    };
+    const std::string whole(text);
+    for (const char* format : {"%FT%T%Ez", "%FT%T%z", "%F %T%Ez", "%FT%TZ", "%FT%RZ"}) {
+        std::istringstream in(whole);
+        date::sys_seconds seconds;
+        in >> date::parse(format, seconds);
+        if (parsedWhole(in)) {
+            return fromSys(seconds);
+        }
+    }
+    for (const char* format : {"%FT%T", "%F %T", "%FT%R", "%F %R"}) {
+        std::istringstream in(whole);
+        date::local_seconds local;
+        in >> date::parse(format, local);
+        if (parsedWhole(in)) {
+            return fromSys(date::zoned_seconds{zone_, local, date::choose::earliest}.get_sys_time());
+        }
+    }
+    std::istringstream in(whole);
+    date::local_days day;
+    in >> date::parse("%F", day);
+    if (parsedWhole(in)) {
+        return startOfDay(day.time_since_epoch().count() + 1).addingTimeInterval(-1);
+    }
+    return std::nullopt;
 }
 
 } // namespace somnara

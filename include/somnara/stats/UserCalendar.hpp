@@ -38,6 +38,11 @@ public:
     std::string isoString(Date date) const;
     /// A day as ISO 8601: "2026-03-29".
     static std::string isoDayString(std::int64_t day);
+    /// Reads an ISO 8601 date: with an offset ("2026-12-05T22:30:00+01:00", "...Z") it is that instant;
+    /// without one ("2026-12-05T22:30:00", "2026-12-05 22:30") a local time in this calendar's zone,
+    /// the earlier one when a clock change repeats it; a day alone ("2026-12-05") the last second of
+    /// that day, so that the day counts in full. None when the text is none of these.
+    std::optional<Date> parseDate(std::string_view text) const;
 
 private:
     explicit UserCalendar(const date::time_zone* zone) : zone_(zone) {}
