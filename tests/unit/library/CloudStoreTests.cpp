@@ -1,0 +1,108 @@
+#include "LibraryFixture.hpp"
+
+#include <somnara/runtime/NotificationCenter.hpp>
+#include <somnara/system/SomnaraLogger.hpp>
+
+#include <string>
+#include <vector>
+
+using namespace somnara;
+using namespace somnara::test;
+
+namespace {
+
+using Dictionary = CloudStore::Dictionary;
+
+std::vector<std::string>& cloudLogLines() {
+    // Handlers cannot be removed: one for all tests, filtered to the cloud store's lines.
+    static std::vector<std::string> lines = [] {
+        SomnaraLogger::add([](const std::string& message, LogType type) {
+            if (type == LogType::debug && message.starts_with("Cloud Keys Changed ")) {
+                cloudLogLines().push_back(message);
+            }
+        });
+        return std::vector<std::string>{};
+    }();
+    return lines;
+}
+
+class CloudStoreTest : public LibraryTest {};
+
+TEST_F(CloudStoreTest, PublishesOnlyBlobsAndTheEmptyStoreTwiceAtStart) {
+    {
+        startCloud();
+        SubjectRecorder recorder{cloudStore->dictionarySubject()};
+        loop.runUntilIdle();
+        EXPECT_EQ(recorder.values, (std::vector<Dictionary>{{}, {}})) << "initial value, then the first read";
+    }
+    cloudStore.reset();
+    loop.runUntilIdle();
+
+    cloud->set(CloudValue{std::int64_t{1}}, "a");
+    cloud->setData(blob("[3]"), "b");
+    cloud->set(CloudValue{std::string{"text"}}, "c");
+    startCloud();
+    SubjectRecorder recorder{cloudStore->dictionarySubject()};
+    loop.runUntilIdle();
+    ASSERT_EQ(recorder.values.size(), 2U);
+    EXPECT_EQ(recorder.values[1], (Dictionary{{"b", blob("[3]")}}));
+}
+
+TEST_F(CloudStoreTest, OwnWritesWaitForTheNextExternalChangeWhichPublishesWholeSnapshotsInOrder) {
+    cloudLogLines().clear();
+    startCloud();
+    SubjectRecorder recorder{cloudStore->dictionarySubject()};
+    loop.runUntilIdle();
+
+    run([&] { return cloudStore->set(blob("[5]"), "sound_track_favourites"); });
+    EXPECT_EQ(cloud->data("sound_track_favourites"), blob("[5]"));
+    EXPECT_EQ(recorder.values.size(), 2U) << "a write publishes nothing";
+    EXPECT_TRUE(cloudStore->dictionarySubject()->currentValue().empty());
+
+    cloud->applyExternalChange({{"other", CloudValue{blob("x")}}});
+    loop.runUntilIdle();
+    ASSERT_EQ(recorder.values.size(), 3U);
+    EXPECT_EQ(recorder.values[2],
+              (Dictionary{{"other", blob("x")}, {"sound_track_favourites", blob("[5]")}}));
+
+    // Two changes in quick succession: two snapshots, each the whole store as read when handled.
+    cloud->applyExternalChange({{"other", std::nullopt}}, CloudKeyValueStore::ChangeReason::accountChange);
+    cloud->applyExternalChange({{"more", CloudValue{blob("y")}}});
+    loop.runUntilIdle();
+    ASSERT_EQ(recorder.values.size(), 5U);
+    const Dictionary latest{{"more", blob("y")}, {"sound_track_favourites", blob("[5]")}};
+    EXPECT_EQ(recorder.values[3], latest);
+    EXPECT_EQ(recorder.values[4], latest);
+    ASSERT_EQ(cloudLogLines().size(), 3U);
+    EXPECT_EQ(cloudLogLines()[0], "Cloud Keys Changed [\"NSUbiquitousKeyValueStoreChangeReasonKey\": 0, "
+                                  "\"NSUbiquitousKeyValueStoreChangedKeysKey\": [\"other\"]]");
+}
+
+TEST_F(CloudStoreTest, AFailedSynchronisationIsReportedOnceAndTheStoreWorksOn) {
+    cloud->setSynchronizeResult(false);
+    cloud->setData(blob("1"), "k");
+    startCloud();
+    SubjectRecorder recorder{cloudStore->dictionarySubject()};
+    loop.runUntilIdle();
+    ASSERT_EQ(assertions.size(), 1U);
+    EXPECT_EQ(assertions[0].file, "SomnaraKit/CloudStore");
+    EXPECT_EQ(assertions[0].function, "init()");
+    EXPECT_EQ(assertions[0].line, 22);
+    EXPECT_EQ(recorder.values.back(), (Dictionary{{"k", blob("1")}}));
+    cloud->applyExternalChange({{"k", CloudValue{blob("2")}}});
+    loop.runUntilIdle();
+    EXPECT_EQ(recorder.values.back(), (Dictionary{{"k", blob("2")}}));
+    EXPECT_EQ(assertions.size(), 1U);
+}
+
+TEST_F(CloudStoreTest, OtherNotificationsAreNotChanges) {
+    startCloud();
+    SubjectRecorder recorder{cloudStore->dictionarySubject()};
+    loop.runUntilIdle();
+    cloud->setData(blob("1"), "k");
+    loop.notificationCenter().post(Notification{"SomethingElseChanged", {}});
+    loop.runUntilIdle();
+    EXPECT_EQ(recorder.values.size(), 2U);
+}
+
+} // namespace

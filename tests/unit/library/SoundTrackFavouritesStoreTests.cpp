@@ -1,0 +1,133 @@
+#include "LibraryFixture.hpp"
+
+#include <somnara/library/SoundTrackFavouritesStore.hpp>
+
+#include <string>
+#include <vector>
+
+using namespace somnara;
+using namespace somnara::test;
+
+namespace {
+
+using Favourites = SoundTrackFavouritesStore::Favourites;
+
+class FavouritesTest : public LibraryTest {
+protected:
+    std::shared_ptr<SoundTrackFavouritesStore> makeStore() {
+        return std::make_shared<SoundTrackFavouritesStore>(cloudStore, [this] { return defaults; });
+    }
+    std::string localCopy() const {
+        const auto data = defaults->data("sound_track_favourites");
+        return data ? text(*data) : "<none>";
+    }
+};
+
+TEST_F(FavouritesTest, TheCloudCopyReplacesTheLocalOneAtStartUp) {
+    defaults->set(UserDefaultsValue::Data(blob("[3]")), "sound_track_favourites");
+    cloud->setData(blob("[ 5 ]"), "sound_track_favourites");
+    startCloud();
+    auto store = makeStore();
+    SubjectRecorder recorder{store->favouritesSubject()};
+    loop.runUntilIdle();
+    EXPECT_EQ(recorder.values, (std::vector<Favourites>{{}, {SoundTrack::rain}, {SoundTrack::fan}}));
+    EXPECT_EQ(localCopy(), "[ 5 ]") << "the cloud's blob exactly as received";
+    EXPECT_TRUE(assertions.empty());
+}
+
+TEST_F(FavouritesTest, SnapshotsChangeFavouritesOnlyWhenTheyCarryADecodableBlob) {
+    defaults->set(UserDefaultsValue::Data(blob("[3,5]")), "sound_track_favourites");
+    startCloud();
+    auto store = makeStore();
+    loop.runUntilIdle();
+    const Favourites start{SoundTrack::rain, SoundTrack::fan};
+    ASSERT_EQ(store->favouritesSubject()->currentValue(), start);
+
+    struct Case {
+        std::string what;
+        std::map<std::string, CloudValue> snapshot;
+        Favourites favourites;
+        std::string localCopy;
+        bool reported;
+    };
+    const std::vector<Case> cases{
+        {"empty snapshot", {}, start, "[3,5]", false},
+        {"no key", {{"sound_track_mixes", CloudValue{blob("[]")}}}, start, "[3,5]", false},
+        {"not a blob", {{"sound_track_favourites", CloudValue{std::string{"[4]"}}}}, start, "[3,5]", false},
+        {"out of range", {{"sound_track_favourites", CloudValue{blob("[99]")}}}, start, "[3,5]", true},
+        {"not an array", {{"sound_track_favourites", CloudValue{blob("{\"3\":1}")}}}, start, "[3,5]", true},
+        {"not JSON", {{"sound_track_favourites", CloudValue{blob("[3,")}}}, start, "[3,5]", true},
+        {"one sound",
+         {{"sound_track_favourites", CloudValue{blob("[20]")}}},
+         {SoundTrack::wind},
+         "[20]",
+         false},
+        {"empty array", {{"sound_track_favourites", CloudValue{blob("[]")}}}, {}, "[]", false},
+    };
+    for (const auto& testCase : cases) {
+        assertions.clear();
+        run([&] { return store->handleNewCloudDictionary(testCase.snapshot); });
+        EXPECT_EQ(store->favouritesSubject()->currentValue(), testCase.favourites) << testCase.what;
+        EXPECT_EQ(localCopy(), testCase.localCopy) << testCase.what;
+        ASSERT_EQ(assertions.size(), testCase.reported ? 1U : 0U) << testCase.what;
+        if (testCase.reported) {
+            EXPECT_EQ(assertions[0].file, "SomnaraKit/SoundTrackFavouritesStore");
+            EXPECT_EQ(assertions[0].function, "handleNewCloudDictionary(_:)");
+            EXPECT_EQ(assertions[0].line, 55);
+        }
+    }
+    EXPECT_FALSE(cloud->data("sound_track_favourites").has_value()) << "nothing is written back to the cloud";
+}
+
+TEST_F(FavouritesTest, AddAndRemovePublishAndRewriteBothCopiesEvenWhenNothingChanges) {
+    startCloud();
+    auto store = makeStore();
+    SubjectRecorder recorder{store->favouritesSubject()};
+    loop.runUntilIdle();
+
+    run([&] { return store->add(SoundTrack::rain); });
+    run([&] { return store->add(SoundTrack::fan); });
+    EXPECT_EQ(localCopy(), "[3,5]");
+    EXPECT_EQ(cloud->data("sound_track_favourites"), blob("[3,5]"));
+
+    // Both copies spoilt behind the store's back are restored by a change that changes nothing.
+    defaults->set(UserDefaultsValue::Data(blob("[1]")), "sound_track_favourites");
+    cloud->setData(blob("[1]"), "sound_track_favourites");
+    const auto published = recorder.values.size();
+    run([&] { return store->add(SoundTrack::rain); });
+    EXPECT_EQ(recorder.values.size(), published + 1);
+    EXPECT_EQ(localCopy(), "[3,5]");
+    EXPECT_EQ(cloud->data("sound_track_favourites"), blob("[3,5]"));
+
+    cloud->setData(blob("[1]"), "sound_track_favourites");
+    run([&] { return store->remove(SoundTrack::thunder); });
+    EXPECT_EQ(recorder.values.size(), published + 2);
+    EXPECT_EQ(cloud->data("sound_track_favourites"), blob("[3,5]"));
+
+    run([&] { return store->remove(SoundTrack::rain); });
+    EXPECT_EQ(recorder.values.back(), Favourites{SoundTrack::fan});
+    EXPECT_EQ(localCopy(), "[5]");
+    EXPECT_TRUE(assertions.empty());
+}
+
+TEST_F(FavouritesTest, AnUnreadableLocalCopyIsReportedAndTheCloudIsNotFollowed) {
+    defaults->set(UserDefaultsValue::Data(blob("[3, 99]")), "sound_track_favourites");
+    startCloud();
+    auto store = makeStore();
+    loop.runUntilIdle();
+    ASSERT_EQ(assertions.size(), 1U);
+    EXPECT_EQ(assertions[0].function, "setup()");
+    EXPECT_EQ(assertions[0].line, 41);
+    EXPECT_NE(assertions[0].message.find("99"), std::string::npos) << assertions[0].message;
+    EXPECT_TRUE(store->favouritesSubject()->currentValue().empty());
+
+    cloud->applyExternalChange({{"sound_track_favourites", CloudValue{blob("[4]")}}});
+    loop.runUntilIdle();
+    EXPECT_TRUE(store->favouritesSubject()->currentValue().empty()) << "no cloud task";
+
+    run([&] { return store->add(SoundTrack::owl); });
+    EXPECT_EQ(localCopy(), "[28]") << "changes still write both copies";
+    EXPECT_EQ(cloud->data("sound_track_favourites"), blob("[28]"));
+}
+
+} // namespace
