@@ -2,6 +2,7 @@
 
 #include <utf8proc.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -58,6 +59,13 @@ struct Character {
 
 Character makeCharacter(const std::string& text) {
     Character character;
+    if (text.size() == 1 && static_cast<unsigned char>(text[0]) < 0x80) {
+        // Plain ASCII has no marks and folds by itself; most names are only that.
+        character.exact = text;
+        character.folded =
+            std::string(1, static_cast<char>(std::tolower(static_cast<unsigned char>(text[0]))));
+        return character;
+    }
     character.exact = mapped(text, UTF8PROC_STABLE | UTF8PROC_COMPOSE);
     character.folded =
         mapped(text, UTF8PROC_STABLE | UTF8PROC_DECOMPOSE | UTF8PROC_CASEFOLD | UTF8PROC_STRIPMARK);
