@@ -1,0 +1,123 @@
+#include "PcmBufferAudioFile.hpp"
+#include "rt/Commands.hpp"
+
+#include <somnara/audio/AudioEngine.hpp>
+#include <somnara/audio/AudioPlayerNode.hpp>
+#include <somnara/runtime/Completion.hpp>
+#include <somnara/runtime/Loop.hpp>
+#include <somnara/system/ZelAnalyticsLogger.hpp>
+
+#include <asio/async_result.hpp>
+#include <asio/use_awaitable.hpp>
+
+#include <algorithm>
+
+namespace somnara {
+
+AudioPlayerNode::AudioPlayerNode() : AudioNode(Kind::player) {}
+
+AudioPlayerNode::~AudioPlayerNode() = default;
+
+void AudioPlayerNode::schedule(std::shared_ptr<const void> source, std::shared_ptr<AudioFile> file,
+                               CompletionHandler completion) {
+    auto attached = engine();
+    if (!attached || voice_ < 0) {
+        ZelAnalyticsLogger::shared().loggedAssertionFailure("Scheduling on a player node with no engine",
+                                                            "SomnaraKit/AudioPlayerNode", "scheduleFile",
+                                                            __LINE__);
+        if (completion) {
+            Loop::current().post([completion = std::move(completion)] { completion(PlaybackCompletion{}); });
+        }
+        return;
+    }
+    attached->scheduleItem(*this, std::move(source), std::move(file), std::move(completion));
+}
+
+void AudioPlayerNode::scheduleFile(std::shared_ptr<AudioFile> file, CompletionHandler completion) {
+    // The file object is the key of its decoded samples: copies of the same object share them.
+    std::shared_ptr<const void> source = file;
+    schedule(std::move(source), std::move(file), std::move(completion));
+}
+
+void AudioPlayerNode::scheduleBuffer(std::shared_ptr<const AudioPcmBuffer> buffer,
+                                     CompletionHandler completion) {
+    auto file = std::make_shared<PcmBufferAudioFile>(buffer);
+    std::shared_ptr<const void> source = std::move(buffer);
+    schedule(std::move(source), std::move(file), std::move(completion));
+}
+
+namespace {
+
+/// Waits for the completion of an item that `start` schedules.
+template <class Start>
+asio::awaitable<PlaybackCompletion> awaitCompletion(Start start) {
+    auto initiate = [start = std::move(start)](auto handler) mutable {
+        auto resume = std::make_shared<detail::Completion<PlaybackCompletion>>(
+            detail::Completion<PlaybackCompletion>::from(std::move(handler)));
+        start([resume](const PlaybackCompletion& completion) { (*resume)(completion); });
+    };
+    const PlaybackCompletion result =
+        co_await asio::async_initiate<const asio::use_awaitable_t<>, void(PlaybackCompletion)>(
+            initiate, asio::use_awaitable);
+    co_return result;
+}
+
+} // namespace
+
+asio::awaitable<PlaybackCompletion> AudioPlayerNode::scheduleFile(std::shared_ptr<AudioFile> file) {
+    auto self = std::static_pointer_cast<AudioPlayerNode>(shared_from_this());
+    auto start = [self, file](CompletionHandler handler) {
+        self->scheduleFile(file, std::move(handler));
+    };
+    const PlaybackCompletion result = co_await awaitCompletion(std::move(start));
+    co_return result;
+}
+
+asio::awaitable<PlaybackCompletion>
+AudioPlayerNode::scheduleBuffer(std::shared_ptr<const AudioPcmBuffer> buffer) {
+    auto self = std::static_pointer_cast<AudioPlayerNode>(shared_from_this());
+    auto start = [self, buffer](CompletionHandler handler) {
+        self->scheduleBuffer(buffer, std::move(handler));
+    };
+    const PlaybackCompletion result = co_await awaitCompletion(std::move(start));
+    co_return result;
+}
+
+void AudioPlayerNode::play() {
+    playing_ = true;
+    if (auto attached = engine()) {
+        attached->sendPlayerCommand(*this, static_cast<int>(rt::RenderCommand::Kind::play));
+    }
+}
+
+void AudioPlayerNode::pause() {
+    playing_ = false;
+    if (auto attached = engine()) {
+        attached->sendPlayerCommand(*this, static_cast<int>(rt::RenderCommand::Kind::pause));
+    }
+}
+
+void AudioPlayerNode::stop() {
+    playing_ = false;
+    if (auto attached = engine()) {
+        attached->sendPlayerCommand(*this, static_cast<int>(rt::RenderCommand::Kind::stop));
+    }
+}
+
+void AudioPlayerNode::setVolume(float volume) noexcept {
+    volume_ = std::clamp(volume, 0.0F, 1.0F);
+    publish();
+}
+
+void AudioPlayerNode::setPan(float pan) noexcept {
+    pan_ = std::clamp(pan, -1.0F, 1.0F);
+    publish();
+}
+
+void AudioPlayerNode::publish() noexcept {
+    if (auto attached = engine()) {
+        attached->publishPlayer(*this);
+    }
+}
+
+} // namespace somnara

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <optional>
+#include <type_traits>
+
+namespace somnara::rt {
+
+/// A bounded single-producer, single-consumer queue of trivially copyable values. Neither side locks
+/// or allocates, so the render thread can be either end.
+///
+/// Threads: exactly one producer thread calls `push`, exactly one consumer thread calls `pop`. The
+/// producer publishes a slot with a release store of `tail_`, which the consumer reads with acquire
+/// (and the other way round for `head_`), so a popped value is always completely written.
+template <class T, std::size_t Capacity>
+class SpscQueue {
+    static_assert(std::is_trivially_copyable_v<T>);
+    static_assert((Capacity & (Capacity - 1)) == 0, "capacity must be a power of two");
+
+public:
+    /// False when the queue is full; the value is then not queued.
+    bool push(const T& value) noexcept {
+        const std::size_t tail = tail_.load(std::memory_order_relaxed);
+        if (tail - head_.load(std::memory_order_acquire) == Capacity) {
+            return false;
+        }
+        slots_[tail & (Capacity - 1)] = value;
+        tail_.store(tail + 1, std::memory_order_release);
+        return true;
+    }
+
+    std::optional<T> pop() noexcept {
+        const std::size_t head = head_.load(std::memory_order_relaxed);
+        if (head == tail_.load(std::memory_order_acquire)) {
+            return std::nullopt;
+        }
+        T value = slots_[head & (Capacity - 1)];
+        head_.store(head + 1, std::memory_order_release);
+        return value;
+    }
+
+    bool empty() const noexcept {
+        return head_.load(std::memory_order_acquire) == tail_.load(std::memory_order_acquire);
+    }
+
+private:
+    alignas(64) std::atomic<std::size_t> head_{0};
+    alignas(64) std::atomic<std::size_t> tail_{0};
+    std::array<T, Capacity> slots_{};
+};
+
+} // namespace somnara::rt

@@ -1,0 +1,193 @@
+#include "Voice.hpp"
+
+#include <somnara/audio/dsp/Pan.hpp>
+
+#include <algorithm>
+#include <cmath>
+
+namespace somnara::rt {
+
+void Voice::prepare(double sampleRate) noexcept {
+    rampFrames_ = static_cast<std::size_t>(std::lround(rampSeconds * sampleRate));
+}
+
+RenderEvent Voice::eventFor(const Item& item, RenderEvent::Kind kind) const noexcept {
+    RenderEvent event;
+    event.kind = kind;
+    event.voice = index_;
+    event.generation = generation_;
+    event.item = item.id;
+    return event;
+}
+
+void Voice::flush(EventSink& sink) noexcept {
+    while (count_ > 0) {
+        sink.report(eventFor(items_[head_], RenderEvent::Kind::flushed));
+        head_ = (head_ + 1) % queueCapacity;
+        --count_;
+    }
+    head_ = 0;
+    position_ = 0;
+}
+
+void Voice::apply(const RenderCommand& command, std::uint16_t index, EventSink& sink) noexcept {
+    using Kind = RenderCommand::Kind;
+    if (command.kind == Kind::claimVoice) {
+        flush(sink);
+        index_ = index;
+        generation_ = command.generation;
+        claimed_ = true;
+        playing_ = false;
+        // A new player starts from its published values, not from a ramp out of the old one's.
+        volume_.reset(parameters_ != nullptr ? parameters_->volume.load(std::memory_order_relaxed) : 1.0F);
+        pan_.reset(parameters_ != nullptr ? parameters_->pan.load(std::memory_order_relaxed) : 0.0F);
+        return;
+    }
+    if (!claimed_ || command.generation != generation_) {
+        // A late command for a voice that now belongs to another player: ignore it, but hand back
+        // an item it carried so that its buffer is released.
+        if (command.kind == Kind::schedule) {
+            RenderEvent event;
+            event.kind = RenderEvent::Kind::flushed;
+            event.voice = index;
+            event.generation = command.generation;
+            event.item = command.item;
+            sink.report(event);
+        }
+        return;
+    }
+    switch (command.kind) {
+    case Kind::claimVoice:
+        break;
+    case Kind::releaseVoice:
+        flush(sink);
+        claimed_ = false;
+        playing_ = false;
+        route_ = unrouted;
+        break;
+    case Kind::schedule:
+        if (count_ == queueCapacity) {
+            RenderEvent event = eventFor(Item{command.item, command.buffer}, RenderEvent::Kind::flushed);
+            sink.report(event);
+            break;
+        }
+        items_[(head_ + count_) % queueCapacity] = Item{command.item, command.buffer};
+        ++count_;
+        break;
+    case Kind::play:
+        playing_ = true;
+        break;
+    case Kind::pause:
+        playing_ = false;
+        break;
+    case Kind::stop:
+        flush(sink);
+        playing_ = false;
+        break;
+    case Kind::route:
+        route_ = static_cast<std::uint8_t>(command.item);
+        break;
+    }
+}
+
+void Voice::finishFront(double time, std::size_t stage, EventSink& sink) noexcept {
+    sink.itemEnded(stage, time, eventFor(items_[head_], RenderEvent::Kind::playedBack));
+    head_ = (head_ + 1) % queueCapacity;
+    --count_;
+    position_ = 0;
+}
+
+void Voice::mix(float* left, float* right, std::size_t frames, double time, std::size_t stage,
+                GainScratch scratch, EventSink& sink, bool waitForData) noexcept {
+    if (!claimed_ || !playing_) {
+        return;
+    }
+    if (parameters_ != nullptr) {
+        volume_.setTarget(parameters_->volume.load(std::memory_order_relaxed), rampFrames_);
+        pan_.setTarget(parameters_->pan.load(std::memory_order_relaxed), rampFrames_);
+    }
+    const bool ramping = volume_.isSmoothing() || pan_.isSmoothing();
+    dsp::StereoPanGains steady;
+    if (ramping) {
+        // Gains per frame, for the whole piece, so they move with time whatever the queue does.
+        for (std::size_t i = 0; i < frames; ++i) {
+            const float v = volume_.next();
+            const dsp::StereoPanGains g = dsp::stereoPanGains(pan_.next());
+            scratch.leftFromLeft[i] = g.leftFromLeft * v;
+            scratch.leftFromRight[i] = g.leftFromRight * v;
+            scratch.rightFromLeft[i] = g.rightFromLeft * v;
+            scratch.rightFromRight[i] = g.rightFromRight * v;
+        }
+    } else {
+        const float v = volume_.current();
+        steady = dsp::stereoPanGains(pan_.current());
+        steady.leftFromLeft *= v;
+        steady.leftFromRight *= v;
+        steady.rightFromLeft *= v;
+        steady.rightFromRight *= v;
+    }
+
+    std::size_t done = 0;
+    while (done < frames && count_ > 0) {
+        const PcmBuffer& buffer = *items_[head_].buffer;
+        // `complete_` first: once it reads true, `ready_` read after it is final.
+        const bool complete = buffer.complete_.load(std::memory_order_acquire);
+        const std::int64_t ready = buffer.ready_.load(std::memory_order_acquire);
+        const std::int64_t end = complete ? std::min(ready, buffer.length) : buffer.length;
+        if (position_ >= end) {
+            finishFront(time + static_cast<double>(done), stage, sink);
+            continue;
+        }
+        if (position_ >= ready) {
+            if (waitForData) {
+                // Offline rendering has no deadline: wait for the decoder rather than leave a gap.
+                for (;;) {
+                    const std::uint32_t epoch = buffer.epoch_.load(std::memory_order_acquire);
+                    if (buffer.complete_.load(std::memory_order_acquire) ||
+                        buffer.ready_.load(std::memory_order_acquire) > position_) {
+                        break;
+                    }
+                    buffer.epoch_.wait(epoch, std::memory_order_acquire);
+                }
+                continue;
+            }
+            sink.underrun();
+            break;
+        }
+        const auto take = static_cast<std::size_t>(std::min<std::int64_t>(
+            static_cast<std::int64_t>(frames - done), std::min(ready, end) - position_));
+        const float* inLeft = buffer.left.data() + position_;
+        const float* inRight = buffer.right.data() + position_;
+        float* outLeft = left + done;
+        float* outRight = right + done;
+        if (ramping) {
+            const float* ll = scratch.leftFromLeft + done;
+            const float* lr = scratch.leftFromRight + done;
+            const float* rl = scratch.rightFromLeft + done;
+            const float* rr = scratch.rightFromRight + done;
+            for (std::size_t i = 0; i < take; ++i) {
+                outLeft[i] += ll[i] * inLeft[i] + lr[i] * inRight[i];
+                outRight[i] += rl[i] * inLeft[i] + rr[i] * inRight[i];
+            }
+        } else if (steady.leftFromRight == 0.0F && steady.rightFromLeft == 0.0F) {
+            const float gl = steady.leftFromLeft;
+            const float gr = steady.rightFromRight;
+            for (std::size_t i = 0; i < take; ++i) {
+                outLeft[i] += gl * inLeft[i];
+                outRight[i] += gr * inRight[i];
+            }
+        } else {
+            for (std::size_t i = 0; i < take; ++i) {
+                outLeft[i] += steady.leftFromLeft * inLeft[i] + steady.leftFromRight * inRight[i];
+                outRight[i] += steady.rightFromLeft * inLeft[i] + steady.rightFromRight * inRight[i];
+            }
+        }
+        position_ += static_cast<std::int64_t>(take);
+        done += take;
+        if (position_ >= end) {
+            finishFront(time + static_cast<double>(done), stage, sink);
+        }
+    }
+}
+
+} // namespace somnara::rt

@@ -1,0 +1,262 @@
+#include "EngineRig.hpp"
+#include "support/MemoryAudioFile.hpp"
+#include "support/SignalMeasurements.hpp"
+#include "support/TestLoop.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numeric>
+
+namespace somnara::test {
+namespace {
+
+class SchedulingRender : public LoopTest {};
+
+std::shared_ptr<AudioPcmBuffer> makeBuffer(std::size_t frames, unsigned long long seed) {
+    auto buffer = std::make_shared<AudioPcmBuffer>();
+    buffer->format = AudioFormat{EngineRig::rate, 2};
+    buffer->channels.push_back(makeNoise(frames, 0.5, seed));
+    buffer->channels.push_back(makeNoise(frames, 0.5, seed + 1));
+    return buffer;
+}
+
+// Three copies of one buffer, queued back to back through the whole (bypassed) chain, must come out as
+// the buffer repeated three times, bit for bit, whatever the block size; each completion reports the
+// frame where its copy ended.
+TEST_F(SchedulingRender, copiesPlayBackToBackBitExactAtEveryBlockSize) {
+    constexpr std::size_t length = 10'007;
+    const auto buffer = makeBuffer(length, 7);
+    for (const std::size_t block : {std::size_t{1}, std::size_t{64}, std::size_t{441}, std::size_t{4096}}) {
+        SCOPED_TRACE(block);
+        EngineRig rig{block};
+        std::vector<PlaybackCompletion> completions;
+        for (int copy = 0; copy < 3; ++copy) {
+            rig.players[0]->scheduleBuffer(buffer,
+                                           [&](const PlaybackCompletion& c) { completions.push_back(c); });
+        }
+        rig.players[0]->play();
+        rig.engine->start();
+        std::vector<float> right;
+        const auto left = rig.render(3 * length + 500, block, &right);
+        loop.runUntilIdle();
+
+        std::size_t mismatches = 0;
+        for (std::size_t i = 0; i < 3 * length; ++i) {
+            mismatches +=
+                left[i] != buffer->channels[0][i % length] || right[i] != buffer->channels[1][i % length];
+        }
+        EXPECT_EQ(mismatches, 0U);
+        EXPECT_EQ(peak(std::span{left}.subspan(3 * length)), 0.0);
+        ASSERT_EQ(completions.size(), 3U);
+        for (std::size_t copy = 0; copy < 3; ++copy) {
+            EXPECT_TRUE(completions[copy].playedBack);
+            EXPECT_EQ(completions[copy].outputFrame, static_cast<std::int64_t>((copy + 1) * length));
+        }
+    }
+}
+
+// A completion runs only once its copy's last frame has been rendered, not when it was consumed.
+TEST_F(SchedulingRender, completionWaitsForTheLastFrameToBeRendered) {
+    EngineRig rig{256};
+    const auto buffer = makeBuffer(1'000, 3);
+    int completed = 0;
+    rig.players[0]->scheduleBuffer(buffer, [&](const PlaybackCompletion&) { ++completed; });
+    rig.players[0]->play();
+    rig.engine->start();
+    rig.render(999, 999);
+    loop.runUntilIdle();
+    EXPECT_EQ(completed, 0);
+    rig.render(1, 1);
+    loop.runUntilIdle();
+    EXPECT_EQ(completed, 1);
+}
+
+// A file at another rate is resampled once, to the engine's rate: its tone keeps its pitch and its length
+// scales with the rates.
+TEST_F(SchedulingRender, fileAtAnotherRateKeepsPitchAndLength) {
+    struct Case {
+        double fileRate;
+        double tone;
+    };
+    for (const Case c : {Case{48'000, 1'000}, Case{22'050, 441}, Case{96'000, 3'000}}) {
+        SCOPED_TRACE(c.fileRate);
+        EngineRig rig{512, 1, false};
+        const auto frames = static_cast<std::size_t>(c.fileRate);
+        auto file = MemoryAudioFile::stereo(makeSine(c.tone, c.fileRate, frames),
+                                            makeSine(c.tone, c.fileRate, frames), c.fileRate);
+        std::optional<PlaybackCompletion> done;
+        rig.players[0]->scheduleFile(file, [&](const PlaybackCompletion& completion) { done = completion; });
+        rig.players[0]->play();
+        rig.engine->start();
+        const auto left = rig.render(50'000, 512);
+        loop.runUntilIdle();
+        ASSERT_TRUE(done.has_value());
+        EXPECT_EQ(done->outputFrame, 44'100);
+        const auto measured = zeroCrossingFrequency(std::span{left}.subspan(2'000, 40'000), EngineRig::rate);
+        ASSERT_TRUE(measured.has_value());
+        EXPECT_NEAR(*measured, c.tone, c.tone * 1e-4);
+        EXPECT_NEAR(rms(std::span{left}.subspan(2'000, 40'000)), 0.5 / std::sqrt(2.0), 0.01);
+    }
+}
+
+// Memory follows what is queued: copies of one file share one decoded buffer, decoded once, and it is
+// released when the last copy has played back.
+TEST_F(SchedulingRender, decodedSoundIsSharedByItsCopiesAndReleasedAfterThem) {
+    EngineRig rig{1024, 2, false};
+    constexpr std::size_t length = 20'000;
+    auto rain =
+        MemoryAudioFile::stereo(makeNoise(length, 0.3, 1), makeNoise(length, 0.3, 2), EngineRig::rate);
+    auto wind =
+        MemoryAudioFile::stereo(makeNoise(length, 0.3, 3), makeNoise(length, 0.3, 4), EngineRig::rate);
+    for (int copy = 0; copy < 3; ++copy) {
+        rig.players[0]->scheduleFile(rain, nullptr);
+    }
+    rig.players[1]->scheduleFile(wind, nullptr);
+    EXPECT_EQ(rig.engine->decodedBytes(), 2 * 2 * sizeof(float) * length);
+    rig.players[0]->play();
+    rig.players[1]->play();
+    rig.engine->start();
+    rig.render(length + 10, 1024);
+    EXPECT_EQ(rig.engine->decodedBytes(), 2 * sizeof(float) * length); // wind is done, rain still queued
+    rig.render(2 * length, 1024);
+    EXPECT_EQ(rig.engine->decodedBytes(), 0U);
+    EXPECT_EQ(rain->readThroughCount(), 1);
+}
+
+// Stopping a player clears its queue and runs every pending completion, marked as not played back; the
+// player is silent afterwards. Pausing keeps the queue and the place.
+TEST_F(SchedulingRender, stopFlushesThePendingItemsAndPauseKeepsThem) {
+    EngineRig rig{512, 1, false};
+    const auto buffer = makeBuffer(4'000, 11);
+    std::vector<PlaybackCompletion> completions;
+    for (int copy = 0; copy < 3; ++copy) {
+        rig.players[0]->scheduleBuffer(buffer,
+                                       [&](const PlaybackCompletion& c) { completions.push_back(c); });
+    }
+    rig.players[0]->play();
+    rig.engine->start();
+    const auto first = rig.render(1'000, 512);
+    rig.players[0]->pause();
+    const auto paused = rig.render(1'000, 512);
+    EXPECT_EQ(peak(paused), 0.0);
+    rig.players[0]->play();
+    const auto resumed = rig.render(1'000, 512);
+    // Resumes on the frame after the last one played.
+    EXPECT_EQ(resumed[0], buffer->channels[0][1'000]);
+    EXPECT_EQ(resumed[999], buffer->channels[0][1'999]);
+
+    // Offline, the render side takes commands when it next renders.
+    rig.players[0]->stop();
+    rig.render(1, 1);
+    loop.runUntilIdle();
+    ASSERT_EQ(completions.size(), 3U);
+    for (const auto& completion : completions) {
+        EXPECT_FALSE(completion.playedBack);
+    }
+    rig.players[0]->play();
+    EXPECT_EQ(peak(rig.render(2'000, 512)), 0.0);
+    EXPECT_EQ(rig.engine->decodedBytes(), 0U);
+}
+
+// The awaitable form resumes its caller when the item has played back.
+TEST_F(SchedulingRender, awaitedScheduleResumesAfterPlayback) {
+    EngineRig rig{441, 1, false};
+    const auto buffer = makeBuffer(2'000, 5);
+    rig.players[0]->play();
+    rig.engine->start();
+    std::optional<PlaybackCompletion> result;
+    auto player = rig.players[0];
+    auto task = spawn([&, player, buffer]() -> asio::awaitable<void> {
+        const PlaybackCompletion completion = co_await player->scheduleBuffer(buffer);
+        result = completion;
+    });
+    loop.runUntilIdle();
+    rig.render(1'500, 441);
+    loop.runUntilIdle();
+    EXPECT_FALSE(result.has_value());
+    rig.render(1'000, 441);
+    loop.runUntilIdle();
+    ASSERT_TRUE(result.has_value());
+    EXPECT_TRUE(result->playedBack);
+    EXPECT_EQ(result->outputFrame, 2'000);
+    EXPECT_TRUE(task.isFinished());
+}
+
+// Completions follow upstream time: under a varispeed the players run `rate` times faster than the
+// output, so copies end at length / rate, 2 × length / rate, ..., each reported once its last frame has
+// left the resampler, and the audio has stopped by then.
+TEST_F(SchedulingRender, completionsFollowTheVarispeedRate) {
+    constexpr std::size_t length = 22'000; // whole cycles of 441 Hz: the copies join without a seam
+    const auto buffer = std::make_shared<AudioPcmBuffer>();
+    buffer->format = AudioFormat{EngineRig::rate, 2};
+    buffer->channels = {makeSine(441, EngineRig::rate, length), makeSine(441, EngineRig::rate, length)};
+    for (const float rate : {0.5F, 2.0F, 1.25F}) {
+        SCOPED_TRACE(rate);
+        EngineRig rig{512};
+        rig.varispeed->setBypass(false);
+        rig.varispeed->setRate(rate);
+        std::vector<PlaybackCompletion> completions;
+        for (int copy = 0; copy < 3; ++copy) {
+            rig.players[0]->scheduleBuffer(buffer,
+                                           [&](const PlaybackCompletion& c) { completions.push_back(c); });
+        }
+        rig.players[0]->play();
+        rig.engine->start();
+        const auto total = static_cast<std::size_t>(3 * length / rate) + 20'000;
+        const auto left = rig.render(total, 512);
+        loop.runUntilIdle();
+        ASSERT_EQ(completions.size(), 3U);
+        for (std::size_t copy = 0; copy < 3; ++copy) {
+            const double expected = static_cast<double>((copy + 1) * length) / rate;
+            // Within a few milliseconds: the resampler's delay is known only to about its filter length.
+            EXPECT_NEAR(static_cast<double>(completions[copy].outputFrame), expected, 150.0);
+        }
+        // The audio ends with the last copy: the resampler's filter still holds about 600 upstream
+        // frames that its reported delay leaves out, so the tail may outlast the completion by that much.
+        const auto end = static_cast<std::size_t>(completions[2].outputFrame);
+        const auto tail = static_cast<std::size_t>(700 / rate);
+        EXPECT_GT(rms(std::span{left}.subspan(end - 2'000, 1'500)), 0.3);
+        EXPECT_LT(rms(std::span{left}.subspan(end + tail, 2'000)), 1e-3);
+        const auto measured = zeroCrossingFrequency(std::span{left}.subspan(5'000, 10'000), EngineRig::rate);
+        ASSERT_TRUE(measured.has_value());
+        EXPECT_NEAR(*measured, 441.0 * rate, 0.5);
+    }
+}
+
+// Pitch through the whole graph: time pitch and varispeed combine as cents + 1200·log2(rate), and only
+// the varispeed changes the length.
+TEST_F(SchedulingRender, pitchAndVarispeedShiftTheToneThroughTheWholeGraph) {
+    struct Case {
+        float cents;
+        float rate;
+    };
+    constexpr std::size_t length = 88'200;
+    const auto buffer = std::make_shared<AudioPcmBuffer>();
+    buffer->format = AudioFormat{EngineRig::rate, 2};
+    buffer->channels = {makeSine(440, EngineRig::rate, length), makeSine(440, EngineRig::rate, length)};
+    for (const Case c : {Case{1'200, 1}, Case{-300, 1}, Case{0, 0.5F}, Case{0, 2}, Case{-300, 0.9F}}) {
+        SCOPED_TRACE(testing::Message() << c.cents << " cents, rate " << c.rate);
+        EngineRig rig{512};
+        rig.timePitch->setBypass(c.cents == 0);
+        rig.timePitch->setPitch(c.cents);
+        rig.varispeed->setBypass(c.rate == 1);
+        rig.varispeed->setRate(c.rate);
+        std::optional<PlaybackCompletion> done;
+        rig.players[0]->scheduleBuffer(buffer,
+                                       [&](const PlaybackCompletion& completion) { done = completion; });
+        rig.players[0]->play();
+        rig.engine->start();
+        const auto left = rig.render(static_cast<std::size_t>(length / c.rate) + 10'000, 512);
+        loop.runUntilIdle();
+        const double expected = 440.0 * std::pow(2.0, c.cents / 1200.0) * c.rate;
+        const auto measured = zeroCrossingFrequency(std::span{left}.subspan(10'000, 20'000), EngineRig::rate);
+        ASSERT_TRUE(measured.has_value());
+        EXPECT_NEAR(centsBetween(expected, *measured), 0.0, 3.0);
+        ASSERT_TRUE(done.has_value());
+        EXPECT_NEAR(static_cast<double>(done->outputFrame), length / c.rate, 0.01 * length / c.rate);
+    }
+}
+
+} // namespace
+} // namespace somnara::test
