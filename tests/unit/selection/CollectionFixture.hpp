@@ -1,0 +1,158 @@
+#pragma once
+
+#include "support/TestLoop.hpp"
+
+#include <somnara/library/CloudStore.hpp>
+#include <somnara/library/SoundTrackFavouritesStore.hpp>
+#include <somnara/library/SoundTrackMixesStore.hpp>
+#include <somnara/linux/files/FileUserDefaults.hpp>
+#include <somnara/platform/CloudKeyValueStore.hpp>
+#include <somnara/selection/SoundTracksCollection.hpp>
+#include <somnara/settings/NoisePlayerSettingsStore.hpp>
+#include <somnara/system/EventLogger.hpp>
+#include <somnara/system/SomnaraLogger.hpp>
+#include <somnara/system/ZelAnalyticsLogger.hpp>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace somnara::test {
+
+/// Every value a subject publishes, in order, from the moment of subscription.
+template <class T>
+class Recorder {
+public:
+    explicit Recorder(const std::shared_ptr<AsyncCurrentValueSubject<T>>& subject)
+        : stream_(std::make_shared<AsyncStream<T>>(subject->subscribe())) {
+        task_ = spawn([this, stream = stream_]() -> asio::awaitable<void> {
+            while (auto value = co_await stream->next()) {
+                values.push_back(*value);
+            }
+        });
+    }
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+    ~Recorder() { task_.cancel(); }
+
+    std::vector<T> values;
+
+private:
+    std::shared_ptr<AsyncStream<T>> stream_;
+    Task<void> task_;
+};
+
+/// A logged assertion as the tests compare it.
+struct Assertion {
+    std::string message;
+    std::string function;
+    int line = 0;
+    friend bool operator==(const Assertion&, const Assertion&) = default;
+};
+
+inline std::ostream& operator<<(std::ostream& out, const Assertion& assertion) {
+    return out << assertion.function << ':' << assertion.line << " \"" << assertion.message << '"';
+}
+
+/// A collection over in-memory user defaults, with the persisted settings chosen by the test, and
+/// recorders of what it publishes, logs and reports.
+class CollectionTest : public LoopTest {
+protected:
+    CollectionTest() {
+        EventLogger::setLaunchArgumentsForTesting(std::vector<std::string>{"test"});
+        observation_ = ZelAnalyticsLogger::shared().observe([this](const ZelAnalyticsLogger::Record& record) {
+            if (record.kind == ZelAnalyticsLogger::Record::Kind::assertionFailure &&
+                record.file == "SomnaraKit/SoundTracksCollection") {
+                assertions.push_back({record.message.value_or(""), record.function, record.line});
+            } else if (record.kind == ZelAnalyticsLogger::Record::Kind::event) {
+                events.push_back(record);
+            }
+        });
+        logLines().clear();
+    }
+
+    ~CollectionTest() override {
+        EventLogger::setLaunchArgumentsForTesting(std::nullopt);
+        // The stores' cloud tasks keep the stores alive until their subscription ends: end it, so that
+        // everything goes before the loop does.
+        cloud->dictionarySubject()->finish();
+        loop.runUntilIdle();
+    }
+
+    /// Lines the collection logged since the test began (handlers cannot be removed: one for all tests).
+    static std::vector<std::string>& logLines() {
+        static std::vector<std::string> lines = [] {
+            SomnaraLogger::add([](const std::string& message, LogType type) {
+                if (type == LogType::debug && message.starts_with("Volume on soundtrack")) {
+                    logLines().push_back(message);
+                }
+            });
+            return std::vector<std::string>{};
+        }();
+        return lines;
+    }
+
+    /// Creates the stores and the collection as the app does, with `stored` persisted beforehand, and
+    /// lets the start-up and its follow-ups run.
+    void start(const NoisePlayerSettings& stored, std::vector<SoundTrack> allSoundTracks = allCases()) {
+        const auto text = stored.encode();
+        defaults->set(UserDefaultsValue::Data(text.begin(), text.end()),
+                      NoisePlayerSettingsStore::userDefaultsKey);
+        settingsStore = NoisePlayerSettingsStore::make(defaults, "/nonexistent/settings");
+        collection = SoundTracksCollection::make(std::move(allSoundTracks), favourites, mixes, settingsStore);
+        recordSubjects();
+        loop.runUntilIdle();
+    }
+
+    static std::vector<SoundTrack> allCases() {
+        const auto& cases = SoundTrack::allCases();
+        return {cases.begin(), cases.end()};
+    }
+
+    static NoisePlayerSettings storedSelection(SoundTrackSet soundTracks, SelectionMode mode,
+                                               NoisePlayerSettings::MixVolumes volumes = {}) {
+        return NoisePlayerSettings{}
+            .withCurrentSoundTracks(std::move(soundTracks))
+            .withSelectionMode(mode)
+            .withSoundTracksMixVolume(std::move(volumes));
+    }
+
+    /// What the user defaults hold now.
+    NoisePlayerSettings persisted() const {
+        const auto data = defaults->data(NoisePlayerSettingsStore::userDefaultsKey);
+        return NoisePlayerSettings::decode(std::string(data->begin(), data->end()));
+    }
+
+    void recordSubjects() {
+        modes = std::make_unique<Recorder<SelectionMode>>(collection->selectionModeSubject());
+        names = std::make_unique<Recorder<std::string>>(collection->selectionNameSubject());
+        changes =
+            std::make_unique<Recorder<SelectedSoundTracksChange>>(collection->selectedSoundTracksSubject());
+        selectedMixes = std::make_unique<Recorder<std::optional<Mix>>>(collection->selectedMixSubject());
+    }
+
+    std::shared_ptr<FileUserDefaults> defaults = std::make_shared<FileUserDefaults>(std::nullopt);
+    std::shared_ptr<NoisePlayerSettingsStore> settingsStore;
+    // The library's stores over memory: their own cloud store and app-group defaults.
+    std::shared_ptr<CloudStore> cloud = CloudStore::make(std::make_shared<MemoryCloudKeyValueStore>());
+    std::shared_ptr<FileUserDefaults> groupDefaults = std::make_shared<FileUserDefaults>(std::nullopt);
+    std::shared_ptr<SoundTrackFavouritesStore> favourites =
+        std::make_shared<SoundTrackFavouritesStore>(cloud, [defaults = groupDefaults] { return defaults; });
+    std::shared_ptr<SoundTrackMixesStore> mixes =
+        std::make_shared<SoundTrackMixesStore>(cloud, groupDefaults);
+    std::shared_ptr<SoundTracksCollection> collection;
+
+    std::unique_ptr<Recorder<SelectionMode>> modes;
+    std::unique_ptr<Recorder<std::string>> names;
+    std::unique_ptr<Recorder<SelectedSoundTracksChange>> changes;
+    std::unique_ptr<Recorder<std::optional<Mix>>> selectedMixes;
+
+    std::vector<Assertion> assertions;
+    std::vector<ZelAnalyticsLogger::Record> events;
+
+private:
+    ZelAnalyticsLogger::Observation observation_;
+};
+
+} // namespace somnara::test

@@ -1,0 +1,116 @@
+#include "CollectionFixture.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace somnara::test {
+namespace {
+
+using Set = SoundTrackSet;
+using Change = SelectedSoundTracksChange;
+constexpr auto single = SelectionMode::single;
+constexpr auto multiple = SelectionMode::multiple;
+
+void append(std::vector<std::string>& names, const std::string& name, std::size_t count) {
+    names.insert(names.end(), count, name);
+}
+
+class SessionTest : public CollectionTest {};
+
+// One scripted session, every published value in order: a change in the order or the content of the
+// follow-ups shows up here. Each step runs until the loop is idle, as separate taps would.
+TEST_F(SessionTest, EveryPublishedValueOfAScriptedSession) {
+    const Mix evening("E", "Evening", {{SoundTrack::rain, 0.5f}, {SoundTrack::fan, 0.8f}});
+    run([&] { return mixes->add(evening); });
+    start(storedSelection({SoundTrack::rain}, multiple));
+    Recorder<float> fanVolumes(collection->volumeSubject(SoundTrack::fan));
+
+    run([&] { return collection->add(SoundTrack::fan); });
+    run([&] { return collection->add(SoundTrack::wind); });
+    // The sound that survives the switch is the set's first, and the others go in the set's order.
+    const auto& three = collection->selectedSoundTracks();
+    const std::vector<SoundTrack> order(three.begin(), three.end());
+    ASSERT_EQ(order.size(), 3u);
+    const auto survivor = order[0];
+    run([&] { return collection->setSelectionMode(single); });
+    ASSERT_EQ(collection->selectedSoundTracks(), Set{survivor});
+    run([&] { return collection->select(evening); });
+    run([&] { return collection->setVolume(0.3f, SoundTrack::fan); });
+
+    EXPECT_EQ(modes->values, (std::vector{single, multiple, single, multiple}));
+
+    std::vector<std::string> expectedNames{""};
+    // Start-up: its own name, then the selection's follow-up and two mix follow-ups (start-up's and the
+    // selection follow-up's).
+    append(expectedNames, "Rain", 4);
+    // Each add: the selection's follow-up, the add's own mix follow-up, the selection follow-up's.
+    append(expectedNames, "Fan & Rain", 3);
+    append(expectedNames, "3 Sounds Selected", 3);
+    // Two removals: two selection follow-ups, each with its mix follow-up.
+    append(expectedNames, survivor.name(), 4);
+    // The mix: its selection follow-up names the mix already, then the two mix follow-ups.
+    append(expectedNames, "Evening", 3);
+    // The volume no longer matches Evening: the mix goes and the sounds' own name comes back.
+    append(expectedNames, "Fan & Rain", 1);
+    EXPECT_EQ(names->values, expectedNames);
+
+    const Set all{SoundTrack::rain, SoundTrack::fan, SoundTrack::wind};
+    const std::vector<Change> expectedChanges{
+        Change{},
+        Change{Set{}, Set{SoundTrack::rain}},
+        Change{Set{SoundTrack::rain}, Set{SoundTrack::rain, SoundTrack::fan}},
+        Change{Set{SoundTrack::rain, SoundTrack::fan}, all},
+        // Each removal's follow-up runs after both removals: it sends its own old set with the
+        // selection as it is by then.
+        Change{all, Set{survivor}},
+        Change{Set{survivor, order[2]}, Set{survivor}},
+        Change{Set{survivor}, Set{SoundTrack::rain, SoundTrack::fan}},
+    };
+    EXPECT_EQ(changes->values, expectedChanges);
+
+    std::vector<std::optional<Mix>> expectedMixes(9, std::nullopt);
+    expectedMixes.push_back(evening);
+    expectedMixes.push_back(evening);
+    expectedMixes.push_back(std::nullopt);
+    ASSERT_EQ(selectedMixes->values.size(), expectedMixes.size());
+    for (std::size_t index = 0; index < expectedMixes.size(); ++index) {
+        SCOPED_TRACE(index);
+        ASSERT_EQ(selectedMixes->values[index].has_value(), expectedMixes[index].has_value());
+        if (expectedMixes[index]) {
+            EXPECT_EQ(selectedMixes->values[index]->identifier(), "E");
+        }
+    }
+    EXPECT_EQ(fanVolumes.values, (std::vector<float>{1.0f, 0.3f}));
+
+    // The record holds the selection, the mode and the mix's volumes with fan's change; the rest is
+    // untouched.
+    EXPECT_EQ(persisted(), storedSelection({SoundTrack::rain, SoundTrack::fan}, multiple,
+                                           {{SoundTrack::rain, 0.5f}, {SoundTrack::fan, 0.3f}}));
+    EXPECT_TRUE(assertions.empty());
+}
+
+// Two operations that interleave at the stores never lose each other's settings change.
+TEST_F(SessionTest, InterleavedChangesKeepEveryField) {
+    start(storedSelection({SoundTrack::rain}, multiple));
+
+    run([&]() -> asio::awaitable<void> {
+        auto first = spawn([&] { return collection->setVolume(0.6f, SoundTrack::fan); });
+        auto second = spawn([&] { return collection->setVolume(0.7f, SoundTrack::wind); });
+        auto third = spawn([&] { return collection->setSelectionMode(single); });
+        co_await first.value();
+        co_await second.value();
+        co_await third.value();
+    });
+    run([&] { return collection->waitForFollowUps(); });
+
+    const auto stored = persisted();
+    EXPECT_EQ(stored.soundTracksMixVolume,
+              (NoisePlayerSettings::MixVolumes{{SoundTrack::fan, 0.6f}, {SoundTrack::wind, 0.7f}}));
+    EXPECT_EQ(stored.selectionMode, single);
+    EXPECT_EQ(stored.currentSoundTracks, collection->selectedSoundTracks());
+    EXPECT_EQ(collection->selectedSoundTracks().size(), 1u);
+}
+
+} // namespace
+} // namespace somnara::test

@@ -1,0 +1,246 @@
+#include "CollectionFixture.hpp"
+
+#include <gtest/gtest.h>
+
+namespace somnara::test {
+namespace {
+
+using Set = SoundTrackSet;
+using Volumes = NoisePlayerSettings::MixVolumes;
+constexpr auto single = SelectionMode::single;
+constexpr auto multiple = SelectionMode::multiple;
+
+class VolumeTest : public CollectionTest {};
+
+TEST_F(VolumeTest, GetVolumeReadsTheStoredVolumeOnlyForSelectedSoundsInMultipleMode) {
+    struct Case {
+        const char* what;
+        Set selected;
+        Volumes stored;
+        SelectionMode askedMode;
+        float expected;
+    };
+    const std::vector<Case> cases{
+        {"stored 0 plays at full volume", {SoundTrack::rain}, {{SoundTrack::rain, 0.0f}}, multiple, 1.0f},
+        {"stored volume", {SoundTrack::rain}, {{SoundTrack::rain, 0.4f}}, multiple, 0.4f},
+        {"no entry", {SoundTrack::rain}, {}, multiple, 1.0f},
+        {"single mode ignores the mix", {SoundTrack::rain}, {{SoundTrack::rain, 0.4f}}, single, 1.0f},
+        {"unselected, multiple", {SoundTrack::fan}, {{SoundTrack::rain, 0.4f}}, multiple, 0.0f},
+        {"unselected, single", {SoundTrack::fan}, {{SoundTrack::rain, 0.4f}}, single, 0.0f},
+    };
+    for (const auto& [what, selected, stored, askedMode, expected] : cases) {
+        SCOPED_TRACE(what);
+        start(storedSelection(selected, multiple, stored));
+        EXPECT_EQ(run([&] { return collection->getVolume(SoundTrack::rain, askedMode); }), expected);
+    }
+    // Without a mode, the current one is used.
+    start(storedSelection({SoundTrack::rain}, single, {{SoundTrack::rain, 0.4f}}));
+    EXPECT_EQ(run([&] { return collection->getVolume(SoundTrack::rain); }), 1.0f);
+    start(storedSelection({SoundTrack::rain}, multiple, {{SoundTrack::rain, 0.4f}}));
+    EXPECT_EQ(run([&] { return collection->getVolume(SoundTrack::rain); }), 0.4f);
+}
+
+TEST_F(VolumeTest, SetVolumeStoresSendsLogsAndSelectsOrDeselects) {
+    struct Case {
+        const char* what;
+        Set selected;
+        SelectionMode mode;
+        SoundTrack soundTrack;
+        float volume;
+        Set expectedSelection;
+        const char* expectedLine;
+    };
+    const std::vector<Case> cases{
+        {"the only sound stays at 0",
+         {SoundTrack::rain},
+         multiple,
+         SoundTrack::rain,
+         0.0f,
+         {SoundTrack::rain},
+         "Volume on soundtrack Collection sent 0 for soundTrack: Rain"},
+        {"0 removes one of two",
+         {SoundTrack::rain, SoundTrack::fan},
+         multiple,
+         SoundTrack::fan,
+         0.0f,
+         {SoundTrack::rain},
+         "Volume on soundtrack Collection sent 0 for soundTrack: Fan"},
+        {"above 0 adds",
+         {SoundTrack::rain},
+         multiple,
+         SoundTrack::fan,
+         0.4f,
+         {SoundTrack::rain, SoundTrack::fan},
+         "Volume on soundtrack Collection sent 0.4 for soundTrack: Fan"},
+        {"above 0 replaces in single mode",
+         {SoundTrack::rain},
+         single,
+         SoundTrack::fan,
+         0.4f,
+         {SoundTrack::fan},
+         "Volume on soundtrack Collection sent 0.4 for soundTrack: Fan"},
+        {"selected sound keeps its place",
+         {SoundTrack::rain},
+         multiple,
+         SoundTrack::rain,
+         0.8f,
+         {SoundTrack::rain},
+         "Volume on soundtrack Collection sent 0.8 for soundTrack: Rain"},
+    };
+    for (const auto& [what, selected, mode, soundTrack, volume, expectedSelection, expectedLine] : cases) {
+        SCOPED_TRACE(what);
+        start(storedSelection(selected, mode, {{SoundTrack::wind, 0.2f}}));
+        logLines().clear();
+        const auto subject = collection->volumeSubject(soundTrack);
+        EXPECT_EQ(subject->currentValue(), 1.0f);
+
+        run([&] { return collection->setVolume(volume, soundTrack); });
+
+        EXPECT_EQ(collection->selectedSoundTracks(), expectedSelection);
+        EXPECT_EQ(subject->currentValue(), volume);
+        // The entry of an unrelated sound survives.
+        EXPECT_EQ(persisted().soundTracksMixVolume,
+                  (Volumes{{SoundTrack::wind, 0.2f}, {soundTrack, volume}}));
+        EXPECT_EQ(persisted().currentSoundTracks, expectedSelection);
+        EXPECT_EQ(logLines(), std::vector<std::string>{expectedLine});
+    }
+}
+
+TEST_F(VolumeTest, ARepeatedVolumeSendsNothing) {
+    start(storedSelection({SoundTrack::rain, SoundTrack::fan}, multiple, {{SoundTrack::fan, 0.5f}}));
+    Recorder<float> fanVolumes(collection->volumeSubject(SoundTrack::fan));
+    loop.runUntilIdle();
+    logLines().clear();
+    const auto namesBefore = names->values.size();
+    const auto mixesBefore = selectedMixes->values.size();
+
+    run([&] { return collection->setVolume(0.5f, SoundTrack::fan); });
+    run([&] { return collection->setVolume(0.25f, SoundTrack::fan); });
+    run([&] { return collection->setVolume(0.25f, SoundTrack::fan); });
+
+    EXPECT_EQ(fanVolumes.values, (std::vector<float>{1.0f, 0.25f}));
+    EXPECT_EQ(logLines().size(), 1u);
+    // Only the one real change looked for a matching mix again.
+    EXPECT_EQ(names->values.size(), namesBefore + 1);
+    EXPECT_EQ(selectedMixes->values.size(), mixesBefore + 1);
+}
+
+class MixTest : public CollectionTest {
+protected:
+    static Mix makeMix(std::string identifier, std::string name, Mix::SoundsAndVolumeLevels levels) {
+        return Mix(std::move(identifier), std::move(name), std::move(levels));
+    }
+
+    void save(const Mix& mix) {
+        run([&] { return mixes->add(mix); });
+    }
+};
+
+TEST_F(MixTest, MakingAMixTakesTheStoredVolumesAsTheyAre) {
+    struct Case {
+        Volumes stored;
+        Mix::SoundsAndVolumeLevels expected;
+    };
+    const std::vector<Case> cases{
+        {{}, {{SoundTrack::rain, 1.0f}}},
+        {{{SoundTrack::rain, 0.0f}}, {{SoundTrack::rain, 0.0f}}},
+        {{{SoundTrack::rain, 0.3f}, {SoundTrack::fan, 0.9f}}, {{SoundTrack::rain, 0.3f}}},
+    };
+    for (const auto& [stored, expected] : cases) {
+        start(storedSelection({SoundTrack::rain}, multiple, stored));
+        const auto mix = run([&] { return collection->makeMixForCurrentSelection(); });
+        EXPECT_EQ(mix.soundsAndVolumeLevels(), expected);
+        EXPECT_EQ(mix.name(), "Rain");
+    }
+}
+
+TEST_F(MixTest, MakingAMixOfNothingThrowsAndMatchesNothing) {
+    start(storedSelection({}, multiple));
+    try {
+        run([&] { return collection->makeMixForCurrentSelection(); });
+        ADD_FAILURE() << "a mix of nothing was made";
+    } catch (const std::system_error& error) {
+        EXPECT_EQ(error.code(), SoundTracksCollectionError::cannotMakeMixWithNoSoundTracksSelected);
+        EXPECT_STREQ(error.code().category().name(), "SomnaraKit.SoundTracksCollectionError");
+    }
+    EXPECT_FALSE(run([&] { return collection->findMixMatchingCurrentSelection(); }).has_value());
+    EXPECT_FALSE(collection->selectedMix().has_value());
+}
+
+TEST_F(MixTest, SelectingAMixSelectsItsSoundsInMultipleModeAndMergesItsVolumes) {
+    const auto evening = makeMix("E", "Evening", {{SoundTrack::rain, 0.5f}, {SoundTrack::fan, 0.8f}});
+    save(evening);
+    start(storedSelection({SoundTrack::owl}, single, {{SoundTrack::rain, 0.1f}, {SoundTrack::wind, 0.2f}}));
+
+    run([&] { return collection->select(evening); });
+
+    EXPECT_EQ(collection->selectedSoundTracks(), (Set{SoundTrack::rain, SoundTrack::fan}));
+    EXPECT_EQ(collection->selectionMode(), multiple);
+    ASSERT_TRUE(collection->selectedMix().has_value());
+    EXPECT_EQ(collection->selectedMix()->identifier(), "E");
+    EXPECT_EQ(names->values.back(), "Evening");
+    EXPECT_EQ(selectedMixes->values.back(), evening);
+    EXPECT_EQ(persisted(),
+              storedSelection({SoundTrack::rain, SoundTrack::fan}, multiple,
+                              {{SoundTrack::rain, 0.5f}, {SoundTrack::fan, 0.8f}, {SoundTrack::wind, 0.2f}}));
+    EXPECT_EQ(run([&] { return collection->getVolume(SoundTrack::fan); }), 0.8f);
+}
+
+TEST_F(MixTest, AMixOfOneSoundIsStillSelectedInMultipleMode) {
+    start(storedSelection({SoundTrack::owl}, single));
+    run([&] { return collection->select(makeMix("S", "Solo", {{SoundTrack::rain, 0.3f}})); });
+    EXPECT_EQ(collection->selectionMode(), multiple);
+    EXPECT_EQ(run([&] { return collection->getVolume(SoundTrack::rain); }), 0.3f);
+}
+
+TEST_F(MixTest, SelectedMixFollowsTheSelectionAndItsVolumes) {
+    const auto evening = makeMix("E", "Evening", {{SoundTrack::rain, 0.5f}, {SoundTrack::fan, 0.8f}});
+    const auto night = makeMix("N", "Night", {{SoundTrack::rain, 0.5f}, {SoundTrack::fan, 0.3f}});
+    save(evening);
+    save(night);
+    start(storedSelection({SoundTrack::rain}, multiple, {{SoundTrack::rain, 0.5f}, {SoundTrack::fan, 0.8f}}));
+    EXPECT_FALSE(collection->selectedMix().has_value());
+
+    // Adding fan makes the selection equal the saved Evening.
+    run([&] { return collection->add(SoundTrack::fan); });
+    ASSERT_TRUE(collection->selectedMix().has_value());
+    EXPECT_EQ(collection->selectedMix()->name(), "Evening");
+    EXPECT_EQ(names->values.back(), "Evening");
+
+    // Changing a volume to Night's clears Evening and finds Night; another value finds nothing.
+    run([&] { return collection->setVolume(0.3f, SoundTrack::fan); });
+    ASSERT_TRUE(collection->selectedMix().has_value());
+    EXPECT_EQ(collection->selectedMix()->name(), "Night");
+    run([&] { return collection->setVolume(0.31f, SoundTrack::fan); });
+    EXPECT_FALSE(collection->selectedMix().has_value());
+    EXPECT_EQ(names->values.back(), "Fan & Rain");
+    EXPECT_EQ(selectedMixes->values.back(), std::nullopt);
+}
+
+TEST_F(MixTest, SavingSelectsTheMixAndDeletingOnlyClearsItByName) {
+    start(storedSelection({SoundTrack::rain, SoundTrack::fan}, multiple));
+    auto mix = run([&] { return collection->makeMixForCurrentSelection(); });
+    EXPECT_EQ(mix.name(), "Rain & Fan");
+    mix = mix.with("Focus");
+
+    run([&] { return collection->saveMix(mix); });
+    EXPECT_EQ(names->values.back(), "Focus");
+    EXPECT_EQ(selectedMixes->values.back(), mix);
+    EXPECT_EQ(run([&] { return collection->mixWithName("Focus"); }), mix);
+    EXPECT_EQ(run([&] { return collection->findMixMatchingCurrentSelection(); }), mix);
+
+    const auto mixesBefore = selectedMixes->values.size();
+    run([&] { return collection->deleteMix(makeMix("X", "Other", {{SoundTrack::owl, 1.0f}})); });
+    EXPECT_EQ(collection->selectedMix(), mix);
+    EXPECT_EQ(selectedMixes->values.size(), mixesBefore);
+
+    // Another mix of the same name goes with it, and with it the selection of the mix.
+    run([&] { return collection->deleteMix(makeMix("Y", "Focus", {{SoundTrack::owl, 1.0f}})); });
+    EXPECT_FALSE(collection->selectedMix().has_value());
+    EXPECT_EQ(selectedMixes->values.back(), std::nullopt);
+    EXPECT_EQ(names->values.back(), "Fan & Rain");
+    EXPECT_FALSE(run([&] { return collection->mixWithName("Focus"); }).has_value());
+}
+
+} // namespace
+} // namespace somnara::test
