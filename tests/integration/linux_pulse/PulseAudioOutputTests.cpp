@@ -1,0 +1,183 @@
+#include "support/SignalMeasurements.hpp"
+#include "support/TestLoop.hpp"
+
+#include <somnara/audio/AudioEngine.hpp>
+#include <somnara/linux/pulse/PulseAudioOutput.hpp>
+
+#include <gtest/gtest.h>
+#include <pulse/error.h>
+#include <pulse/simple.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace somnara::test {
+namespace {
+
+constexpr double rate = 44'100;
+
+bool pulseWanted() {
+    return std::getenv("SOMNARA_TEST_PULSE") != nullptr;
+}
+
+std::string shellOutput(const std::string& command) {
+    std::string output;
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe{popen(command.c_str(), "r"), pclose};
+    if (!pipe) {
+        return output;
+    }
+    std::array<char, 4096> chunk{};
+    while (std::fgets(chunk.data(), chunk.size(), pipe.get()) != nullptr) {
+        output += chunk.data();
+    }
+    return output;
+}
+
+/// Records `frames` stereo float frames from a source (the null sink's monitor) on its own thread.
+class MonitorRecorder {
+public:
+    MonitorRecorder(const std::string& source, std::size_t frames) : samples_(2 * frames) {
+        const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, static_cast<std::uint32_t>(rate), 2};
+        pa_buffer_attr attributes{};
+        attributes.maxlength = static_cast<std::uint32_t>(-1);
+        attributes.fragsize = static_cast<std::uint32_t>(0.02 * rate * 8);
+        int error = 0;
+        connection_ = pa_simple_new(nullptr, "somnara-test-recorder", PA_STREAM_RECORD, source.c_str(),
+                                    "monitor", &spec, nullptr, &attributes, &error);
+        if (connection_ == nullptr) {
+            error_ = pa_strerror(error);
+            return;
+        }
+        thread_ = std::thread([this] {
+            int error = 0;
+            ok_ = pa_simple_read(connection_, samples_.data(), samples_.size() * sizeof(float), &error) == 0;
+        });
+    }
+    ~MonitorRecorder() {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        if (connection_ != nullptr) {
+            pa_simple_free(connection_);
+        }
+    }
+    const std::string& error() const { return error_; }
+    /// Waits until every frame has been recorded; the left channel.
+    std::vector<float> left() {
+        thread_.join();
+        std::vector<float> channel(samples_.size() / 2);
+        for (std::size_t i = 0; i < channel.size(); ++i) {
+            channel[i] = samples_[2 * i];
+        }
+        return channel;
+    }
+    bool ok() const { return ok_; }
+
+private:
+    pa_simple* connection_ = nullptr;
+    std::vector<float> samples_;
+    std::string error_;
+    bool ok_ = false;
+    std::thread thread_;
+};
+
+class PulseAudioOutputTest : public LoopTest {};
+
+// With no server to talk to, starting fails with an error that says so, and nothing is left running.
+TEST_F(PulseAudioOutputTest, unreachableServerIsAClearError) {
+    const char* previous = std::getenv("PULSE_SERVER");
+    const std::string saved = previous != nullptr ? previous : "";
+    setenv("PULSE_SERVER", "unix:/nonexistent/somnara/pulse/native", 1);
+    AudioOutputConfiguration configuration;
+    auto output = makePulseAudioOutput(configuration);
+    class Silence final : public AudioRenderer {
+        void render(float* l, float* r, std::size_t frames) noexcept override {
+            std::fill(l, l + frames, 0.0F);
+            std::fill(r, r + frames, 0.0F);
+        }
+    } silence;
+    try {
+        output->start(silence);
+        ADD_FAILURE() << "started without a server";
+    } catch (const std::system_error& error) {
+        EXPECT_EQ(error.code(), make_error_code(AudioOutputErrc::serverUnreachable));
+        EXPECT_NE(std::string{error.what()}.find("PulseAudio"), std::string::npos);
+    }
+    EXPECT_FALSE(output->isRunning());
+    if (previous != nullptr) {
+        setenv("PULSE_SERVER", saved.c_str(), 1);
+    } else {
+        unsetenv("PULSE_SERVER");
+    }
+}
+
+// What the engine plays into a null sink comes back from its monitor: found by cross-correlation, it
+// matches the rendered signal to the server's 16-bit resolution; the stream carries the media role and
+// the application's name.
+TEST_F(PulseAudioOutputTest, monitorCapturesWhatWasPlayed) {
+    if (!pulseWanted()) {
+        GTEST_SKIP() << "SOMNARA_TEST_PULSE is not set: no PulseAudio server with the sink \"out\" "
+                        "(scripts/services.sh)";
+    }
+    constexpr std::size_t length = 44'100;
+    MonitorRecorder recorder{"out.monitor", static_cast<std::size_t>(2.5 * rate)};
+    if (!recorder.error().empty()) {
+        GTEST_SKIP() << "cannot record out.monitor: " << recorder.error();
+    }
+    AudioOutputConfiguration configuration;
+    configuration.sampleRate = rate;
+    configuration.device = "out";
+    configuration.applicationName = "somnara-integration";
+    configuration.maximumFramesPerRender = 512;
+    auto engine = std::make_shared<AudioEngine>(makePulseAudioOutput(configuration));
+    auto player = std::make_shared<AudioPlayerNode>();
+    engine->connect(player, engine->mainMixerNode());
+    auto buffer = std::make_shared<AudioPcmBuffer>();
+    buffer->format = AudioFormat{rate, 2};
+    // A noise burst correlates with itself at one offset only.
+    buffer->channels = {makeNoise(length, 0.4, 17), makeNoise(length, 0.4, 18)};
+    player->scheduleBuffer(buffer, nullptr);
+    ASSERT_TRUE(loop.runUntil([&] { return engine->pendingDecodes() == 0; }, std::chrono::seconds{10}));
+    player->play();
+    try {
+        engine->start();
+    } catch (const std::system_error& error) {
+        GTEST_SKIP() << "PulseAudio is not reachable: " << error.what();
+    }
+    const std::string inputs = shellOutput("pactl list sink-inputs");
+    const auto captured = recorder.left();
+    engine->stop();
+    ASSERT_TRUE(recorder.ok());
+
+    EXPECT_NE(inputs.find("media.role = \"music\""), std::string::npos) << inputs;
+    EXPECT_NE(inputs.find("application.name = \"somnara-integration\""), std::string::npos) << inputs;
+
+    // Find the offset: the capture starts at an unknown moment before the stream.
+    const auto& played = buffer->channels[0];
+    constexpr std::size_t probe = 4'096;
+    std::size_t best = 0;
+    double bestScore = -1;
+    for (std::size_t offset = 0; offset + length <= captured.size(); ++offset) {
+        double score = 0;
+        for (std::size_t i = 0; i < probe; i += 4) {
+            score += static_cast<double>(captured[offset + i]) * played[i];
+        }
+        if (score > bestScore) {
+            bestScore = score;
+            best = offset;
+        }
+    }
+    double worst = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        worst = std::max(worst, std::abs(static_cast<double>(captured[best + i]) - played[i]));
+    }
+    EXPECT_LT(worst, 2.0 / 32'768) << "offset " << best;
+    EXPECT_EQ(engine->underrunCount(), 0U);
+}
+
+} // namespace
+} // namespace somnara::test

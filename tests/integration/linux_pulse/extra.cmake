@@ -1,0 +1,3 @@
+# The test plays through the engine and records the sink's monitor with libpulse-simple.
+pkg_check_modules(pkg_libpulse_simple REQUIRED IMPORTED_TARGET libpulse-simple)
+target_link_libraries(${exe} PRIVATE somnara_audio PkgConfig::pkg_libpulse_simple)
