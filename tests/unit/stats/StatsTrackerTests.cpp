@@ -1,0 +1,374 @@
+#include "support/TestLoop.hpp"
+
+#include <somnara/foundation/AsyncCurrentValueSubject.hpp>
+#include <somnara/platform/FileLocations.hpp>
+#include <somnara/platform/UserDefaults.hpp>
+#include <somnara/stats/LastActiveDateTracker.hpp>
+#include <somnara/stats/StatsTracker.hpp>
+#include <somnara/system/ZelAnalyticsLogger.hpp>
+
+#include <asio/post.hpp>
+#include <asio/this_coro.hpp>
+#include <asio/use_awaitable.hpp>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+using namespace somnara;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+using SoundTracks = PlaybackStateSource::SoundTracks;
+using SelectionChange = PlaybackStateSource::SelectionChange;
+
+/// The player and its selection as the tests script them. Reads of the present values give way to
+/// other work first, as calls into the real objects do.
+class ScriptedPlayer final : public PlaybackStateSource {
+public:
+    explicit ScriptedPlayer(SoundTracks selected) : selected_(selected) {
+        selection_ = AsyncCurrentValueSubject<SelectionChange>::make({std::nullopt, selected});
+    }
+
+    void setState(NoisePlayerState state) {
+        state_ = state;
+        stateSubject_->send(state);
+    }
+    void select(SoundTracks selected) {
+        SelectionChange change{selected_, selected};
+        selected_ = std::move(selected);
+        selection_->send(std::move(change));
+    }
+
+    AsyncStream<NoisePlayerState> subscribeToState() override { return stateSubject_->subscribe(); }
+    asio::awaitable<NoisePlayerState> state() override {
+        auto executor = co_await asio::this_coro::executor;
+        co_await asio::post(executor, asio::use_awaitable);
+        co_return state_;
+    }
+    AsyncStream<SelectionChange> subscribeToSelectedSoundTracks() override { return selection_->subscribe(); }
+    asio::awaitable<SoundTracks> selectedSoundTracks() override {
+        auto executor = co_await asio::this_coro::executor;
+        co_await asio::post(executor, asio::use_awaitable);
+        co_return selected_;
+    }
+
+private:
+    NoisePlayerState state_ = NoisePlayerState::stopped();
+    SoundTracks selected_;
+    std::shared_ptr<AsyncCurrentValueSubject<NoisePlayerState>> stateSubject_ =
+        AsyncCurrentValueSubject<NoisePlayerState>::make(NoisePlayerState::stopped());
+    std::shared_ptr<AsyncCurrentValueSubject<SelectionChange>> selection_;
+};
+
+class MemoryStatsStore final : public StatsStore {
+public:
+    std::optional<std::vector<PlayEvent>> stored;
+    bool failsSaves = false;
+    int saves = 0;
+
+    std::vector<PlayEvent> load() override {
+        if (!stored) {
+            throw std::runtime_error("no history");
+        }
+        return *stored;
+    }
+    void save(const std::vector<PlayEvent>& playEvents) override {
+        ++saves;
+        if (failsSaves) {
+            throw std::runtime_error("disk full");
+        }
+        stored = playEvents;
+    }
+};
+
+/// Events sorted by start, then sound, so that sounds opened together compare whatever a set's order.
+std::vector<PlayEvent> sorted(std::vector<PlayEvent> events) {
+    std::stable_sort(events.begin(), events.end(), [](const PlayEvent& lhs, const PlayEvent& rhs) {
+        return lhs.start != rhs.start ? lhs.start < rhs.start
+                                      : lhs.soundTrack.rawValue() < rhs.soundTrack.rawValue();
+    });
+    return events;
+}
+
+class StatsTrackerTest : public test::LoopTest {
+protected:
+    StatsTrackerTest() {
+        std::string pattern = (fs::temp_directory_path() / "somnara-tracker-XXXXXX").string();
+        home_ = ::mkdtemp(pattern.data());
+        setenv("SOMNARA_HOME", home_.c_str(), 1);
+        setenv("TZ", "Europe/Berlin", 1);
+        FileLocations::setShared(nullptr);
+        UserDefaults::resetShared();
+    }
+    ~StatsTrackerTest() override {
+        UserDefaults::resetShared();
+        FileLocations::setShared(nullptr);
+        unsetenv("SOMNARA_HOME");
+        std::error_code error;
+        fs::remove_all(home_, error);
+    }
+
+    Date now() const { return loop.now(); }
+    std::optional<Date> lastActiveDate() const {
+        return UserDefaults::standard()->date(LastActiveDateTracker::userDefaultsKey);
+    }
+    std::vector<ZelAnalyticsLogger::Record> assertionFailures() const {
+        std::vector<ZelAnalyticsLogger::Record> failures;
+        for (const auto& record : records_) {
+            if (record.kind == ZelAnalyticsLogger::Record::Kind::assertionFailure) {
+                failures.push_back(record);
+            }
+        }
+        return failures;
+    }
+
+    std::shared_ptr<MemoryStatsStore> store = std::make_shared<MemoryStatsStore>();
+
+private:
+    fs::path home_;
+    std::vector<ZelAnalyticsLogger::Record> records_;
+    ZelAnalyticsLogger::Observation observation_ =
+        ZelAnalyticsLogger::shared().observe([this](const auto& record) { records_.push_back(record); });
+};
+
+TEST_F(StatsTrackerTest, PlayingThenDeselectingThenStoppingClosesEachSoundWhenItEnds) {
+    auto player = std::make_shared<ScriptedPlayer>(SoundTracks{SoundTrack::rain, SoundTrack::fan});
+    auto tracker = StatsTracker::make(player, store);
+    loop.runUntilIdle();
+    const Date start = now();
+    player->setState(NoisePlayerState::playing());
+    loop.runUntilIdle();
+    loop.advance(60s);
+    player->select({SoundTrack::rain});
+    loop.runUntilIdle();
+    loop.advance(60s);
+    // Through a fade the sound is still heard: the events stay open until the player has stopped.
+    player->setState(NoisePlayerState::stopping(3));
+    loop.advance(3s);
+    player->setState(NoisePlayerState::stopped());
+    loop.runUntilIdle();
+
+    ASSERT_TRUE(store->stored.has_value());
+    EXPECT_EQ(sorted(*store->stored),
+              (std::vector<PlayEvent>{{start, SoundTrack::rain, start.addingTimeInterval(123)},
+                                      {start, SoundTrack::fan, start.addingTimeInterval(60)}}));
+    EXPECT_TRUE(assertionFailures().empty());
+}
+
+TEST_F(StatsTrackerTest, SelectionChangesOpenEventsOnlyWhilePlaying) {
+    auto player = std::make_shared<ScriptedPlayer>(SoundTracks{SoundTrack::rain});
+    auto tracker = StatsTracker::make(player, store);
+    loop.runUntilIdle();
+    // Stopped: a change closes what was open (nothing) and opens nothing.
+    player->select({SoundTrack::rain, SoundTrack::fan});
+    loop.runUntilIdle();
+    EXPECT_EQ(store->stored, std::vector<PlayEvent>{});
+
+    player->select({SoundTrack::rain});
+    const Date start = now();
+    player->setState(NoisePlayerState::playing());
+    loop.runUntilIdle();
+    loop.advance(30s);
+    player->select({SoundTrack::rain, SoundTrack::waves});
+    loop.runUntilIdle();
+    EXPECT_EQ(*store->stored,
+              (std::vector<PlayEvent>{{start, SoundTrack::rain, std::nullopt},
+                                      {start.addingTimeInterval(30), SoundTrack::waves, std::nullopt}}));
+    loop.advance(30s);
+    player->setState(NoisePlayerState::interrupted());
+    loop.runUntilIdle();
+    EXPECT_EQ(*store->stored, (std::vector<PlayEvent>{{start, SoundTrack::rain, start.addingTimeInterval(60)},
+                                                      {start.addingTimeInterval(30), SoundTrack::waves,
+                                                       start.addingTimeInterval(60)}}));
+}
+
+TEST_F(StatsTrackerTest, PlayingAgainWithoutAStopOpensASecondEventThatTheStopClosesToo) {
+    auto player = std::make_shared<ScriptedPlayer>(SoundTracks{SoundTrack::rain});
+    auto tracker = StatsTracker::make(player, store);
+    loop.runUntilIdle();
+    const Date start = now();
+    player->setState(NoisePlayerState::playing());
+    loop.advance(600s);
+    player->setState(NoisePlayerState::sleepFadeOut(30));
+    loop.advance(10s);
+    // The sleep timer was cancelled during its fade: the player plays again without having stopped.
+    player->setState(NoisePlayerState::playing());
+    loop.advance(50s);
+    player->setState(NoisePlayerState::stopped());
+    loop.runUntilIdle();
+    const Date end = start.addingTimeInterval(660);
+    EXPECT_EQ(*store->stored,
+              (std::vector<PlayEvent>{{start, SoundTrack::rain, end},
+                                      {start.addingTimeInterval(610), SoundTrack::rain, end}}));
+
+    const auto stats = tracker->stats(end);
+    EXPECT_EQ(stats.playCountPerSoundTrack.at(SoundTrack::rain), 2);
+    EXPECT_DOUBLE_EQ(stats.totalTimePerSoundTrack.at(SoundTrack::rain), 710);
+    EXPECT_DOUBLE_EQ(stats.totalListeningTime, 660);
+    EXPECT_EQ(stats.totalPlaysCount, 1);
+}
+
+TEST_F(StatsTrackerTest, OpenEventsOfAnEarlierRunAreClosedAtTheLastActiveDateOrDropped) {
+    const Date start = now().addingTimeInterval(-3600);
+    const PlayEvent before{start.addingTimeInterval(-7200), SoundTrack::fan, start.addingTimeInterval(-7000)};
+    const PlayEvent open{start, SoundTrack::rain, std::nullopt};
+    const PlayEvent after{start.addingTimeInterval(10), SoundTrack::owl, start.addingTimeInterval(20)};
+    struct Case {
+        const char* name;
+        std::optional<UserDefaultsValue> lastActive;
+        std::vector<PlayEvent> expected;
+    };
+    const std::vector<Case> cases = {
+        {"five minutes after the start",
+         UserDefaultsValue{start.addingTimeInterval(300)},
+         {before, open.closed(start.addingTimeInterval(300)), after}},
+        {"no last active date", std::nullopt, {before, after}},
+        {"exactly the start", UserDefaultsValue{start}, {before, after}},
+        {"before the start", UserDefaultsValue{start.addingTimeInterval(-1)}, {before, after}},
+        {"not a date",
+         UserDefaultsValue{start.addingTimeInterval(300).timeIntervalSinceReferenceDate},
+         {before, after}},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        if (testCase.lastActive) {
+            UserDefaults::standard()->set(*testCase.lastActive, LastActiveDateTracker::userDefaultsKey);
+        } else {
+            UserDefaults::standard()->removeObject(LastActiveDateTracker::userDefaultsKey);
+        }
+        auto caseStore = std::make_shared<MemoryStatsStore>();
+        caseStore->stored = std::vector<PlayEvent>{before, open, after};
+        auto player = std::make_shared<ScriptedPlayer>(SoundTracks{SoundTrack::rain});
+        auto tracker = StatsTracker::make(player, caseStore);
+        loop.runUntilIdle();
+        EXPECT_EQ(caseStore->stored, testCase.expected);
+    }
+}
+
+TEST_F(StatsTrackerTest, AKilledRunIsClosedWhereItsLastActiveDateLeftIt) {
+    const Date start = now();
+    {
+        // The first run of the app, on a loop of its own that is thrown away as a killed process is.
+        VirtualLoop firstRun(start);
+        auto player = std::make_shared<ScriptedPlayer>(SoundTracks{SoundTrack::rain});
+        auto tracker = StatsTracker::make(player, store);
+        firstRun.runUntilIdle();
+        player->setState(NoisePlayerState::playing());
+        firstRun.advance(9s);
+        EXPECT_FALSE(lastActiveDate().has_value());
+        firstRun.advance(16s);
+        EXPECT_EQ(lastActiveDate(), start.addingTimeInterval(20));
+    }
+    EXPECT_EQ(*store->stored, (std::vector<PlayEvent>{{start, SoundTrack::rain, std::nullopt}}));
+    loop.advance(3600s);
+    auto player = std::make_shared<ScriptedPlayer>(SoundTracks{SoundTrack::fan});
+    auto tracker = StatsTracker::make(player, store);
+    loop.runUntilIdle();
+    EXPECT_EQ(*store->stored,
+              (std::vector<PlayEvent>{{start, SoundTrack::rain, start.addingTimeInterval(20)}}));
+}
+
+TEST_F(StatsTrackerTest, AnUnreadableHistoryStartsAfreshAndIsReplaced) {
+    auto player = std::make_shared<ScriptedPlayer>(SoundTracks{SoundTrack::rain});
+    auto tracker = StatsTracker::make(player, store);
+    EXPECT_EQ(tracker->stats(now()), ListeningStats{});
+    loop.runUntilIdle();
+    EXPECT_EQ(store->stored, std::vector<PlayEvent>{});
+    EXPECT_TRUE(assertionFailures().empty());
+}
+
+TEST_F(StatsTrackerTest, FailedSavesAreReportedAndTheNextSaveWritesEverything) {
+    store->failsSaves = true;
+    auto player = std::make_shared<ScriptedPlayer>(SoundTracks{SoundTrack::rain});
+    auto tracker = StatsTracker::make(player, store);
+    loop.runUntilIdle();
+    const Date start = now();
+    player->setState(NoisePlayerState::playing());
+    loop.advance(5s);
+    player->select({SoundTrack::fan});
+    loop.runUntilIdle();
+
+    const auto failures = assertionFailures();
+    std::vector<std::pair<std::string, int>> places;
+    for (const auto& failure : failures) {
+        EXPECT_EQ(failure.message, "Failed to save stats");
+        EXPECT_EQ(failure.file, "SomnaraKit/StatsTracker");
+        places.emplace_back(failure.function, failure.line);
+    }
+    // The first values of both watchers (stopped, and the selection as it is) close nothing but still
+    // save; then playing starts rain, and the selection change stops rain and starts fan.
+    EXPECT_EQ(places, (std::vector<std::pair<std::string, int>>{{"configure()", 96},
+                                                                {"stopEvent(soundTracks:)", 286},
+                                                                {"stopEvent(soundTracks:)", 286},
+                                                                {"startEvent(soundTracks:)", 271},
+                                                                {"stopEvent(soundTracks:)", 286},
+                                                                {"startEvent(soundTracks:)", 271}}));
+    EXPECT_FALSE(store->stored.has_value());
+
+    store->failsSaves = false;
+    player->setState(NoisePlayerState::stopped());
+    loop.runUntilIdle();
+    EXPECT_EQ(*store->stored, (std::vector<PlayEvent>{{start, SoundTrack::rain, start.addingTimeInterval(5)},
+                                                      {start.addingTimeInterval(5), SoundTrack::fan,
+                                                       start.addingTimeInterval(5)}}));
+}
+
+TEST_F(StatsTrackerTest, StatsUseTheUsersTimeZone) {
+    auto player = std::make_shared<ScriptedPlayer>(SoundTracks{SoundTrack::rain});
+    // 1 January 2026 00:00 UTC is 01:00 in Berlin and 19:00 on 31 December in New York.
+    store->stored = std::vector<PlayEvent>{{now(), SoundTrack::rain, now().addingTimeInterval(60)}};
+    auto tracker = StatsTracker::make(player, store);
+    loop.runUntilIdle();
+    const Date noonInBerlin = now().addingTimeInterval(11 * 3600);
+    setenv("TZ", "Europe/Berlin", 1);
+    EXPECT_EQ(tracker->stats(noonInBerlin).lastThirtyDaysPlayedIndexes, (std::set<std::int64_t>{0}));
+    setenv("TZ", "America/New_York", 1);
+    EXPECT_EQ(tracker->stats(noonInBerlin).lastThirtyDaysPlayedIndexes, (std::set<std::int64_t>{1}));
+    setenv("TZ", "Europe/Berlin", 1);
+}
+
+TEST_F(StatsTrackerTest, TheLastActiveDateTrailsTheClockByAtMostTwentySeconds) {
+    auto tracker = LastActiveDateTracker::make();
+    const Date start = now();
+    tracker->start();
+    loop.advance(9.999s);
+    EXPECT_FALSE(lastActiveDate().has_value());
+    loop.advance(0.001s);
+    EXPECT_EQ(lastActiveDate(), start.addingTimeInterval(10));
+    for (int second = 11; second <= 300; ++second) {
+        loop.advance(1s);
+        const auto written = lastActiveDate();
+        ASSERT_TRUE(written.has_value());
+        ASSERT_LE(now().timeIntervalSince(*written), 20) << second;
+        ASSERT_GE(now().timeIntervalSince(*written), 0) << second;
+    }
+    // Written to the app's own defaults, not to the suite it shares with the daemon.
+    EXPECT_FALSE(
+        UserDefaults::suite(UserDefaults::appGroupSuiteName)->object(LastActiveDateTracker::userDefaultsKey));
+    EXPECT_TRUE(fs::exists(fs::path(std::getenv("SOMNARA_HOME")) / "defaults"));
+}
+
+TEST_F(StatsTrackerTest, StartingTheLastActiveDateTrackerAgainLeavesOneWriterOnTheNewSchedule) {
+    auto tracker = LastActiveDateTracker::make();
+    const Date start = now();
+    tracker->start();
+    loop.advance(5s);
+    tracker->start();
+    loop.advance(5s);
+    EXPECT_FALSE(lastActiveDate().has_value());
+    loop.advance(5s);
+    EXPECT_EQ(lastActiveDate(), start.addingTimeInterval(15));
+    // The first writer would have written at 20 seconds.
+    loop.advance(5s);
+    EXPECT_EQ(lastActiveDate(), start.addingTimeInterval(15));
+    loop.advance(5s);
+    EXPECT_EQ(lastActiveDate(), start.addingTimeInterval(25));
+}
+
+} // namespace
