@@ -42,12 +42,15 @@ for n in "${COUNTS[@]}"; do
         sub(/[kmu]$/, "", v); printf "%.3f", v * m }')
     echo "engine n=$n seconds=$SECONDS_OUT cpu_s=${engine_cpu[$n]}"
     if (( have_peers )); then
-        sox_line=$(OUT=null "$PEERS/peer-sox.sh" "$n" "$SECONDS_OUT" | grep '^peer')
-        gst_line=$(OUT=null "$PEERS/peer-gst.sh" "$n" "$SECONDS_OUT" | grep '^peer')
-        echo "$sox_line"
-        echo "$gst_line"
+        # A peer that cannot run (tool not installed) is reported and left out of the ratios.
+        sox_line=$(OUT=null "$PEERS/peer-sox.sh" "$n" "$SECONDS_OUT" | grep '^peer' || true)
+        gst_line=$(OUT=null "$PEERS/peer-gst.sh" "$n" "$SECONDS_OUT" | grep '^peer' || true)
+        echo "${sox_line:-peer tool=sox n=$n failed (is sox installed?)}"
+        echo "${gst_line:-peer tool=gst n=$n failed (is gst-launch-1.0 installed?)}"
         sox_cpu[$n]=$(sed -n 's/.*cpu_s=\([0-9.]*\).*/\1/p' <<<"$sox_line")
         gst_cpu[$n]=$(sed -n 's/.*cpu_s=\([0-9.]*\).*/\1/p' <<<"$gst_line")
+        sox_cpu[$n]=${sox_cpu[$n]:-nan}
+        gst_cpu[$n]=${gst_cpu[$n]:-nan}
     fi
 done
 
@@ -56,7 +59,9 @@ printf '%-3s %12s %12s %12s %10s %10s\n' N engine_cpu_s sox_cpu_s gst_cpu_s sox/
 for n in "${COUNTS[@]}"; do
     if (( have_peers )); then
         awk -v n="$n" -v e="${engine_cpu[$n]}" -v s="${sox_cpu[$n]}" -v g="${gst_cpu[$n]}" \
-            'BEGIN { printf "%-3s %12.3f %12.2f %12.2f %10.1f %10.1f\n", n, e, s, g, s / e, g / e }'
+            'function show(v) { return v == "nan" ? "-" : sprintf("%.2f", v) }
+             function ratio(v) { return v == "nan" ? "-" : sprintf("%.1f", v / e) }
+             BEGIN { printf "%-3s %12.3f %12s %12s %10s %10s\n", n, e, show(s), show(g), ratio(s), ratio(g) }'
     else
         printf '%-3s %12.3f %12s %12s %10s %10s\n' "$n" "${engine_cpu[$n]}" - - - -
     fi
