@@ -5,6 +5,7 @@
 //   bench_engine_chain                          Google Benchmark, 600 s of audio per run
 //   SOMNARA_BENCH_SECONDS=60 bench_engine_chain shorter runs
 //   MATERIAL=/tmp/peer-material ...             loops read from the peers' WAV files (else synthesised)
+//   SOMNARA_BENCH_BYPASS=speed,pitch ...        the same with some units bypassed
 //   bench_engine_chain --realtime 20 [--sounds 3] [--output null|pulse]
 //                                               plays in real time and prints the CPU share it cost
 
@@ -99,6 +100,17 @@ public:
             parameters.setGain(eqGains[band]);
             parameters.setBypass(eqGains[band] == 0);
         }
+        // SOMNARA_BENCH_BYPASS=pitch,speed,echo,reverb,eq bypasses units, to see what each one costs.
+        const std::string bypassed =
+            std::getenv("SOMNARA_BENCH_BYPASS") != nullptr ? std::getenv("SOMNARA_BENCH_BYPASS") : "";
+        const auto off = [&](const char* name) {
+            return bypassed.find(name) != std::string::npos;
+        };
+        pitch->setBypass(off("pitch"));
+        speed->setBypass(off("speed"));
+        delay->setBypass(off("echo"));
+        reverb->setBypass(off("reverb"));
+        eq->setBypass(off("eq"));
         engine_->connect(mixer, pitch);
         engine_->connect(pitch, speed);
         engine_->connect(speed, delay);
