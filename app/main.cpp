@@ -10,6 +10,8 @@ int main(int argc, char** argv) {
     CLI::App app{"somnara: ambient sounds, mixes and sleep timers"};
     app.require_subcommand(1);
     somnara::app::addSoundsCommand(app);
+    somnara::app::addFavouritesCommand(app);
+    somnara::app::addMixesCommand(app);
     somnara::app::addStatsCommand(app);
     // "-DONTLOGANALYTICS" is a launch argument that the analytics code reads from the process's own
     // arguments; no command takes it, so the parser must not see it.

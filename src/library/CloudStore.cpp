@@ -123,6 +123,12 @@ void CloudStore::startObserving() {
         });
 }
 
+void CloudStore::stopObserving() {
+    if (notificationsSubscription_) {
+        notificationsSubscription_->cancel();
+    }
+}
+
 asio::awaitable<void> CloudStore::set(CloudData data, std::string key) {
     store_->setData(std::move(data), key);
     co_return;

@@ -58,6 +58,10 @@ public:
     /// Hands `data` to the store under `key`. Nothing else: no synchronisation, no new snapshot.
     [[nodiscard]] asio::awaitable<void> set(CloudData data, std::string key);
 
+    /// Stops listening for external changes: for a program whose loop ends before the process does, as
+    /// the listening task's subscription must end while the loop's notification centre exists.
+    void stopObserving();
+
     /// Whether the first read of the store has been published (the start-up task has run).
     bool isObserving() const noexcept { return notificationsSubscription_.has_value(); }
 

@@ -1,0 +1,136 @@
+#include "Commands.hpp"
+#include "SyncFolder.hpp"
+
+#include <somnara/catalogue/Mix.hpp>
+#include <somnara/library/CloudStore.hpp>
+#include <somnara/library/SoundTrackMixesStore.hpp>
+#include <somnara/runtime/Loop.hpp>
+#include <somnara/runtime/Task.hpp>
+
+#include <algorithm>
+#include <charconv>
+#include <exception>
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace somnara::app {
+
+namespace {
+
+void runWithMixes(const SyncFolderOption& syncFolder,
+                  std::function<asio::awaitable<void>(std::shared_ptr<SoundTrackMixesStore>)> operation) {
+    RealLoop loop;
+    syncFolder.install();
+    auto store = std::make_shared<SoundTrackMixesStore>();
+    std::exception_ptr failure;
+    spawn([&]() -> asio::awaitable<void> {
+        try {
+            co_await store->waitUntilLoaded();
+            auto work = operation(store);
+            co_await std::move(work);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        loop.stop();
+    });
+    loop.run();
+    // Ends the stores' cloud subscriptions so that their tasks let go of the stores while the loop is
+    // still there to run them down; the process ends next.
+    CloudStore::shared()->stopObserving();
+    CloudStore::shared()->dictionarySubject()->finish();
+    loop.context().restart();
+    while (loop.context().poll() > 0) {
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+}
+
+/// "Evening: Fan 0.8, Rain 1" — the sounds by name, each with its volume in its shortest form.
+void printMix(const Mix& mix) {
+    std::vector<std::pair<SoundTrack, float>> sounds(mix.soundsAndVolumeLevels().begin(),
+                                                     mix.soundsAndVolumeLevels().end());
+    std::sort(sounds.begin(), sounds.end());
+    std::cout << (mix.name().empty() ? "(no name)" : mix.name()) << ":";
+    for (std::size_t i = 0; i < sounds.size(); ++i) {
+        char volume[32];
+        const auto end = std::to_chars(volume, volume + sizeof volume, sounds[i].second).ptr;
+        std::cout << (i == 0 ? " " : ", ") << sounds[i].first.name() << ' ' << std::string(volume, end);
+    }
+    std::cout << '\n';
+}
+
+} // namespace
+
+void addMixesCommand(CLI::App& app) {
+    auto* command =
+        app.add_subcommand("mixes", "List, search or delete saved mixes (shared by your devices)");
+    auto syncFolder = std::make_shared<SyncFolderOption>();
+    syncFolder->addTo(*command);
+    command->require_subcommand(0, 1);
+    command->fallthrough();
+
+    auto* list = command->add_subcommand("list", "List the saved mixes by name (the default)");
+    auto* search = command->add_subcommand("search", "Show the mixes whose name matches TERM, best first");
+    auto* remove = command->add_subcommand("delete", "Delete every saved mix called NAME");
+    auto term = std::make_shared<std::string>();
+    search->add_option("TERM", *term, "What to look for in the names")->required();
+    auto name = std::make_shared<std::string>();
+    remove->add_option("NAME", *name, "The mix's name, exactly")->required();
+
+    const auto printList = [syncFolder] {
+        runWithMixes(*syncFolder, [](std::shared_ptr<SoundTrackMixesStore> store) -> asio::awaitable<void> {
+            const auto& mixes = store->mixesSubject()->currentValue();
+            std::vector<Mix> sorted(mixes.begin(), mixes.end());
+            std::stable_sort(sorted.begin(), sorted.end());
+            for (const auto& mix : sorted) {
+                printMix(mix);
+            }
+            if (sorted.empty()) {
+                std::cout << "No saved mixes yet.\n";
+            }
+            co_return;
+        });
+    };
+    list->callback(printList);
+    command->callback([command, printList] {
+        if (command->get_subcommands().empty()) {
+            printList();
+        }
+    });
+    search->callback([syncFolder, term] {
+        runWithMixes(*syncFolder,
+                     [term](std::shared_ptr<SoundTrackMixesStore> store) -> asio::awaitable<void> {
+                         auto searching = store->searchMultiple(*term);
+                         const auto found = co_await std::move(searching);
+                         if (found.empty()) {
+                             throw std::runtime_error("no saved mix matches \"" + *term + "\"");
+                         }
+                         for (const auto& mix : found) {
+                             printMix(mix);
+                         }
+                     });
+    });
+    remove->callback([syncFolder, name] {
+        // Removal goes by name; built here because a coroutine body must not hold braced initialisers.
+        const Mix named{"", *name, Mix::SoundsAndVolumeLevels{}};
+        runWithMixes(*syncFolder,
+                     [name, named](std::shared_ptr<SoundTrackMixesStore> store) -> asio::awaitable<void> {
+                         const auto& mixes = store->mixesSubject()->currentValue();
+                         const auto count = std::count_if(
+                             mixes.begin(), mixes.end(), [&](const Mix& mix) { return mix.name() == *name; });
+                         if (count == 0) {
+                             throw std::runtime_error("no saved mix is called \"" + *name + "\"");
+                         }
+                         auto removing = store->remove(named);
+                         co_await std::move(removing);
+                         std::cout << "Deleted " << count << (count == 1 ? " mix" : " mixes") << " called \""
+                                   << *name << "\".\n";
+                     });
+    });
+}
+
+} // namespace somnara::app

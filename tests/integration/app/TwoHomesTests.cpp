@@ -1,0 +1,103 @@
+#include "linux/cloud/CloudValueEnvelope.hpp"
+#include "support/TemporaryDirectory.hpp"
+
+#include <somnara/foundation/AtomicFile.hpp>
+#include <somnara/linux/cloud/FolderCloudKeyValueStore.hpp>
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+using namespace somnara;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+    int status = -1;
+    std::string output;
+};
+
+/// Two people's homes, or one person's two machines, that share only a sync folder.
+class TwoHomes : public ::testing::Test {
+protected:
+    /// Runs the app with `SOMNARA_HOME` set to `home` and the shared sync folder; stdout and stderr.
+    Outcome somnara(const fs::path& home, const std::string& arguments) {
+        const auto command = "SOMNARA_HOME='" + home.string() + "' SOMNARA_SYNC_FOLDER='" + sync.string() +
+                             "' '" + (fs::path(SOMNARA_BINARY_DIR) / "app" / "somnara").string() + "' " +
+                             arguments + " 2>&1";
+        Outcome outcome;
+        FILE* pipe = ::popen(command.c_str(), "r");
+        if (pipe == nullptr) {
+            return outcome;
+        }
+        std::array<char, 4096> buffer{};
+        std::size_t read = 0;
+        while ((read = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
+            outcome.output.append(buffer.data(), read);
+        }
+        const int status = ::pclose(pipe);
+        outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return outcome;
+    }
+
+    test::TemporaryDirectory directory{"somnara-homes"};
+    fs::path homeA = directory / "a";
+    fs::path homeB = directory / "b";
+    fs::path sync = directory / "sync";
+};
+
+TEST_F(TwoHomes, AFavouriteAddedInOneHomeIsListedInTheOther) {
+    const auto added = somnara(homeA, "favourites add rain");
+    ASSERT_EQ(added.status, 0) << added.output;
+
+    const auto listed = somnara(homeB, "favourites list");
+    ASSERT_EQ(listed.status, 0) << listed.output;
+    EXPECT_EQ(listed.output, "Rain (rain)\n");
+
+    // Names work in any case, and a change in B reaches A.
+    ASSERT_EQ(somnara(homeB, "favourites add 'HOT AIR balloon'").status, 0);
+    ASSERT_EQ(somnara(homeB, "favourites remove Rain").status, 0);
+    const auto back = somnara(homeA, "favourites");
+    EXPECT_EQ(back.output, "Hot Air Balloon (balloon)\n");
+    EXPECT_TRUE(fs::exists(homeA / "defaults")) << "A keeps a local copy below its home";
+}
+
+TEST_F(TwoHomes, AnUnknownSoundIsRefusedWithTheClosestNames) {
+    const auto refused = somnara(homeA, "favourites add rian");
+    EXPECT_NE(refused.status, 0);
+    EXPECT_NE(refused.output.find("no sound is called \"rian\""), std::string::npos) << refused.output;
+    EXPECT_NE(refused.output.find("Rain"), std::string::npos) << refused.output;
+    EXPECT_EQ(somnara(homeA, "favourites list").output, "No favourites yet.\n");
+}
+
+TEST_F(TwoHomes, MixesFromTheSyncFolderAreListedSearchedAndDeletedByName) {
+    // Another device saved three mixes, two of them named Storm.
+    fs::create_directories(sync);
+    const std::string mixes = R"([{"identifier":"1","name":"Storm","soundsAndVolumeLevels":[4,0.7,3,0.3]},)"
+                              R"({"identifier":"2","name":"Storm","soundsAndVolumeLevels":[4,1]},)"
+                              R"({"identifier":"3","name":"Evening","soundsAndVolumeLevels":[5,0.8]}])";
+    writeFileAtomically(
+        sync / FolderCloudKeyValueStore::fileNameForKey("sound_track_mixes"),
+        linux_cloud::CloudValueEnvelope{"sound_track_mixes", CloudData(mixes.begin(), mixes.end())}.encode());
+
+    const auto listed = somnara(homeA, "mixes list");
+    ASSERT_EQ(listed.status, 0) << listed.output;
+    EXPECT_NE(listed.output.find("Evening: Fan 0.8\n"), std::string::npos) << listed.output;
+    EXPECT_NE(listed.output.find("Storm: Rain 0.3, Thunder 0.7\n"), std::string::npos) << listed.output;
+
+    EXPECT_EQ(somnara(homeA, "mixes search eve").output, "Evening: Fan 0.8\n");
+    EXPECT_NE(somnara(homeA, "mixes search so").status, 0) << "a score of exactly one half finds nothing";
+
+    const auto deleted = somnara(homeB, "mixes delete Storm");
+    ASSERT_EQ(deleted.status, 0) << deleted.output;
+    EXPECT_EQ(deleted.output, "Deleted 2 mixes called \"Storm\".\n");
+    EXPECT_EQ(somnara(homeA, "mixes").output, "Evening: Fan 0.8\n");
+}
+
+} // namespace
