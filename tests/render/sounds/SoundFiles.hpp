@@ -1,0 +1,68 @@
+#pragma once
+
+#include <somnara/linux/ffmpeg/FfmpegAudioFile.hpp>
+
+#include <soundgen/Sounds.hpp>
+#include <soundgen/Synth.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace somnara::test {
+
+inline const std::filesystem::path binaryDir = SOMNARA_BINARY_DIR;
+inline const std::filesystem::path compressedDir = binaryDir / "resources" / "sounds";
+inline const std::filesystem::path losslessDir = binaryDir / "bucket";
+inline const std::filesystem::path rateTestDir = binaryDir / "test-sounds" / "48000";
+
+/// What the build generates: 30 s loops at 44.1 kHz (and at 48 kHz for a few), seed 1.
+inline constexpr double loopSeconds = 30;
+inline constexpr std::uint64_t generatorSeed = 1;
+
+inline std::vector<std::string> soundNames() {
+    std::vector<std::string> names;
+    for (const auto& recipe : soundgen::soundRecipes()) {
+        names.emplace_back(recipe.fileName);
+    }
+    return names;
+}
+
+/// Decodes a whole file.
+inline soundgen::Stereo decode(const std::filesystem::path& path) {
+    FfmpegAudioFile file(path);
+    const auto frames = static_cast<std::size_t>(file.length());
+    soundgen::Stereo stereo{soundgen::Signal(frames), soundgen::Signal(frames)};
+    float* channels[] = {stereo.left.data(), stereo.right.data()};
+    std::size_t done = 0;
+    while (done < frames) {
+        float* at[] = {channels[0] + done, channels[1] + done};
+        const std::size_t got = file.read(at, std::min<std::size_t>(65'536, frames - done));
+        if (got == 0) {
+            break;
+        }
+        done += got;
+    }
+    stereo.left.resize(done);
+    stereo.right.resize(done);
+    return stereo;
+}
+
+/// Runs `body(i)` for i in [0, count) on both cores.
+template <class Body>
+void parallelFor(std::size_t count, Body body) {
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        for (std::size_t i = next++; i < count; i = next++) {
+            body(i);
+        }
+    };
+    std::thread helper(work);
+    work();
+    helper.join();
+}
+
+} // namespace somnara::test
