@@ -16,4 +16,11 @@ void addMixesCommand(CLI::App& app);
 /// `somnara stats [--json] [--at DATE]`: listening statistics from the play-events history.
 void addStatsCommand(CLI::App& app);
 
+/// `somnara status [--json]`, `select SOUND...`, `add SOUND`, `remove SOUND`, `mode single|multiple`,
+/// `volume SOUND VALUE`, `next`, `previous`: the selection, each with `--sync-folder DIR`.
+void addSelectionCommands(CLI::App& app);
+/// `somnara mixes save [NAME]` and `somnara mixes select NAME`, added to the mixes command (register
+/// after `addMixesCommand`).
+void addMixesSelectionCommands(CLI::App& app);
+
 } // namespace somnara::app

@@ -13,6 +13,8 @@ int main(int argc, char** argv) {
     somnara::app::addFavouritesCommand(app);
     somnara::app::addMixesCommand(app);
     somnara::app::addStatsCommand(app);
+    somnara::app::addSelectionCommands(app);
+    somnara::app::addMixesSelectionCommands(app);
     // "-DONTLOGANALYTICS" is a launch argument that the analytics code reads from the process's own
     // arguments; no command takes it, so the parser must not see it.
     std::vector<char*> arguments(argv, argv + argc);

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "SyncFolder.hpp"
+
+#include <somnara/catalogue/SoundTrack.hpp>
+
+#include <asio/awaitable.hpp>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace somnara {
+class SoundTracksCollection;
+}
+
+namespace somnara::app {
+
+/// Creates the stores and the collection as the app does at start, on a real loop with the sync folder
+/// installed; once the stored selection, favourites and mixes are loaded runs `operation`, waits until
+/// every follow-up it started has persisted, and returns. What `operation` throws is thrown from here.
+void runWithCollection(
+    const SyncFolderOption& syncFolder,
+    std::function<asio::awaitable<void>(std::shared_ptr<SoundTracksCollection>)> operation);
+
+/// The sound named by its identifier or English name, ignoring case; refuses an unknown name with the
+/// closest matches (the favourites command's lookup, defined beside it).
+SoundTrack soundNamed(const std::string& text);
+
+} // namespace somnara::app
