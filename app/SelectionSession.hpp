@@ -24,7 +24,7 @@ void runWithCollection(
     std::function<asio::awaitable<void>(std::shared_ptr<SoundTracksCollection>)> operation);
 
 /// The sound named by its identifier or English name, ignoring case; refuses an unknown name with the
-/// closest matches (the favourites command's lookup, defined beside it).
+/// closest match suggested.
 SoundTrack soundNamed(const std::string& text);
 
 } // namespace somnara::app
