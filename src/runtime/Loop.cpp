@@ -29,8 +29,10 @@ Loop::~Loop() {
         parked_.erase(parked_.begin());
         handler->abandon();
     }
-    notificationCenter_.reset();
+    // Handlers destroyed with the context may still stop observing notifications, so the centre goes
+    // last.
     context_.reset();
+    notificationCenter_.reset();
     currentLoop = previous_;
 }
 

@@ -7,7 +7,7 @@ namespace somnara {
 void NotificationCenter::post(const Notification& notification) {
     // A consumer may give up its stream while we deliver, so deliver to a snapshot.
     std::vector<AsyncStream<Notification>::Continuation> receivers;
-    for (const auto& [id, observer] : observers_) {
+    for (const auto& [id, observer] : *observers_) {
         if (observer.name == notification.name) {
             receivers.push_back(observer.continuation);
         }
@@ -20,8 +20,12 @@ void NotificationCenter::post(const Notification& notification) {
 AsyncStream<Notification> NotificationCenter::notifications(const std::string& name) {
     auto [stream, continuation] = AsyncStream<Notification>::make();
     const auto id = nextId_++;
-    observers_.emplace(id, Observer{name, continuation});
-    continuation.onTermination([this, id](StreamTermination) { observers_.erase(id); });
+    observers_->emplace(id, Observer{name, continuation});
+    continuation.onTermination([weak = std::weak_ptr<Observers>(observers_), id](StreamTermination) {
+        if (auto observers = weak.lock()) {
+            observers->erase(id);
+        }
+    });
     return std::move(stream);
 }
 

@@ -5,6 +5,7 @@
 #include <any>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 
 namespace somnara {
@@ -25,14 +26,17 @@ public:
     /// consumer gives it up.
     [[nodiscard]] AsyncStream<Notification> notifications(const std::string& name);
 
-    std::size_t observerCount() const noexcept { return observers_.size(); }
+    std::size_t observerCount() const noexcept { return observers_->size(); }
 
 private:
     struct Observer {
         std::string name;
         AsyncStream<Notification>::Continuation continuation;
     };
-    std::map<std::uint64_t, Observer> observers_;
+    using Observers = std::map<std::uint64_t, Observer>;
+    // Shared so that a stream outliving the centre (held by a process-wide object) can still stop
+    // observing without touching a destroyed centre.
+    std::shared_ptr<Observers> observers_ = std::make_shared<Observers>();
     std::uint64_t nextId_ = 0;
 };
 
