@@ -16,31 +16,6 @@
 
 namespace somnara::app {
 
-// The favourites command keeps its lookup private to its file; this is the same rule (identifier or
-// English name, ignoring case; the closest names suggested) until the two share one.
-SoundTrack soundNamed(const std::string& text) {
-    const auto lowercased = [](std::string_view value) {
-        std::string result(value);
-        std::transform(result.begin(), result.end(), result.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        return result;
-    };
-    const auto wanted = lowercased(text);
-    for (const auto& soundTrack : SoundTrack::allCases()) {
-        if (lowercased(soundTrack.identifier()) == wanted || lowercased(soundTrack.englishName()) == wanted ||
-            lowercased(soundTrack.name()) == wanted) {
-            return soundTrack;
-        }
-    }
-    const SoundTracksStore store({SoundTrack::allCases().begin(), SoundTrack::allCases().end()});
-    const auto matches = store.searchMultiple(text);
-    std::string message = "no sound is called \"" + text + "\"";
-    if (!matches.empty()) {
-        message += "; did you mean " + matches.front().name() + "?";
-    }
-    throw std::invalid_argument(message);
-}
-
 void runWithCollection(
     const SyncFolderOption& syncFolder,
     std::function<asio::awaitable<void>(std::shared_ptr<SoundTracksCollection>)> operation) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SoundLookup.hpp"
 #include "SyncFolder.hpp"
 
 #include <somnara/catalogue/SoundTrack.hpp>
@@ -22,9 +23,5 @@ namespace somnara::app {
 void runWithCollection(
     const SyncFolderOption& syncFolder,
     std::function<asio::awaitable<void>(std::shared_ptr<SoundTracksCollection>)> operation);
-
-/// The sound named by its identifier or English name, ignoring case; refuses an unknown name with the
-/// closest match suggested.
-SoundTrack soundNamed(const std::string& text);
 
 } // namespace somnara::app
