@@ -19,10 +19,7 @@ namespace somnara::app {
 void runWithCollection(
     const SyncFolderOption& syncFolder,
     std::function<asio::awaitable<void>(std::shared_ptr<SoundTracksCollection>)> operation) {
-    // Kept until the process ends rather than destroyed here: destroying a loop while the cloud store's
-    // notification task is still queued on it touches the loop's notification centre after it is gone
-    // (the loop destroys the centre before its queue). Each command runs once and the process then exits.
-    auto& loop = *new RealLoop;
+    RealLoop loop;
     syncFolder.install();
     auto settings = NoisePlayerSettingsStore::make();
     auto mixes = std::make_shared<SoundTrackMixesStore>();
