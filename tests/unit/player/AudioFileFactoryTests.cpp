@@ -1,0 +1,83 @@
+#include "PlayerFixture.hpp"
+
+#include <gtest/gtest.h>
+
+namespace somnara::test {
+namespace {
+
+class AudioFileFactoryTest : public PlayerTest {
+protected:
+    std::shared_ptr<AudioFile> request(AudioFileFactory& factory, SoundTrack soundTrack) {
+        return run([&]() -> asio::awaitable<std::shared_ptr<AudioFile>> {
+            auto task = factory.audioFile(soundTrack);
+            co_return co_await task.value();
+        });
+    }
+
+    std::filesystem::path losslessPath(SoundTrack soundTrack) const {
+        return losslessDirectory.path() / (std::string(soundTrack.fileName()) + ".m4a");
+    }
+};
+
+// Before a download every request tries the lossless copy again and falls back to the one cached copy
+// of the resources; once the download is there it is opened once and kept.
+TEST_F(AudioFileFactoryTest, prefersTheLosslessCopyOnceItExistsAndOpensEachCopyOnce) {
+    const auto bundled = memoryFile(SoundTrack::airConditioner);
+    addBundleCopy(SoundTrack::airConditioner, bundled);
+    auto factory = makeFactory();
+
+    EXPECT_EQ(request(*factory, SoundTrack::airConditioner), bundled);
+    EXPECT_EQ(request(*factory, SoundTrack::airConditioner), bundled);
+    EXPECT_EQ(openCounts[losslessPath(SoundTrack::airConditioner)], 2);
+    EXPECT_EQ(openCounts[bundleDirectory / "ac.m4a"], 1);
+    const auto failures = linesStartingWith("Failed to load lossless audio file ");
+    ASSERT_EQ(failures.size(), 2U);
+    EXPECT_EQ(failures[0], "Failed to load lossless audio file The file \"ac.m4a\" couldn't be opened.");
+    EXPECT_EQ(linesStartingWith("Loaded bundle audio file "),
+              std::vector<std::string>{"Loaded bundle audio file ac.m4a"});
+
+    const auto downloaded = memoryFile(SoundTrack::airConditioner, 441, 7);
+    addLosslessCopy(SoundTrack::airConditioner, downloaded);
+    EXPECT_EQ(request(*factory, SoundTrack::airConditioner), downloaded);
+    EXPECT_EQ(request(*factory, SoundTrack::airConditioner), downloaded);
+    EXPECT_EQ(openCounts[losslessPath(SoundTrack::airConditioner)], 3);
+    EXPECT_EQ(linesStartingWith("Loaded lossless audio file "),
+              std::vector<std::string>{"Loaded lossless audio file ac.m4a"});
+
+    // The resources' copy is still there on its own path.
+    const auto bundleOnly = run([&]() -> asio::awaitable<std::shared_ptr<AudioFile>> {
+        auto task = factory->audioFileFromBundleOrCache(SoundTrack::airConditioner);
+        co_return co_await task.value();
+    });
+    EXPECT_EQ(bundleOnly, bundled);
+    EXPECT_TRUE(assertions.empty());
+}
+
+// A sound with no copy anywhere gives none, and every request reports it: the assertion and the event.
+TEST_F(AudioFileFactoryTest, aSoundWithNoCopyReportsEachRequest) {
+    auto factory = makeFactory();
+    EXPECT_EQ(request(*factory, SoundTrack::rain), nullptr);
+    EXPECT_EQ(request(*factory, SoundTrack::rain), nullptr);
+
+    ASSERT_EQ(assertions.size(), 2U);
+    EXPECT_EQ(assertions[0].message, "Failed to load audio file unableToLoadFile");
+    EXPECT_EQ(assertions[0].file, "SomnaraKit/AudioFileFactory");
+    EXPECT_EQ(assertions[0].function, "audioFileFromBundleOrCache(for:)");
+    EXPECT_EQ(assertions[0].line, 69);
+    ASSERT_EQ(events.size(), 2U);
+    EXPECT_EQ(events[0].name, "failed_to_load_audio_files");
+    ASSERT_TRUE(events[0].parameters.has_value());
+    ASSERT_EQ(events[0].parameters->size(), 1U);
+    const auto text = events[0].parameters->at("error").get<std::string>();
+    EXPECT_NE(text.find("\ndomain: SomnaraKit.AudioFileFactoryError\ncode: 1\n"), std::string::npos) << text;
+
+    // A resource that is there but cannot be opened is reported the same way, with the opener's reason.
+    addBundleCopy(SoundTrack::rain, nullptr);
+    files.erase(bundleDirectory / "rain.m4a");
+    EXPECT_EQ(request(*factory, SoundTrack::rain), nullptr);
+    ASSERT_EQ(assertions.size(), 3U);
+    EXPECT_EQ(assertions[2].message, "Failed to load audio file The file \"rain.m4a\" couldn't be opened.");
+}
+
+} // namespace
+} // namespace somnara::test

@@ -1,0 +1,115 @@
+#pragma once
+
+#include "support/MemoryAudioFile.hpp"
+#include "support/TemporaryDirectory.hpp"
+#include "support/TestLoop.hpp"
+
+#include <somnara/player/AudioFileFactory.hpp>
+#include <somnara/system/EventLogger.hpp>
+#include <somnara/system/SomnaraLogger.hpp>
+#include <somnara/system/ZelAnalyticsLogger.hpp>
+
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace somnara::test {
+
+struct LogLine {
+    std::string message;
+    LogType type = LogType::debug;
+};
+
+/// A loop, a factory over temporary folders whose files the test puts in place, and recorders of the
+/// log lines, logged assertions and analytics events of the player's parts.
+class PlayerTest : public LoopTest {
+protected:
+    PlayerTest() {
+        EventLogger::setLaunchArgumentsForTesting(std::vector<std::string>{"test"});
+        observation_ = ZelAnalyticsLogger::shared().observe([this](const ZelAnalyticsLogger::Record& record) {
+            if (record.kind == ZelAnalyticsLogger::Record::Kind::assertionFailure) {
+                assertions.push_back(record);
+            } else if (record.kind == ZelAnalyticsLogger::Record::Kind::event) {
+                events.push_back(record);
+            }
+        });
+        logLines().clear();
+    }
+    ~PlayerTest() override { EventLogger::setLaunchArgumentsForTesting(std::nullopt); }
+
+    /// Every line logged since the test began (handlers cannot be removed: one for all tests).
+    static std::vector<LogLine>& logLines() {
+        static std::vector<LogLine> lines = [] {
+            SomnaraLogger::add([](const std::string& message, LogType type) {
+                logLines().push_back({message, type});
+            });
+            return std::vector<LogLine>{};
+        }();
+        return lines;
+    }
+
+    static std::vector<std::string> linesStartingWith(const std::string& prefix) {
+        std::vector<std::string> found;
+        for (const auto& line : logLines()) {
+            if (line.message.starts_with(prefix)) {
+                found.push_back(line.message);
+            }
+        }
+        return found;
+    }
+
+    /// Puts `file` in the resources as the sound's compressed copy.
+    void addBundleCopy(SoundTrack soundTrack, std::shared_ptr<AudioFile> file) {
+        const auto path = bundleDirectory / (std::string(soundTrack.fileName()) + ".m4a");
+        std::ofstream{path} << "m4a";
+        files[path] = std::move(file);
+    }
+
+    /// Puts `file` in the sounds folder, as a finished download does.
+    void addLosslessCopy(SoundTrack soundTrack, std::shared_ptr<AudioFile> file) {
+        files[losslessDirectory.path() / (std::string(soundTrack.fileName()) + ".m4a")] = std::move(file);
+    }
+
+    /// A short stereo file of distinct samples, named as the sound's file would be.
+    static std::shared_ptr<MemoryAudioFile> memoryFile(SoundTrack soundTrack, std::size_t frames = 441,
+                                                       unsigned long long seed = 1) {
+        std::vector<float> left(frames);
+        std::vector<float> right(frames);
+        unsigned long long state = seed;
+        for (std::size_t i = 0; i < frames; ++i) {
+            state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+            left[i] =
+                static_cast<float>(static_cast<double>(state >> 40) / static_cast<double>(1ULL << 24)) - 0.5F;
+            right[i] = -left[i];
+        }
+        return std::make_shared<MemoryAudioFile>(std::vector<std::vector<float>>{left, right}, 44'100,
+                                                 std::string(soundTrack.fileName()) + ".m4a");
+    }
+
+    std::shared_ptr<AudioFileFactory> makeFactory() {
+        return std::make_shared<AudioFileFactory>(
+            losslessDirectory.path(), Bundle(bundleDirectory), [this](const std::filesystem::path& path) {
+                ++openCounts[path];
+                const auto found = files.find(path);
+                if (found == files.end()) {
+                    throw AudioFileError("The file \"" + path.filename().string() + "\" couldn't be opened.");
+                }
+                return found->second;
+            });
+    }
+
+    TemporaryDirectory root;
+    TemporaryDirectory losslessDirectory;
+    std::filesystem::path bundleDirectory = root.path();
+    std::map<std::filesystem::path, std::shared_ptr<AudioFile>> files;
+    std::map<std::filesystem::path, int> openCounts;
+    std::vector<ZelAnalyticsLogger::Record> assertions;
+    std::vector<ZelAnalyticsLogger::Record> events;
+
+private:
+    ZelAnalyticsLogger::Observation observation_;
+};
+
+} // namespace somnara::test
