@@ -1,0 +1,225 @@
+#include "PlayerFixture.hpp"
+#include "support/SignalMeasurements.hpp"
+
+#include <somnara/audio/AudioEngine.hpp>
+#include <somnara/player/SoundTrackPlayerNode.hpp>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+
+namespace somnara::test {
+namespace {
+
+/// A node for rain on an engine that renders only when the test asks (the offline output).
+class SoundTrackPlayerNodeTest : public PlayerTest {
+protected:
+    static constexpr std::size_t fileFrames = 4'410;
+
+    SoundTrackPlayerNodeTest() {
+        AudioOutputConfiguration configuration;
+        configuration.maximumFramesPerRender = 4'096;
+        engine = std::make_shared<AudioEngine>(AudioOutput::make("offline", configuration));
+    }
+
+    std::shared_ptr<SoundTrackPlayerNode> makeNode(bool attached = true) {
+        auto node = std::make_shared<SoundTrackPlayerNode>(SoundTrack::rain, makeFactory());
+        if (attached) {
+            engine->connect(node->audioPlayerNode(), engine->mainMixerNode());
+        }
+        return node;
+    }
+
+    void await(Task<void> task) {
+        run([task]() -> asio::awaitable<void> { co_await task.value(); });
+    }
+
+    /// Renders `frames` in blocks of `block`, letting the loop run the completions between blocks.
+    std::vector<float> render(std::size_t frames, std::size_t block, std::vector<float>* right = nullptr) {
+        std::vector<float> left(frames);
+        if (right != nullptr) {
+            right->assign(frames, 0.0F);
+        }
+        for (std::size_t done = 0; done < frames; done += block) {
+            const auto count = std::min(block, frames - done);
+            engine->renderOffline(left.data() + done, right != nullptr ? right->data() + done : nullptr,
+                                  count);
+            loop.runUntilIdle();
+        }
+        return left;
+    }
+
+    std::shared_ptr<MemoryAudioFile> rain = memoryFile(SoundTrack::rain, fileFrames);
+    std::shared_ptr<AudioEngine> engine;
+};
+
+// Preparing queues the file three times ahead; each copy played back is replaced by one new copy.
+TEST_F(SoundTrackPlayerNodeTest, keepsThreeCopiesQueuedAndReplacesEachOneThatPlayed) {
+    addBundleCopy(SoundTrack::rain, rain);
+    auto node = makeNode();
+    EXPECT_EQ(node->bufferState(), SoundTrackPlayerNode::BufferState::notPrepared);
+
+    await(node->prepare());
+    EXPECT_EQ(node->bufferState(), SoundTrackPlayerNode::BufferState::prepared);
+    EXPECT_EQ(node->loopTaskCount(), 3U);
+    EXPECT_EQ(node->audioPlayerNode()->volume(), 0.0F);
+    await(node->prepare());
+    EXPECT_EQ(linesStartingWith("Already prepared "), std::vector<std::string>{"Already prepared rain"});
+    EXPECT_EQ(linesStartingWith("Scheduling ").size(), 3U);
+
+    const auto before = node->loopTaskIdentifiers();
+    await(node->play());
+    EXPECT_TRUE(engine->isRunning());
+    EXPECT_EQ(linesStartingWith("Engine wasn't running").size(), 1U);
+    render(fileFrames + 100, 512);
+    const auto after = node->loopTaskIdentifiers();
+    ASSERT_EQ(after.size(), 3U);
+    const std::set<std::string> old(before.begin(), before.end());
+    const auto kept =
+        std::count_if(after.begin(), after.end(), [&](const auto& id) { return old.contains(id); });
+    EXPECT_EQ(kept, 2);
+    EXPECT_EQ(linesStartingWith("Scheduling ").size(), 4U);
+    // Every copy is the one file object the factory keeps, decoded once.
+    EXPECT_EQ(openCounts[bundleDirectory / "rain.m4a"], 1);
+}
+
+// The rendered sound is the file repeated sample for sample across the seams between copies, whatever
+// the block size of the output.
+TEST_F(SoundTrackPlayerNodeTest, loopsWithoutAGap) {
+    addBundleCopy(SoundTrack::rain, rain);
+    auto node = makeNode();
+    await(node->play());
+    await(node->setVolume(1.0F));
+
+    std::vector<float> right;
+    const auto left = render(fileFrames * 6, 997, &right);
+    std::vector<float> source(fileFrames);
+    std::vector<float> negated(fileFrames);
+    float* channels[] = {source.data(), negated.data()};
+    rain->seek(0);
+    ASSERT_EQ(rain->read(channels, fileFrames), fileFrames);
+
+    // Past the first copy the volume has settled; the gain is the centred pan's, the same on both sides.
+    const std::size_t reference = static_cast<std::size_t>(
+        std::max_element(source.begin(), source.end(),
+                         [](float a, float b) { return std::abs(a) < std::abs(b); }) -
+        source.begin());
+    const double gain = left[fileFrames + reference] / source[reference];
+    EXPECT_GT(gain, 0.5);
+    double worst = 0.0;
+    for (std::size_t i = fileFrames; i < left.size(); ++i) {
+        const double expected = gain * source[i % fileFrames];
+        worst = std::max({worst, std::abs(left[i] - expected), std::abs(right[i] + expected)});
+    }
+    EXPECT_LT(worst, 1e-5);
+    EXPECT_EQ(node->loopTaskCount(), 3U);
+}
+
+// A fade-out falls at the rate of a full-volume one and pauses when it ends; a fade-in started during it
+// takes over, and the node keeps playing at the fade-in's target.
+TEST_F(SoundTrackPlayerNodeTest, fadeOutPausesUnlessAnotherFadeCutsItShort) {
+    addBundleCopy(SoundTrack::rain, rain);
+    auto node = makeNode();
+    await(node->play());
+    await(node->setVolume(0.5F));
+
+    auto fadeOut = node->fadeOut(2.0);
+    loop.advance(Seconds{0.5});
+    EXPECT_NEAR(node->audioPlayerNode()->volume(), 0.25F, 0.01F);
+    loop.advance(Seconds{0.48});
+    EXPECT_FALSE(fadeOut.isFinished());
+    EXPECT_TRUE(node->audioPlayerNode()->isPlaying());
+    loop.advance(Seconds{0.04});
+    EXPECT_TRUE(fadeOut.isFinished());
+    EXPECT_EQ(node->audioPlayerNode()->volume(), 0.0F);
+    EXPECT_FALSE(node->audioPlayerNode()->isPlaying());
+    EXPECT_EQ(node->bufferState(), SoundTrackPlayerNode::BufferState::notPrepared);
+
+    auto fadeIn = node->fadeIn(1.0F, 0.5);
+    loop.advance(Seconds{0.6});
+    EXPECT_TRUE(fadeIn.isFinished());
+    EXPECT_EQ(node->audioPlayerNode()->volume(), 1.0F);
+
+    auto interrupted = node->fadeOut(2.0);
+    loop.advance(Seconds{1.0});
+    auto takeOver = node->fadeIn(0.8F, 1.0);
+    loop.advance(Seconds{0.005});
+    EXPECT_TRUE(interrupted.isFinished());
+    loop.advance(Seconds{1.5});
+    EXPECT_TRUE(takeOver.isFinished());
+    EXPECT_EQ(node->audioPlayerNode()->volume(), 0.8F);
+    EXPECT_TRUE(node->audioPlayerNode()->isPlaying());
+    EXPECT_EQ(node->bufferState(), SoundTrackPlayerNode::BufferState::prepared);
+    EXPECT_EQ(linesStartingWith("Paused ").size(), 1U);
+
+    // A fade to a volume with no duration still arrives there.
+    auto instant = node->fade(0.4F, 0.0);
+    loop.advance(Seconds{0.02});
+    EXPECT_TRUE(instant.isFinished());
+    EXPECT_EQ(node->audioPlayerNode()->volume(), 0.4F);
+}
+
+// Setting a volume cancels the ramp; at zero or below the node pauses.
+TEST_F(SoundTrackPlayerNodeTest, setVolumePausesOnlyAtZeroOrBelow) {
+    addBundleCopy(SoundTrack::rain, rain);
+    auto node = makeNode();
+    const struct {
+        float volume;
+        bool playing;
+    } cases[] = {{0.3F, true}, {0.0F, false}, {-0.1F, false}, {1.0F, true}};
+    for (const auto& c : cases) {
+        await(node->play());
+        auto ramp = node->fade(0.9F, 5.0);
+        loop.advance(Seconds{0.1});
+        await(node->setVolume(c.volume));
+        loop.advance(Seconds{0.1});
+        EXPECT_TRUE(ramp.isFinished()) << c.volume;
+        EXPECT_EQ(node->audioPlayerNode()->volume(), std::clamp(c.volume, 0.0F, 1.0F)) << c.volume;
+        EXPECT_EQ(node->audioPlayerNode()->isPlaying(), c.playing) << c.volume;
+        EXPECT_EQ(node->bufferState() == SoundTrackPlayerNode::BufferState::prepared, c.playing) << c.volume;
+    }
+    EXPECT_EQ(
+        linesStartingWith("Volume changed "),
+        (std::vector<std::string>{"Volume changed Rain : 0.300000", "Volume changed Rain : 0.000000",
+                                  "Volume changed Rain : -0.100000", "Volume changed Rain : 1.000000"}));
+}
+
+// With no file to be had, each loop task says so once and keeps its place: the node prepares, plays
+// nothing, and does not ask again.
+TEST_F(SoundTrackPlayerNodeTest, aSoundWithNoFileStaysSilent) {
+    auto node = makeNode();
+    auto fadeIn = node->fadeIn(1.0F, 0.0);
+    loop.advance(Seconds{0.05});
+    EXPECT_TRUE(fadeIn.isFinished());
+    EXPECT_EQ(node->bufferState(), SoundTrackPlayerNode::BufferState::prepared);
+    EXPECT_EQ(node->loopTaskCount(), 3U);
+    const auto left = render(fileFrames * 2, 1'024);
+    EXPECT_EQ(peak(left), 0.0);
+    std::size_t errors = 0;
+    for (const auto& line : logLines()) {
+        errors += line.message == "No audio file rain" && line.type == LogType::error ? 1 : 0;
+    }
+    EXPECT_EQ(errors, 3U);
+}
+
+// A node outside any engine reports it and does not play; the fade that asked still reaches its volume.
+TEST_F(SoundTrackPlayerNodeTest, playWithoutAnEngineReportsIt) {
+    addBundleCopy(SoundTrack::rain, rain);
+    auto node = makeNode(false);
+    auto fadeIn = node->fadeIn(0.6F, 0.2);
+    loop.advance(Seconds{0.3});
+    EXPECT_TRUE(fadeIn.isFinished());
+    EXPECT_FALSE(node->audioPlayerNode()->isPlaying());
+    EXPECT_EQ(node->audioPlayerNode()->volume(), 0.6F);
+    const auto ours = std::count_if(assertions.begin(), assertions.end(), [](const auto& record) {
+        return record.file == "SomnaraKit/SoundTrackPlayerNode" &&
+               record.message == "No engine on avaudio node" && record.function == "play()" &&
+               record.line == 227;
+    });
+    EXPECT_EQ(ours, 1);
+}
+
+} // namespace
+} // namespace somnara::test
