@@ -35,6 +35,9 @@ void TimePitch::prepare(double sampleRate, std::size_t maxFrames) {
     // The quick seek finds the splice points with a coarse-to-fine search, at a fraction of the cost
     // of the full search and with no audible difference on steady, noisy sounds.
     stretcher_->setSetting(SETTING_USE_QUICKSEEK, 1);
+    // The stretcher's own transposer stays at rate 1 (the resampler does the transposing), where its
+    // anti-alias filter would only cost time.
+    stretcher_->setSetting(SETTING_USE_AA_FILTER, 0);
     resampler_.prepare(sampleRate, maxFrames);
     // The resampler asks for up to 4 × maxFrames stretched frames at a time.
     const std::size_t bufferFrames =
