@@ -19,28 +19,8 @@ constexpr std::array<double, Reverb::lineCount> baseLineFrames{1433, 1601, 1867,
 // dense wash before the network recirculates them.
 constexpr std::array<double, 4> diffuserFrames{142, 107, 379, 277};
 constexpr std::array<float, 4> diffuserGains{0.75f, 0.75f, 0.625f, 0.625f};
-// Signs of the two output combinations: orthogonal, so left and right are decorrelated.
-constexpr std::array<float, Reverb::lineCount> leftSigns{1, -1, 1, -1, 1, -1, 1, -1};
-constexpr std::array<float, Reverb::lineCount> rightSigns{1, 1, -1, -1, 1, 1, -1, -1};
 constexpr double maxSize = 1.4;
 constexpr double maxPreDelaySeconds = 0.1;
-
-inline void hadamard8(std::array<float, Reverb::lineCount>& v) noexcept {
-    for (std::size_t h = 1; h < Reverb::lineCount; h *= 2) {
-        for (std::size_t i = 0; i < Reverb::lineCount; i += 2 * h) {
-            for (std::size_t j = i; j < i + h; ++j) {
-                const float a = v[j];
-                const float b = v[j + h];
-                v[j] = a + b;
-                v[j + h] = a - b;
-            }
-        }
-    }
-    constexpr float norm = 0.35355339059f; // 1/√8 keeps the matrix orthogonal (lossless)
-    for (auto& x : v) {
-        x *= norm;
-    }
-}
 
 } // namespace
 
@@ -96,6 +76,10 @@ void Reverb::prepare(double sampleRate, std::size_t maxFrames) {
     }
     dryLeft_.assign(maxFrames, 0.0f);
     dryRight_.assign(maxFrames, 0.0f);
+    input_.assign(maxFrames, 0.0f);
+    wetLeft_.assign(maxFrames, 0.0f);
+    wetRight_.assign(maxFrames, 0.0f);
+    lanes_.assign(lineCount * maxFrames, 0.0f);
     bypass_.prepare(sampleRate);
     configure();
     reset();
@@ -212,48 +196,107 @@ void Reverb::processChunk(float* left, float* right, std::size_t frames) noexcep
 }
 
 void Reverb::processWet(float* left, float* right, std::size_t frames) noexcept {
-    std::array<float, lineCount> v{};
+    // Block by block: each stage runs over the whole block, and the eight lines of the network move
+    // together as one vector. A block is never longer than the shortest line, so everything it reads from
+    // the lines was written before it.
+    const std::size_t shortest = *std::min_element(lineLengths_.begin(), lineLengths_.end());
+    for (std::size_t done = 0; done < frames;) {
+        const std::size_t n = std::min({frames - done, shortest, maxFrames_});
+        processBlock(left + done, right + done, n);
+        done += n;
+    }
+}
+
+void Reverb::processBlock(float* left, float* right, std::size_t frames) noexcept {
+    using V = float __attribute__((vector_size(lineCount * sizeof(float))));
+    float* x = input_.data();
     for (std::size_t i = 0; i < frames; ++i) {
-        const float xL = left[i];
-        const float xR = right[i];
-
-        preDelay_[preDelayWrite_ & preDelayMask_] = 0.5f * (xL + xR);
-        float x = preDelay_[(preDelayWrite_ - preDelayFrames_) & preDelayMask_];
+        preDelay_[preDelayWrite_ & preDelayMask_] = 0.5f * (left[i] + right[i]);
+        x[i] = preDelay_[(preDelayWrite_ - preDelayFrames_) & preDelayMask_];
         ++preDelayWrite_;
-
-        for (std::size_t d = 0; d < diffusers_.size(); ++d) {
-            AllPass& ap = diffusers_[d];
-            const float delayed = ap.buffer[ap.position];
-            const float g = diffuserGains[d];
-            const float w = x + g * delayed;
-            ap.buffer[ap.position] = w;
-            x = delayed - g * w;
-            if (++ap.position == ap.length) {
-                ap.position = 0;
+    }
+    for (std::size_t d = 0; d < diffusers_.size(); ++d) {
+        AllPass& ap = diffusers_[d];
+        const float g = diffuserGains[d];
+        for (std::size_t i = 0; i < frames;) {
+            // Up to the end of the all-pass's buffer: each frame reads and rewrites its own slot.
+            const std::size_t n = std::min(frames - i, ap.length - ap.position);
+            float* slot = ap.buffer.data() + ap.position;
+            for (std::size_t j = 0; j < n; ++j) {
+                const float delayed = slot[j];
+                const float w = x[i + j] + g * delayed;
+                slot[j] = w;
+                x[i + j] = delayed - g * w;
             }
+            ap.position = ap.position + n == ap.length ? 0 : ap.position + n;
+            i += n;
         }
+    }
 
-        float outL = 0.0f;
-        float outR = 0.0f;
-        for (std::size_t k = 0; k < lineCount; ++k) {
-            const float read = lines_[k][(lineWrite_ - lineLengths_[k]) & lineMasks_[k]];
-            const float p = damping_[k];
-            filterState_[k] = lineGains_[k] * (1.0f - p) * read + p * filterState_[k];
-            v[k] = filterState_[k];
-            outL += leftSigns[k] * v[k];
-            outR += rightSigns[k] * v[k];
+    // The lines' outputs for the block, frame-major (eight per frame).
+    float* lanes = lanes_.data();
+    for (std::size_t k = 0; k < lineCount; ++k) {
+        const float* line = lines_[k].data();
+        const std::size_t mask = lineMasks_[k];
+        const std::size_t from = lineWrite_ - lineLengths_[k];
+        for (std::size_t i = 0; i < frames; ++i) {
+            lanes[i * lineCount + k] = line[(from + i) & mask];
         }
-        hadamard8(v);
-        for (std::size_t k = 0; k < lineCount; ++k) {
-            lines_[k][lineWrite_ & lineMasks_[k]] = v[k] + x;
+    }
+    V gain;
+    V pole;
+    V state;
+    for (std::size_t k = 0; k < lineCount; ++k) {
+        gain[k] = lineGains_[k] * (1.0f - damping_[k]);
+        pole[k] = damping_[k];
+        state[k] = filterState_[k];
+    }
+    constexpr float norm = 0.35355339059f; // 1/√8 keeps the feedback matrix orthogonal (lossless)
+    const V oddNegative{1, -1, 1, -1, 1, -1, 1, -1};
+    const V pairNegative{1, 1, -1, -1, 1, 1, -1, -1};
+    const V halfNegative{1, 1, 1, 1, -1, -1, -1, -1};
+    using Index = int __attribute__((vector_size(lineCount * sizeof(int))));
+    float* wetLeft = wetLeft_.data();
+    float* wetRight = wetRight_.data();
+    for (std::size_t i = 0; i < frames; ++i) {
+        V read;
+        __builtin_memcpy(&read, lanes + i * lineCount, sizeof(V));
+        state = gain * read + pole * state;
+        // Hadamard transform, unnormalised. Its rows 1 and 2 are the left and right sign patterns, so
+        // the two outputs come out of it too.
+        V h = __builtin_shuffle(state, Index{0, 0, 2, 2, 4, 4, 6, 6}) +
+              __builtin_shuffle(state, Index{1, 1, 3, 3, 5, 5, 7, 7}) * oddNegative;
+        h = __builtin_shuffle(h, Index{0, 1, 0, 1, 4, 5, 4, 5}) +
+            __builtin_shuffle(h, Index{2, 3, 2, 3, 6, 7, 6, 7}) * pairNegative;
+        h = __builtin_shuffle(h, Index{0, 1, 2, 3, 0, 1, 2, 3}) +
+            __builtin_shuffle(h, Index{4, 5, 6, 7, 4, 5, 6, 7}) * halfNegative;
+        wetLeft[i] = h[1];
+        wetRight[i] = h[2];
+        const V feedback = h * norm + x[i];
+        __builtin_memcpy(lanes + i * lineCount, &feedback, sizeof(V));
+    }
+    for (std::size_t k = 0; k < lineCount; ++k) {
+        filterState_[k] = state[k];
+        float* line = lines_[k].data();
+        const std::size_t mask = lineMasks_[k];
+        for (std::size_t i = 0; i < frames; ++i) {
+            line[(lineWrite_ + i) & mask] = lanes[i * lineCount + k];
         }
-        ++lineWrite_;
+    }
+    lineWrite_ += frames;
 
-        const float m = mix_.next();
-        const float wetL = wetGain_ * outL;
-        const float wetR = wetGain_ * outR;
-        left[i] = xL + m * (wetL - xL);
-        right[i] = xR + m * (wetR - xR);
+    if (mix_.isSmoothing()) {
+        for (std::size_t i = 0; i < frames; ++i) {
+            const float m = mix_.next();
+            left[i] += m * (wetGain_ * wetLeft[i] - left[i]);
+            right[i] += m * (wetGain_ * wetRight[i] - right[i]);
+        }
+    } else {
+        const float m = mix_.target();
+        for (std::size_t i = 0; i < frames; ++i) {
+            left[i] += m * (wetGain_ * wetLeft[i] - left[i]);
+            right[i] += m * (wetGain_ * wetRight[i] - right[i]);
+        }
     }
 }
 

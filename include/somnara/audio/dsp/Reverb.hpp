@@ -79,6 +79,7 @@ private:
     void clearState() noexcept;
     void processChunk(float* left, float* right, std::size_t frames) noexcept;
     void processWet(float* left, float* right, std::size_t frames) noexcept;
+    void processBlock(float* left, float* right, std::size_t frames) noexcept;
 
     // Render thread only.
     double sampleRate_ = 44100.0;
@@ -106,6 +107,8 @@ private:
     bool stateCleared_ = true;
     bool running_ = false; // processed audio since prepare() or reset(): only then do changes glide
     std::vector<float> dryLeft_, dryRight_;
+    // Scratch of one block: the diffused input, the network's two outputs, the eight lines frame-major.
+    std::vector<float> input_, wetLeft_, wetRight_, lanes_;
 };
 
 } // namespace somnara::dsp
