@@ -97,6 +97,16 @@ void Voice::finishFront(double time, std::size_t stage, EventSink& sink) noexcep
     position_ = 0;
 }
 
+dsp::StereoPanGains Voice::gainsNow() const noexcept {
+    const float v = volume_.current();
+    dsp::StereoPanGains g = dsp::stereoPanGains(pan_.current());
+    g.leftFromLeft *= v;
+    g.leftFromRight *= v;
+    g.rightFromLeft *= v;
+    g.rightFromRight *= v;
+    return g;
+}
+
 void Voice::mix(float* left, float* right, std::size_t frames, double time, std::size_t stage,
                 GainScratch scratch, EventSink& sink, bool waitForData) noexcept {
     if (!claimed_ || !playing_) {
@@ -109,22 +119,32 @@ void Voice::mix(float* left, float* right, std::size_t frames, double time, std:
     const bool ramping = volume_.isSmoothing() || pan_.isSmoothing();
     dsp::StereoPanGains steady;
     if (ramping) {
-        // Gains per frame, for the whole piece, so they move with time whatever the queue does.
-        for (std::size_t i = 0; i < frames; ++i) {
-            const float v = volume_.next();
-            const dsp::StereoPanGains g = dsp::stereoPanGains(pan_.next());
-            scratch.leftFromLeft[i] = g.leftFromLeft * v;
-            scratch.leftFromRight[i] = g.leftFromRight * v;
-            scratch.rightFromLeft[i] = g.rightFromLeft * v;
-            scratch.rightFromRight[i] = g.rightFromRight * v;
+        // Gains per frame, for the whole piece, so they move with time whatever the queue does. The pan
+        // law is evaluated every `stride` frames and followed in straight lines between: even a jump
+        // across the whole width then stays within 4e-4 of the curve, at a 16th of the cost.
+        constexpr std::size_t stride = 16;
+        dsp::StereoPanGains from = gainsNow();
+        for (std::size_t start = 0; start < frames; start += stride) {
+            const std::size_t n = std::min(stride, frames - start);
+            volume_.skip(n);
+            pan_.skip(n);
+            const dsp::StereoPanGains to = gainsNow();
+            const float share = 1.0F / static_cast<float>(n);
+            for (std::size_t i = 0; i < n; ++i) {
+                const float t = static_cast<float>(i + 1) * share;
+                scratch.leftFromLeft[start + i] =
+                    from.leftFromLeft + t * (to.leftFromLeft - from.leftFromLeft);
+                scratch.leftFromRight[start + i] =
+                    from.leftFromRight + t * (to.leftFromRight - from.leftFromRight);
+                scratch.rightFromLeft[start + i] =
+                    from.rightFromLeft + t * (to.rightFromLeft - from.rightFromLeft);
+                scratch.rightFromRight[start + i] =
+                    from.rightFromRight + t * (to.rightFromRight - from.rightFromRight);
+            }
+            from = to;
         }
     } else {
-        const float v = volume_.current();
-        steady = dsp::stereoPanGains(pan_.current());
-        steady.leftFromLeft *= v;
-        steady.leftFromRight *= v;
-        steady.rightFromLeft *= v;
-        steady.rightFromRight *= v;
+        steady = gainsNow();
     }
 
     std::size_t done = 0;
@@ -156,8 +176,8 @@ void Voice::mix(float* left, float* right, std::size_t frames, double time, std:
         }
         const auto take = static_cast<std::size_t>(std::min<std::int64_t>(
             static_cast<std::int64_t>(frames - done), std::min(ready, end) - position_));
-        const float* inLeft = buffer.left.data() + position_;
-        const float* inRight = buffer.right.data() + position_;
+        const float* inLeft = buffer.left.get() + position_;
+        const float* inRight = buffer.right.get() + position_;
         float* outLeft = left + done;
         float* outRight = right + done;
         if (ramping) {

@@ -6,6 +6,7 @@
 #include "SharedParameters.hpp"
 
 #include <somnara/audio/dsp/LinearSmoother.hpp>
+#include <somnara/audio/dsp/Pan.hpp>
 
 #include <array>
 #include <cstddef>
@@ -57,6 +58,8 @@ private:
     };
 
     void flush(EventSink& sink) noexcept;
+    /// Volume times pan gains at the smoothers' current values.
+    dsp::StereoPanGains gainsNow() const noexcept;
     void finishFront(double time, std::size_t stage, EventSink& sink) noexcept;
     RenderEvent eventFor(const Item& item, RenderEvent::Kind kind) const noexcept;
 
