@@ -23,8 +23,8 @@ public:
     void append(const float* left, const float* right, std::size_t frames) {
         const auto count = static_cast<std::size_t>(
             std::min<std::int64_t>(static_cast<std::int64_t>(frames), buffer_.length - written_));
-        std::copy(left, left + count, buffer_.left.begin() + written_);
-        std::copy(right, right + count, buffer_.right.begin() + written_);
+        std::copy(left, left + count, buffer_.left.get() + written_);
+        std::copy(right, right + count, buffer_.right.get() + written_);
         written_ += static_cast<std::int64_t>(count);
         // Release: the samples above are visible to a render thread that acquires `ready_`.
         buffer_.ready_.store(written_, std::memory_order_release);

@@ -1,10 +1,42 @@
 #pragma once
 
+#include <sys/mman.h>
+
+#include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <cstdlib>
+#include <memory>
+#include <new>
 
 namespace somnara::rt {
+
+/// Sample memory for one channel of a decoded sound: left uninitialised, because the worker writes every
+/// frame before publishing it, and asked for huge pages, so that a 30 s sound costs a handful of page
+/// faults instead of thousands (zeroing and faulting in 85 MB for eight sounds took longer than
+/// mixing them for minutes).
+struct SampleMemory {
+    struct Free {
+        void operator()(float* samples) const noexcept { std::free(samples); }
+    };
+    using Pointer = std::unique_ptr<float[], Free>;
+
+    static Pointer allocate(std::int64_t frames) {
+        constexpr std::size_t hugePage = std::size_t{2} << 20U;
+        const auto wanted = std::max<std::size_t>(static_cast<std::size_t>(frames), 1) * sizeof(float);
+        const std::size_t alignment = wanted >= hugePage ? hugePage : alignof(std::max_align_t);
+        const std::size_t bytes = (wanted + alignment - 1) / alignment * alignment;
+        void* memory = std::aligned_alloc(alignment, bytes);
+        if (memory == nullptr) {
+            throw std::bad_alloc();
+        }
+        if (alignment == hugePage) {
+            madvise(memory, bytes, MADV_HUGEPAGE); // advice only: small pages work as well
+        }
+        return Pointer{static_cast<float*>(memory)};
+    }
+};
 
 /// One decoded sound at the engine's rate, stereo, shared by every queued copy of it. The decoding
 /// worker fills it front to back and publishes its progress in `ready_`; the render thread plays
@@ -18,11 +50,11 @@ namespace somnara::rt {
 /// worker before the release store of `ready_`, and read by the render thread after an acquire load.
 struct PcmBuffer {
     PcmBuffer(std::int64_t frames, bool isMono)
-        : left(static_cast<std::size_t>(frames)), right(static_cast<std::size_t>(frames)), length(frames),
+        : left(SampleMemory::allocate(frames)), right(SampleMemory::allocate(frames)), length(frames),
           mono(isMono) {}
 
-    std::vector<float> left;
-    std::vector<float> right;
+    SampleMemory::Pointer left;
+    SampleMemory::Pointer right;
     // Immutable after construction.
     const std::int64_t length;
     /// A mono source (both channels equal), panned with the mono law.
