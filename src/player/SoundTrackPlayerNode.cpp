@@ -1,12 +1,12 @@
+#include "LinearRamp.hpp"
+
 #include <somnara/audio/AudioEngine.hpp>
 #include <somnara/catalogue/Mix.hpp>
 #include <somnara/player/SoundTrackPlayerNode.hpp>
-#include <somnara/runtime/Loop.hpp>
 #include <somnara/runtime/Sleep.hpp>
 #include <somnara/system/SomnaraLogger.hpp>
 #include <somnara/system/ZelAnalyticsLogger.hpp>
 
-#include <algorithm>
 #include <exception>
 #include <string>
 #include <utility>
@@ -32,7 +32,6 @@ std::string fixed(double value) {
 }
 
 constexpr auto loopTaskPollInterval = Seconds{0.001};
-constexpr auto rampStepInterval = Seconds{0.01};
 
 } // namespace
 
@@ -244,19 +243,7 @@ Task<bool> SoundTrackPlayerNode::startRamp(float start, float target, double dur
     changeVolumeTask_.cancel();
     changeVolumeTask_ = spawn([weakNode = weak_from_this(), soundTrack = soundTrack_, start, target, duration,
                                kind]() -> asio::awaitable<bool> {
-        auto& loop = Loop::current();
-        const Date startTime = loop.now();
-        const Date endTime = startTime.addingTimeInterval(duration);
-        bool cancelled = false;
-        for (;;) {
-            cancelled = co_await isCancelled();
-            const Date now = loop.now();
-            if (cancelled || now > endTime) {
-                break;
-            }
-            const double elapsed = now.timeIntervalSince(startTime);
-            const float progress =
-                duration > 0.0 ? static_cast<float>(std::min(elapsed / duration, 1.0)) : 1.0F;
+        auto step = [&](float progress) {
             const float volume = start + (target - start) * progress;
             if (auto node = weakNode.lock()) {
                 node->applyVolume(volume);
@@ -272,22 +259,18 @@ Task<bool> SoundTrackPlayerNode::startRamp(float start, float target, double dur
                 log("Volume fading out " + soundTrack.name() + " : " + fixed(volume));
                 break;
             }
-            try {
-                co_await sleep(rampStepInterval);
-            } catch (const CancellationError&) {
-                // Back to the loop test, which sees the cancellation.
-            }
-        }
-        // The steps stop at the last one taken before the end time, up to a step short of the target
-        // (and a zero duration takes none). A ramp that ran to its end applies the target itself, so a
-        // finished fade leaves the node exactly where the caller asked; a cancelled one leaves the
-        // volume to whatever replaced it.
-        if (!cancelled) {
+        };
+        auto ramp = runLinearRamp(duration, step);
+        const bool completed = co_await std::move(ramp);
+        // The steps can stop up to one short of the target (and a zero duration takes one at the end).
+        // A ramp that ran to its end applies the target itself, so a finished fade leaves the node
+        // exactly where the caller asked; a cancelled one leaves the volume to whatever replaced it.
+        if (completed) {
             if (auto node = weakNode.lock()) {
                 node->applyVolume(target);
             }
         }
-        co_return !cancelled;
+        co_return completed;
     });
     return changeVolumeTask_;
 }
