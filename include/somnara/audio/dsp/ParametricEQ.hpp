@@ -60,6 +60,8 @@ private:
     void processChunk(float* left, float* right, std::size_t frames) noexcept;
     void processBands(float* left, float* right, std::size_t frames) noexcept;
     void processBand(Band& band, float* left, float* right, std::size_t frames) noexcept;
+    /// All bands at once, while none of them fades in or out.
+    void processSteadyBands(float* left, float* right, std::size_t frames) noexcept;
     void redesign(Band& band) noexcept;
     void resetFilterState() noexcept;
     [[nodiscard]] bool anyBandGliding() const noexcept;
