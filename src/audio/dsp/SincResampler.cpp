@@ -18,11 +18,40 @@ constexpr std::size_t halfTaps = SincResampler::taps / 2;
 // rejection from the input's Nyquist frequency up, with the pass band flat to about 16 kHz at 44.1 kHz.
 constexpr double cutoff = 0.9;
 constexpr double kaiserBeta = 8.0;
+// The position's fraction is fixed point: its top bits pick the phase, the rest interpolate between
+// phases. An integer add per frame keeps the loop free of float-to-integer round trips.
+constexpr unsigned fractionBits = SincResampler::fractionBits;
+constexpr unsigned phaseBits = 8;
+static_assert(SincResampler::phases == 1U << phaseBits);
+constexpr std::uint64_t fractionMask = (std::uint64_t{1} << fractionBits) - 1;
+constexpr std::uint64_t alphaMask = (std::uint64_t{1} << (fractionBits - phaseBits)) - 1;
+constexpr float alphaScale = 1.0f / static_cast<float>(std::uint64_t{1} << (fractionBits - phaseBits));
 
-/// One output frame at full bandwidth: the coefficients are the phase's row plus `alpha` times the step
-/// to the next row, applied to 32 input frames of each channel.
-void kernelPortable(const float* rows, const float* deltas, const float* left, const float* right,
-                    float alpha, float* outLeft, float* outRight) noexcept {
+std::uint64_t increment(double ratio) noexcept {
+    return static_cast<std::uint64_t>(
+        std::llround(ratio * static_cast<double>(std::uint64_t{1} << fractionBits)));
+}
+
+// The full-bandwidth path: output frames at a steady ratio of at most 1, as long as the input reaches. For
+// each frame the coefficients are the phase's row plus `alpha` times the step to the next row, applied to
+// 32 input frames of each channel.
+#define SOMNARA_RESAMPLER_RUN_BODY(FRAME)                                                                    \
+    std::size_t n = 0;                                                                                       \
+    for (; n < frames && r.index + static_cast<std::int64_t>(halfTaps) + 1 <= r.end; ++n) {                  \
+        const auto phase = static_cast<std::size_t>(r.fraction >> (fractionBits - phaseBits));               \
+        const float alpha = static_cast<float>(r.fraction & alphaMask) * alphaScale;                         \
+        const auto k =                                                                                       \
+            static_cast<std::size_t>(r.index - static_cast<std::int64_t>(halfTaps) + 1 - r.start);           \
+        FRAME(r.rows + phase * SincResampler::taps, r.deltas + phase * SincResampler::taps, r.left + k,      \
+              r.right + k, alpha, outLeft + n, outRight + n);                                                \
+        r.fraction += r.increment;                                                                           \
+        r.index += static_cast<std::int64_t>(r.fraction >> fractionBits);                                    \
+        r.fraction &= fractionMask;                                                                          \
+    }                                                                                                        \
+    return n
+
+inline void framePortable(const float* rows, const float* deltas, const float* left, const float* right,
+                          float alpha, float* outLeft, float* outRight) noexcept {
     using V = float __attribute__((vector_size(16)));
     V sumLeft{};
     V sumRight{};
@@ -43,10 +72,14 @@ void kernelPortable(const float* rows, const float* deltas, const float* left, c
     *outRight = (sumRight[0] + sumRight[1]) + (sumRight[2] + sumRight[3]);
 }
 
+std::size_t runPortable(SincResampler::Run& r, float* outLeft, float* outRight, std::size_t frames) noexcept {
+    SOMNARA_RESAMPLER_RUN_BODY(framePortable);
+}
+
 #if SOMNARA_HAVE_AVX2_KERNEL
-__attribute__((target("avx2,fma"))) void kernelAvx2(const float* rows, const float* deltas, const float* left,
-                                                    const float* right, float alpha, float* outLeft,
-                                                    float* outRight) noexcept {
+__attribute__((target("avx2,fma"), always_inline)) inline void
+frameAvx2(const float* rows, const float* deltas, const float* left, const float* right, float alpha,
+          float* outLeft, float* outRight) noexcept {
     const __m256 a = _mm256_set1_ps(alpha);
     __m256 sumLeft = _mm256_setzero_ps();
     __m256 sumRight = _mm256_setzero_ps();
@@ -62,7 +95,14 @@ __attribute__((target("avx2,fma"))) void kernelAvx2(const float* rows, const flo
     *outLeft = _mm_cvtss_f32(h);
     *outRight = _mm_cvtss_f32(_mm_shuffle_ps(h, h, 1));
 }
+
+__attribute__((target("avx2,fma"))) std::size_t runAvx2(SincResampler::Run& r, float* outLeft,
+                                                        float* outRight, std::size_t frames) noexcept {
+    SOMNARA_RESAMPLER_RUN_BODY(frameAvx2);
+}
 #endif
+
+#undef SOMNARA_RESAMPLER_RUN_BODY
 
 } // namespace
 
@@ -97,10 +137,10 @@ void SincResampler::prepare(double maxRatio, std::size_t maxFrames) {
     for (std::size_t i = 0; i < phases * taps; ++i) {
         deltas_[i] = rows_[i + taps] - rows_[i];
     }
-    kernel_ = &kernelPortable;
+    runner_ = &runPortable;
 #if SOMNARA_HAVE_AVX2_KERNEL
     if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
-        kernel_ = &kernelAvx2;
+        runner_ = &runAvx2;
     }
 #endif
     history_ = static_cast<std::size_t>(std::ceil(halfTaps * maxRatio_)) + 1;
@@ -118,7 +158,7 @@ void SincResampler::reset() noexcept {
     start_ = -static_cast<std::int64_t>(history_);
     end_ = 0;
     index_ = 0;
-    fraction_ = 0.0;
+    fraction_ = 0;
     ratio_ = target_;
     step_ = 0.0;
     glideLeft_ = 0;
@@ -137,7 +177,11 @@ void SincResampler::setRatio(double ratio, std::size_t glideFrames) noexcept {
 }
 
 double SincResampler::inputAhead() const noexcept {
-    return static_cast<double>(end_ - index_) - fraction_;
+    return static_cast<double>(end_ - index_) - fraction();
+}
+
+double SincResampler::fraction() const noexcept {
+    return static_cast<double>(fraction_) / static_cast<double>(std::uint64_t{1} << fractionBits);
 }
 
 std::int64_t SincResampler::needEnd() const noexcept {
@@ -148,10 +192,13 @@ std::int64_t SincResampler::needEnd() const noexcept {
 }
 
 void SincResampler::advance() noexcept {
-    fraction_ += ratio_;
-    const double whole = std::floor(fraction_);
-    index_ += static_cast<std::int64_t>(whole);
-    fraction_ -= whole;
+    fraction_ += increment(ratio_);
+    index_ += static_cast<std::int64_t>(fraction_ >> fractionBits);
+    fraction_ &= fractionMask;
+    stepGlide();
+}
+
+void SincResampler::stepGlide() noexcept {
     if (glideLeft_ > 0) {
         --glideLeft_;
         ratio_ = glideLeft_ == 0 ? target_ : ratio_ + step_;
@@ -189,7 +236,7 @@ void SincResampler::renderWide(float* outLeft, float* outRight, double scale) co
     double left = 0.0;
     double right = 0.0;
     for (std::int64_t m = index_ - half + 1; m <= index_ + half; ++m) {
-        const double at = centre + (static_cast<double>(m - index_) - fraction_) * step;
+        const double at = centre + (static_cast<double>(m - index_) - fraction()) * step;
         if (at <= 0.0 || at >= static_cast<double>(taps * phases)) {
             continue;
         }
@@ -205,32 +252,41 @@ void SincResampler::renderWide(float* outLeft, float* outRight, double scale) co
     *outRight = static_cast<float>(right / sum);
 }
 
+std::size_t SincResampler::runSteady(float* left, float* right, std::size_t frames) noexcept {
+    Run run{rows_.data(), deltas_.data(), left_.data(), right_.data(),    start_,
+            end_,         index_,         fraction_,    increment(ratio_)};
+    const std::size_t n = runner_(run, left, right, frames);
+    index_ = run.index;
+    fraction_ = run.fraction;
+    return n;
+}
+
 void SincResampler::render(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept {
     std::size_t done = 0;
     while (done < frames) {
-        while (done < frames && needEnd() <= end_) {
-            if (ratio_ <= 1.0) {
-                const double position = fraction_ * phases;
-                const auto phase = static_cast<std::size_t>(position);
-                const auto k =
-                    static_cast<std::size_t>(index_ - static_cast<std::int64_t>(halfTaps) + 1 - start_);
-                kernel_(rows_.data() + phase * taps, deltas_.data() + phase * taps, left_.data() + k,
-                        right_.data() + k, static_cast<float>(position - static_cast<double>(phase)),
-                        left + done, right + done);
-            } else {
-                renderWide(left + done, right + done, ratio_);
+        if (glideLeft_ == 0 && ratio_ <= 1.0) {
+            done += runSteady(left + done, right + done, frames - done);
+        } else {
+            // Gliding, or reading faster than the input: frame by frame.
+            while (done < frames && needEnd() <= end_ && (glideLeft_ > 0 || ratio_ > 1.0)) {
+                if (ratio_ <= 1.0) {
+                    runSteady(left + done, right + done, 1);
+                    stepGlide();
+                } else {
+                    renderWide(left + done, right + done, ratio_);
+                    advance();
+                }
+                ++done;
             }
-            advance();
-            ++done;
         }
-        if (done == frames) {
-            break;
+        if (done == frames || needEnd() <= end_) {
+            continue;
         }
         // Enough input for the rest of the request, at the faster of the current and the target ratio.
         const double remaining = static_cast<double>(frames - done);
         const double fastest = std::max(ratio_, target_);
         const auto last =
-            static_cast<std::int64_t>(std::ceil(static_cast<double>(index_) + fraction_ +
+            static_cast<std::int64_t>(std::ceil(static_cast<double>(index_) + fraction() +
                                                 remaining * fastest + halfTaps * std::max(1.0, fastest))) +
             2;
         pullInput(static_cast<std::size_t>(std::max<std::int64_t>(1, last - end_)), upstream);

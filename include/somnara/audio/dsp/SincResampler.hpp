@@ -28,6 +28,7 @@ class SincResampler {
 public:
     static constexpr std::size_t taps = 32;
     static constexpr std::size_t phases = 256;
+    static constexpr unsigned fractionBits = 32;
 
     SincResampler() = default;
     SincResampler(const SincResampler&) = delete;
@@ -49,12 +50,28 @@ public:
     /// How far, in input frames, the pulled input runs ahead of the position played last.
     [[nodiscard]] double inputAhead() const noexcept;
 
+    /// What a run of full-bandwidth frames reads and moves (the run itself is in the source file).
+    struct Run {
+        const float* rows;
+        const float* deltas;
+        const float* left;
+        const float* right;
+        std::int64_t start;
+        std::int64_t end;
+        std::int64_t index;
+        std::uint64_t fraction; // below 1 << fractionBits
+        std::uint64_t increment;
+    };
+
 private:
-    using Kernel = void (*)(const float* rows, const float* deltas, const float* left, const float* right,
-                            float alpha, float* outLeft, float* outRight) noexcept;
+    using Runner = std::size_t (*)(Run& run, float* left, float* right, std::size_t frames) noexcept;
 
     void pullInput(std::size_t frames, AudioSource& upstream) noexcept;
     void advance() noexcept;
+    void stepGlide() noexcept;
+    [[nodiscard]] double fraction() const noexcept;
+    /// Renders up to `frames` frames at the current ratio (at most 1) from the input held; returns how many.
+    std::size_t runSteady(float* left, float* right, std::size_t frames) noexcept;
     /// The last input frame the kernel reads for the current position, plus one.
     [[nodiscard]] std::int64_t needEnd() const noexcept;
     void renderWide(float* outLeft, float* outRight, double scale) const noexcept;
@@ -63,17 +80,17 @@ private:
     std::vector<float> table_;  // the kernel at taps × phases + 1 points across its width
     std::vector<float> rows_;   // per phase: the taps' coefficients, each row summing to one
     std::vector<float> deltas_; // per phase: the next row minus this one
-    Kernel kernel_ = nullptr;
+    Runner runner_ = nullptr;
     double maxRatio_ = 1.0;
     std::size_t history_ = 0; // input frames kept behind the position: half the widest kernel
     std::size_t maxPull_ = 0;
     std::size_t capacity_ = 0;
     // Render thread only.
     std::vector<float> left_, right_;
-    std::int64_t start_ = 0; // input frame held at index 0 of the buffers
-    std::int64_t end_ = 0;   // input frames pulled since the reset
-    std::int64_t index_ = 0; // integer part of the position
-    double fraction_ = 0.0;  // fractional part, in [0, 1)
+    std::int64_t start_ = 0;     // input frame held at index 0 of the buffers
+    std::int64_t end_ = 0;       // input frames pulled since the reset
+    std::int64_t index_ = 0;     // integer part of the position
+    std::uint64_t fraction_ = 0; // fractional part, fixed point with fractionBits bits
     double ratio_ = 1.0;
     double target_ = 1.0;
     double step_ = 0.0;
