@@ -22,6 +22,47 @@ constexpr std::array<float, 4> diffuserGains{0.75f, 0.75f, 0.625f, 0.625f};
 constexpr double maxSize = 1.4;
 constexpr double maxPreDelaySeconds = 0.1;
 
+/// The feedback network over one block. `lanes` holds the eight lines' outputs frame-major on entry and
+/// what goes back into them on return; `state` is the lines' absorption filters. Built for AVX2 too
+/// where the processor has it: the eight lines are then one register.
+__attribute__((target_clones("avx2", "default"))) void
+runNetwork(float* lanes, const float* x, float* wetLeft, float* wetRight, std::size_t frames,
+           const std::array<float, Reverb::lineCount>& gains,
+           const std::array<float, Reverb::lineCount>& poles,
+           std::array<float, Reverb::lineCount>& states) noexcept {
+    constexpr std::size_t lineCount = Reverb::lineCount;
+    using V = float __attribute__((vector_size(lineCount * sizeof(float))));
+    using Index = int __attribute__((vector_size(lineCount * sizeof(int))));
+    V gain;
+    V pole;
+    V state;
+    __builtin_memcpy(&gain, gains.data(), sizeof(V));
+    __builtin_memcpy(&pole, poles.data(), sizeof(V));
+    __builtin_memcpy(&state, states.data(), sizeof(V));
+    constexpr float norm = 0.35355339059f; // 1/√8 keeps the feedback matrix orthogonal (lossless)
+    const V oddNegative{1, -1, 1, -1, 1, -1, 1, -1};
+    const V pairNegative{1, 1, -1, -1, 1, 1, -1, -1};
+    const V halfNegative{1, 1, 1, 1, -1, -1, -1, -1};
+    for (std::size_t i = 0; i < frames; ++i) {
+        V read;
+        __builtin_memcpy(&read, lanes + i * lineCount, sizeof(V));
+        state = gain * read + pole * state;
+        // Hadamard transform, unnormalised. Its rows 1 and 2 are the left and right sign patterns, so
+        // the two outputs come out of it too.
+        V h = __builtin_shuffle(state, Index{0, 0, 2, 2, 4, 4, 6, 6}) +
+              __builtin_shuffle(state, Index{1, 1, 3, 3, 5, 5, 7, 7}) * oddNegative;
+        h = __builtin_shuffle(h, Index{0, 1, 0, 1, 4, 5, 4, 5}) +
+            __builtin_shuffle(h, Index{2, 3, 2, 3, 6, 7, 6, 7}) * pairNegative;
+        h = __builtin_shuffle(h, Index{0, 1, 2, 3, 0, 1, 2, 3}) +
+            __builtin_shuffle(h, Index{4, 5, 6, 7, 4, 5, 6, 7}) * halfNegative;
+        wetLeft[i] = h[1];
+        wetRight[i] = h[2];
+        const V feedback = h * norm + x[i];
+        __builtin_memcpy(lanes + i * lineCount, &feedback, sizeof(V));
+    }
+    __builtin_memcpy(states.data(), &state, sizeof(V));
+}
+
 } // namespace
 
 ReverbPresetParameters Reverb::presetParameters(ReverbPreset preset) noexcept {
@@ -208,7 +249,6 @@ void Reverb::processWet(float* left, float* right, std::size_t frames) noexcept 
 }
 
 void Reverb::processBlock(float* left, float* right, std::size_t frames) noexcept {
-    using V = float __attribute__((vector_size(lineCount * sizeof(float))));
     float* x = input_.data();
     for (std::size_t i = 0; i < frames; ++i) {
         preDelay_[preDelayWrite_ & preDelayMask_] = 0.5f * (left[i] + right[i]);
@@ -243,40 +283,14 @@ void Reverb::processBlock(float* left, float* right, std::size_t frames) noexcep
             lanes[i * lineCount + k] = line[(from + i) & mask];
         }
     }
-    V gain;
-    V pole;
-    V state;
+    std::array<float, lineCount> gain{};
     for (std::size_t k = 0; k < lineCount; ++k) {
         gain[k] = lineGains_[k] * (1.0f - damping_[k]);
-        pole[k] = damping_[k];
-        state[k] = filterState_[k];
     }
-    constexpr float norm = 0.35355339059f; // 1/√8 keeps the feedback matrix orthogonal (lossless)
-    const V oddNegative{1, -1, 1, -1, 1, -1, 1, -1};
-    const V pairNegative{1, 1, -1, -1, 1, 1, -1, -1};
-    const V halfNegative{1, 1, 1, 1, -1, -1, -1, -1};
-    using Index = int __attribute__((vector_size(lineCount * sizeof(int))));
-    float* wetLeft = wetLeft_.data();
-    float* wetRight = wetRight_.data();
-    for (std::size_t i = 0; i < frames; ++i) {
-        V read;
-        __builtin_memcpy(&read, lanes + i * lineCount, sizeof(V));
-        state = gain * read + pole * state;
-        // Hadamard transform, unnormalised. Its rows 1 and 2 are the left and right sign patterns, so
-        // the two outputs come out of it too.
-        V h = __builtin_shuffle(state, Index{0, 0, 2, 2, 4, 4, 6, 6}) +
-              __builtin_shuffle(state, Index{1, 1, 3, 3, 5, 5, 7, 7}) * oddNegative;
-        h = __builtin_shuffle(h, Index{0, 1, 0, 1, 4, 5, 4, 5}) +
-            __builtin_shuffle(h, Index{2, 3, 2, 3, 6, 7, 6, 7}) * pairNegative;
-        h = __builtin_shuffle(h, Index{0, 1, 2, 3, 0, 1, 2, 3}) +
-            __builtin_shuffle(h, Index{4, 5, 6, 7, 4, 5, 6, 7}) * halfNegative;
-        wetLeft[i] = h[1];
-        wetRight[i] = h[2];
-        const V feedback = h * norm + x[i];
-        __builtin_memcpy(lanes + i * lineCount, &feedback, sizeof(V));
-    }
+    runNetwork(lanes, input_.data(), wetLeft_.data(), wetRight_.data(), frames, gain, damping_, filterState_);
+    const float* wetLeft = wetLeft_.data();
+    const float* wetRight = wetRight_.data();
     for (std::size_t k = 0; k < lineCount; ++k) {
-        filterState_[k] = state[k];
         float* line = lines_[k].data();
         const std::size_t mask = lineMasks_[k];
         for (std::size_t i = 0; i < frames; ++i) {
