@@ -1,6 +1,7 @@
 #pragma once
 
 #include "support/MemoryAudioFile.hpp"
+#include "support/SignalMeasurements.hpp"
 #include "support/TemporaryDirectory.hpp"
 #include "support/TestLoop.hpp"
 
@@ -9,6 +10,7 @@
 #include <somnara/system/SomnaraLogger.hpp>
 #include <somnara/system/ZelAnalyticsLogger.hpp>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -72,20 +74,16 @@ protected:
         files[losslessDirectory.path() / (std::string(soundTrack.fileName()) + ".m4a")] = std::move(file);
     }
 
-    /// A short stereo file of distinct samples, named as the sound's file would be.
+    /// A short stereo file of noise (the left channel `makeNoise(frames, 0.5, seed)`, the right one its
+    /// negation), named as the sound's file would be.
     static std::shared_ptr<MemoryAudioFile> memoryFile(SoundTrack soundTrack, std::size_t frames = 441,
                                                        unsigned long long seed = 1) {
-        std::vector<float> left(frames);
-        std::vector<float> right(frames);
-        unsigned long long state = seed;
-        for (std::size_t i = 0; i < frames; ++i) {
-            state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-            left[i] =
-                static_cast<float>(static_cast<double>(state >> 40) / static_cast<double>(1ULL << 24)) - 0.5F;
-            right[i] = -left[i];
-        }
-        return std::make_shared<MemoryAudioFile>(std::vector<std::vector<float>>{left, right}, 44'100,
-                                                 std::string(soundTrack.fileName()) + ".m4a");
+        auto left = makeNoise(frames, 0.5, seed);
+        std::vector<float> right(left.size());
+        std::transform(left.begin(), left.end(), right.begin(), [](float x) { return -x; });
+        return std::make_shared<MemoryAudioFile>(
+            std::vector<std::vector<float>>{std::move(left), std::move(right)}, 44'100,
+            std::string(soundTrack.fileName()) + ".m4a");
     }
 
     std::shared_ptr<AudioFileFactory> makeFactory() {
