@@ -485,8 +485,10 @@ void AudioEngine::applyCommandsWhileStopped() {
 
 void AudioEngine::armCollector() {
     auto& loop = Loop::current();
-    const auto due = loop.continuousNow() + std::chrono::milliseconds{10};
-    state_->collector = loop.addTimer(due, Seconds{0.005}, [weak = weak_from_this()] {
+    // Events wait in their queue until collected; a wide tolerance lets the collection ride on another
+    // wake-up of the loop (the output's period, a fade's step) instead of waking it on its own.
+    const auto due = loop.continuousNow() + std::chrono::milliseconds{20};
+    state_->collector = loop.addTimer(due, Seconds{0.02}, [weak = weak_from_this()] {
         if (auto self = weak.lock()) {
             self->state_->collector.reset();
             self->collectEvents();

@@ -51,8 +51,9 @@ struct AudioOutputConfiguration {
     double latency = 0.05;
     /// The file a file output writes; its extension chooses the format (".wav" or ".flac").
     std::filesystem::path path;
-    /// Period of the null output's clock, in seconds.
-    double period = 0.01;
+    /// Period of the null output's clock, in seconds: each period wakes the loop once, so it is as long
+    /// as a device's buffer would be.
+    double period = 0.04;
 };
 
 /// An audio output: a device, a file, the null output, or the caller pulling frames by hand.
