@@ -39,8 +39,7 @@ void Voice::apply(const RenderCommand& command, std::uint16_t index, EventSink& 
         claimed_ = true;
         playing_ = false;
         // A new player starts from its published values, not from a ramp out of the old one's.
-        volume_.reset(parameters_ != nullptr ? parameters_->volume.load(std::memory_order_relaxed) : 1.0F);
-        pan_.reset(parameters_ != nullptr ? parameters_->pan.load(std::memory_order_relaxed) : 0.0F);
+        jumpToPublishedGains();
         return;
     }
     if (!claimed_ || command.generation != generation_) {
@@ -75,6 +74,11 @@ void Voice::apply(const RenderCommand& command, std::uint16_t index, EventSink& 
         ++count_;
         break;
     case Kind::play:
+        if (!playing_) {
+            // Nothing was heard since the voice stopped, so there is nothing to ramp from: a player
+            // silenced just before it starts must not be heard falling from its old volume.
+            jumpToPublishedGains();
+        }
         playing_ = true;
         break;
     case Kind::pause:
@@ -88,6 +92,11 @@ void Voice::apply(const RenderCommand& command, std::uint16_t index, EventSink& 
         route_ = static_cast<std::uint8_t>(command.item);
         break;
     }
+}
+
+void Voice::jumpToPublishedGains() noexcept {
+    volume_.reset(parameters_ != nullptr ? parameters_->volume.load(std::memory_order_relaxed) : 1.0F);
+    pan_.reset(parameters_ != nullptr ? parameters_->pan.load(std::memory_order_relaxed) : 0.0F);
 }
 
 void Voice::finishFront(double time, std::size_t stage, EventSink& sink) noexcept {

@@ -60,6 +60,7 @@ private:
     void flush(EventSink& sink) noexcept;
     /// Volume times pan gains at the smoothers' current values.
     dsp::StereoPanGains gainsNow() const noexcept;
+    void jumpToPublishedGains() noexcept;
     void finishFront(double time, std::size_t stage, EventSink& sink) noexcept;
     RenderEvent eventFor(const Item& item, RenderEvent::Kind kind) const noexcept;
 

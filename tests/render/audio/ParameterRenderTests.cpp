@@ -107,6 +107,29 @@ TEST_F(ParameterRender, panFollowsTheEqualPowerLaw) {
     }
 }
 
+// A player is silent while stopped, so when it starts it is heard at once at the volume and pan it has
+// then: silenced just before a fade-in, it must not be heard falling from its earlier volume.
+TEST_F(ParameterRender, aPlayerStartsAtItsPublishedGains) {
+    EngineRig rig{441, 1, false};
+    rig.players[0]->scheduleBuffer(constantBuffer(0.5F, 0.5F, 20'000), nullptr);
+    rig.engine->start();
+    rig.render(441, 441); // the player keeps its initial volume 1 while nothing plays
+    rig.players[0]->setVolume(0.0F);
+    rig.players[0]->play();
+    EXPECT_EQ(peak(rig.render(441, 441)), 0.0);
+
+    rig.players[0]->setVolume(1.0F);
+    rig.render(4'410, 441);
+    rig.players[0]->pause();
+    rig.players[0]->setVolume(0.25F);
+    rig.players[0]->setPan(1.0F);
+    rig.players[0]->play();
+    std::vector<float> right;
+    const auto left = rig.render(441, 441, &right);
+    EXPECT_NEAR(left.front(), 0.0, 1e-6);
+    EXPECT_NEAR(right.front(), 0.25 * (0.5 + 0.5), 1e-6);
+}
+
 // Several players sum without clipping inside the graph, each at its own volume.
 TEST_F(ParameterRender, playersSumAtTheirVolumes) {
     EngineRig rig{256, 3, false};
