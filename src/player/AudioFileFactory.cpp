@@ -98,7 +98,7 @@ std::shared_ptr<AudioFile> AudioFileFactory::openFromBundleOrCache(SoundTrack so
         return cached->second;
     }
     try {
-        const auto url = bundle_.url(soundTrack.fileName(), fileExtension);
+        const auto url = bundle_.url(soundTrack.fileName(), fileExtension, bundleSubdirectory);
         if (!url) {
             throw std::system_error(make_error_code(AudioFileFactoryError::unableToLoadFile));
         }

@@ -44,6 +44,8 @@ public:
     static constexpr const char* sourceFile = "SomnaraKit/AudioFileFactory";
     /// The extension of both copies.
     static constexpr const char* fileExtension = "m4a";
+    /// The folder of the library's resources that holds the sounds' compressed copies.
+    static constexpr const char* bundleSubdirectory = "sounds";
 
     /// `losslessDirectory`: where the downloaded lossless copies live ("sounds" in the documents
     /// directory); `bundle`: where the compressed copies are (`Bundle::module()` in the app).

@@ -29,7 +29,7 @@ TEST_F(AudioFileFactoryTest, prefersTheLosslessCopyOnceItExistsAndOpensEachCopyO
     EXPECT_EQ(request(*factory, SoundTrack::airConditioner), bundled);
     EXPECT_EQ(request(*factory, SoundTrack::airConditioner), bundled);
     EXPECT_EQ(openCounts[losslessPath(SoundTrack::airConditioner)], 2);
-    EXPECT_EQ(openCounts[bundleDirectory / "ac.m4a"], 1);
+    EXPECT_EQ(openCounts[bundleDirectory / "sounds" / "ac.m4a"], 1);
     const auto failures = linesStartingWith("Failed to load lossless audio file ");
     ASSERT_EQ(failures.size(), 2U);
     EXPECT_EQ(failures[0], "Failed to load lossless audio file The file \"ac.m4a\" couldn't be opened.");
@@ -73,7 +73,7 @@ TEST_F(AudioFileFactoryTest, aSoundWithNoCopyReportsEachRequest) {
 
     // A resource that is there but cannot be opened is reported the same way, with the opener's reason.
     addBundleCopy(SoundTrack::rain, nullptr);
-    files.erase(bundleDirectory / "rain.m4a");
+    files.erase(bundleDirectory / "sounds" / "rain.m4a");
     EXPECT_EQ(request(*factory, SoundTrack::rain), nullptr);
     ASSERT_EQ(assertions.size(), 3U);
     EXPECT_EQ(assertions[2].message, "Failed to load audio file The file \"rain.m4a\" couldn't be opened.");

@@ -64,7 +64,9 @@ protected:
 
     /// Puts `file` in the resources as the sound's compressed copy.
     void addBundleCopy(SoundTrack soundTrack, std::shared_ptr<AudioFile> file) {
-        const auto path = bundleDirectory / (std::string(soundTrack.fileName()) + ".m4a");
+        const auto path = bundleDirectory / AudioFileFactory::bundleSubdirectory /
+                          (std::string(soundTrack.fileName()) + ".m4a");
+        std::filesystem::create_directories(path.parent_path());
         std::ofstream{path} << "m4a";
         files[path] = std::move(file);
     }

@@ -81,7 +81,7 @@ TEST_F(SoundTrackPlayerNodeTest, keepsThreeCopiesQueuedAndReplacesEachOneThatPla
     EXPECT_EQ(kept, 2);
     EXPECT_EQ(linesStartingWith("Scheduling ").size(), 4U);
     // Every copy is the one file object the factory keeps, decoded once.
-    EXPECT_EQ(openCounts[bundleDirectory / "rain.m4a"], 1);
+    EXPECT_EQ(openCounts[bundleDirectory / "sounds" / "rain.m4a"], 1);
 }
 
 // The rendered sound is the file repeated sample for sample across the seams between copies, whatever
