@@ -23,4 +23,7 @@ void addSelectionCommands(CLI::App& app);
 /// after `addMixesCommand`).
 void addMixesSelectionCommands(CLI::App& app);
 
+/// `somnara render SOUND... [--volume SOUND=V] [--duration D] [--output FILE] [--no-fades]`: a mix
+/// rendered offline through the effects into a WAV or FLAC file, or raw float32 on standard output.
+void addRenderCommand(CLI::App& app);
 } // namespace somnara::app

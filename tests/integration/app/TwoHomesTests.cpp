@@ -1,3 +1,4 @@
+#include "RunSomnara.hpp"
 #include "linux/cloud/CloudValueEnvelope.hpp"
 #include "support/TemporaryDirectory.hpp"
 
@@ -5,10 +6,7 @@
 #include <somnara/linux/cloud/FolderCloudKeyValueStore.hpp>
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -18,32 +16,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-    int status = -1;
-    std::string output;
-};
-
 /// Two people's homes, or one person's two machines, that share only a sync folder.
 class TwoHomes : public ::testing::Test {
 protected:
     /// Runs the app with `SOMNARA_HOME` set to `home` and the shared sync folder; stdout and stderr.
-    Outcome somnara(const fs::path& home, const std::string& arguments) {
-        const auto command = "SOMNARA_HOME='" + home.string() + "' SOMNARA_SYNC_FOLDER='" + sync.string() +
-                             "' '" + (fs::path(SOMNARA_BINARY_DIR) / "app" / "somnara").string() + "' " +
-                             arguments + " 2>&1";
-        Outcome outcome;
-        FILE* pipe = ::popen(command.c_str(), "r");
-        if (pipe == nullptr) {
-            return outcome;
-        }
-        std::array<char, 4096> buffer{};
-        std::size_t read = 0;
-        while ((read = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-            outcome.output.append(buffer.data(), read);
-        }
-        const int status = ::pclose(pipe);
-        outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return outcome;
+    test::Outcome somnara(const fs::path& home, const std::string& arguments) {
+        return test::runSomnara(
+            "SOMNARA_HOME='" + home.string() + "' SOMNARA_SYNC_FOLDER='" + sync.string() + "'", arguments);
     }
 
     test::TemporaryDirectory directory{"somnara-homes"};
