@@ -7,6 +7,44 @@
 
 namespace somnara::dsp {
 
+namespace {
+
+// Every band in one pass, both channels as one vector: band b at frame i waits only for band b - 1 at
+// frame i and band b at frame i - 1, so the processor overlaps the bands' recursions instead of running
+// each band's through the whole block in turn. The same arithmetic per band as processBand.
+[[gnu::always_inline]] inline void runSections(ParametricEQ::SteadySection* sections, std::size_t count,
+                                               float* left, float* right, std::size_t frames) noexcept {
+    using Pair = ParametricEQ::SteadySection::Pair;
+    for (std::size_t i = 0; i < frames; ++i) {
+        Pair x{left[i], right[i]};
+        for (std::size_t b = 0; b < count; ++b) {
+            ParametricEQ::SteadySection& s = sections[b];
+            const Pair y = s.b0 * x + s.s1;
+            s.s1 = s.b1 * x - s.a1 * y + s.s2;
+            s.s2 = s.b2 * x - s.a2 * y;
+            x = y;
+        }
+        left[i] = static_cast<float>(x[0]);
+        right[i] = static_cast<float>(x[1]);
+    }
+}
+
+void runSectionsPortable(ParametricEQ::SteadySection* sections, std::size_t count, float* left, float* right,
+                         std::size_t frames) noexcept {
+    runSections(sections, count, left, right, frames);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// With fused multiply-adds each section takes five operations instead of nine.
+__attribute__((target("avx2,fma"))) void runSectionsFma(ParametricEQ::SteadySection* sections,
+                                                        std::size_t count, float* left, float* right,
+                                                        std::size_t frames) noexcept {
+    runSections(sections, count, left, right, frames);
+}
+#endif
+
+} // namespace
+
 ParametricEQ::ParametricEQ() {
     for (auto& band : bands_) {
         redesign(band);
@@ -20,6 +58,12 @@ void ParametricEQ::prepare(double sampleRate, std::size_t maxFrames) {
     dryLeft_.assign(maxFrames, 0.0f);
     dryRight_.assign(maxFrames, 0.0f);
     bypass_.prepare(sampleRate);
+    runSections_ = &runSectionsPortable;
+#if defined(__x86_64__) || defined(__i386__)
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+        runSections_ = &runSectionsFma;
+    }
+#endif
     reset();
 }
 
@@ -240,15 +284,7 @@ void ParametricEQ::processBands(float* left, float* right, std::size_t frames) n
 }
 
 void ParametricEQ::processSteadyBands(float* left, float* right, std::size_t frames) noexcept {
-    // Every band in one pass, both channels as one vector: band b at frame i waits only for band b - 1
-    // at frame i and band b at frame i - 1, so the processor overlaps the bands' recursions instead of
-    // running each band's through the whole block in turn. Same arithmetic, in the same order per band,
-    // as processBand.
-    using Pair = double __attribute__((vector_size(2 * sizeof(double))));
-    struct Section {
-        Pair b0, b1, b2, a1, a2, s1, s2;
-    };
-    std::array<Section, bandCount> sections;
+    std::array<SteadySection, bandCount> sections;
     std::array<Band*, bandCount> owners{};
     std::size_t count = 0;
     for (auto& band : bands_) {
@@ -256,30 +292,19 @@ void ParametricEQ::processSteadyBands(float* left, float* right, std::size_t fra
             continue;
         }
         const BiquadCoefficients& c = band.coefficients;
-        sections[count] = Section{Pair{c.b0, c.b0},
-                                  Pair{c.b1, c.b1},
-                                  Pair{c.b2, c.b2},
-                                  Pair{c.a1, c.a1},
-                                  Pair{c.a2, c.a2},
-                                  Pair{band.leftS1, band.rightS1},
-                                  Pair{band.leftS2, band.rightS2}};
+        sections[count] = SteadySection{SteadySection::Pair{c.b0, c.b0},
+                                        SteadySection::Pair{c.b1, c.b1},
+                                        SteadySection::Pair{c.b2, c.b2},
+                                        SteadySection::Pair{c.a1, c.a1},
+                                        SteadySection::Pair{c.a2, c.a2},
+                                        SteadySection::Pair{band.leftS1, band.rightS1},
+                                        SteadySection::Pair{band.leftS2, band.rightS2}};
         owners[count++] = &band;
     }
     if (count == 0) {
         return;
     }
-    for (std::size_t i = 0; i < frames; ++i) {
-        Pair x{left[i], right[i]};
-        for (std::size_t b = 0; b < count; ++b) {
-            Section& s = sections[b];
-            const Pair y = s.b0 * x + s.s1;
-            s.s1 = s.b1 * x - s.a1 * y + s.s2;
-            s.s2 = s.b2 * x - s.a2 * y;
-            x = y;
-        }
-        left[i] = static_cast<float>(x[0]);
-        right[i] = static_cast<float>(x[1]);
-    }
+    runSections_(sections.data(), count, left, right, frames);
     for (std::size_t b = 0; b < count; ++b) {
         owners[b]->leftS1 = sections[b].s1[0];
         owners[b]->rightS1 = sections[b].s1[1];

@@ -45,7 +45,16 @@ public:
     /// the product of every band that is not bypassed and the global gain; 1 when the unit is bypassed.
     [[nodiscard]] double magnitudeResponse(double frequency) const noexcept;
 
+    /// One band of the steady pass: coefficients and state for both channels side by side.
+    struct SteadySection {
+        using Pair = double __attribute__((vector_size(2 * sizeof(double))));
+        Pair b0, b1, b2, a1, a2, s1, s2;
+    };
+
 private:
+    using SectionRunner = void (*)(SteadySection* sections, std::size_t count, float* left, float* right,
+                                   std::size_t frames) noexcept;
+
     struct Band {
         EQFilterType type = EQFilterType::parametric;
         LinearSmoother frequency{1000.0f};
@@ -78,6 +87,7 @@ private:
     bool stateCleared_ = true;
     bool running_ = false; // processed audio since prepare() or reset(): only then do changes glide
     std::vector<float> dryLeft_, dryRight_;
+    SectionRunner runSections_ = nullptr; // chosen for the processor in prepare()
 };
 
 } // namespace somnara::dsp
