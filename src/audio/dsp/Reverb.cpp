@@ -22,11 +22,19 @@ constexpr std::array<float, 4> diffuserGains{0.75f, 0.75f, 0.625f, 0.625f};
 constexpr double maxSize = 1.4;
 constexpr double maxPreDelaySeconds = 0.1;
 
-/// The feedback network over one block. `lanes` holds the eight lines' outputs frame-major on entry and
-/// what goes back into them on return; `state` is the lines' absorption filters. Built for AVX2 too
-/// where the processor has it: the eight lines are then one register.
+/// The delay lines, interleaved: frame f of line k is at lines[(f & mask) * lineCount + k], so that the
+/// eight values written at one frame are one vector store.
+struct NetworkLines {
+    float* lines;
+    std::size_t mask;
+    std::size_t write;
+    const std::array<std::size_t, Reverb::lineCount>& lengths;
+};
+
+/// The feedback network over one block of the diffused input `x`; `states` holds the lines' absorption
+/// filters. Built for AVX2 too where the processor has it: the eight lines are then one register.
 __attribute__((target_clones("avx2", "default"))) void
-runNetwork(float* lanes, const float* x, float* wetLeft, float* wetRight, std::size_t frames,
+runNetwork(NetworkLines network, const float* x, float* wetLeft, float* wetRight, std::size_t frames,
            const std::array<float, Reverb::lineCount>& gains,
            const std::array<float, Reverb::lineCount>& poles,
            std::array<float, Reverb::lineCount>& states) noexcept {
@@ -44,8 +52,11 @@ runNetwork(float* lanes, const float* x, float* wetLeft, float* wetRight, std::s
     const V pairNegative{1, 1, -1, -1, 1, 1, -1, -1};
     const V halfNegative{1, 1, 1, 1, -1, -1, -1, -1};
     for (std::size_t i = 0; i < frames; ++i) {
+        const std::size_t frame = network.write + i;
         V read;
-        __builtin_memcpy(&read, lanes + i * lineCount, sizeof(V));
+        for (std::size_t k = 0; k < lineCount; ++k) {
+            read[k] = network.lines[((frame - network.lengths[k]) & network.mask) * lineCount + k];
+        }
         state = gain * read + pole * state;
         // Hadamard transform, unnormalised. Its rows 1 and 2 are the left and right sign patterns, so
         // the two outputs come out of it too.
@@ -58,7 +69,7 @@ runNetwork(float* lanes, const float* x, float* wetLeft, float* wetRight, std::s
         wetLeft[i] = h[1];
         wetRight[i] = h[2];
         const V feedback = h * norm + x[i];
-        __builtin_memcpy(lanes + i * lineCount, &feedback, sizeof(V));
+        __builtin_memcpy(network.lines + (frame & network.mask) * lineCount, &feedback, sizeof(V));
     }
     __builtin_memcpy(states.data(), &state, sizeof(V));
 }
@@ -102,11 +113,12 @@ void Reverb::prepare(double sampleRate, std::size_t maxFrames) {
     maxFrames_ = maxFrames;
     rampFrames_ = static_cast<std::size_t>(std::lround(rampSeconds * sampleRate));
     const double scale = sampleRate / 44100.0;
-    for (std::size_t i = 0; i < lineCount; ++i) {
-        const auto longest = static_cast<std::size_t>(std::ceil(baseLineFrames[i] * maxSize * scale)) + 1;
-        lines_[i].assign(std::bit_ceil(longest), 0.0f);
-        lineMasks_[i] = lines_[i].size() - 1;
+    std::size_t longest = 0;
+    for (const double frames : baseLineFrames) {
+        longest = std::max(longest, static_cast<std::size_t>(std::ceil(frames * maxSize * scale)) + 1);
     }
+    lines_.assign(lineCount * std::bit_ceil(longest), 0.0f);
+    lineMask_ = std::bit_ceil(longest) - 1;
     preDelay_.assign(std::bit_ceil(static_cast<std::size_t>(std::ceil(maxPreDelaySeconds * sampleRate)) + 1),
                      0.0f);
     preDelayMask_ = preDelay_.size() - 1;
@@ -120,7 +132,6 @@ void Reverb::prepare(double sampleRate, std::size_t maxFrames) {
     input_.assign(maxFrames, 0.0f);
     wetLeft_.assign(maxFrames, 0.0f);
     wetRight_.assign(maxFrames, 0.0f);
-    lanes_.assign(lineCount * maxFrames, 0.0f);
     bypass_.prepare(sampleRate);
     configure();
     reset();
@@ -152,9 +163,7 @@ void Reverb::configure() noexcept {
 }
 
 void Reverb::clearState() noexcept {
-    for (auto& line : lines_) {
-        std::fill(line.begin(), line.end(), 0.0f);
-    }
+    std::fill(lines_.begin(), lines_.end(), 0.0f);
     std::fill(preDelay_.begin(), preDelay_.end(), 0.0f);
     for (auto& d : diffusers_) {
         std::fill(d.buffer.begin(), d.buffer.end(), 0.0f);
@@ -237,12 +246,9 @@ void Reverb::processChunk(float* left, float* right, std::size_t frames) noexcep
 }
 
 void Reverb::processWet(float* left, float* right, std::size_t frames) noexcept {
-    // Block by block: each stage runs over the whole block, and the eight lines of the network move
-    // together as one vector. A block is never longer than the shortest line, so everything it reads from
-    // the lines was written before it.
-    const std::size_t shortest = *std::min_element(lineLengths_.begin(), lineLengths_.end());
+    // Block by block, each stage over the whole block.
     for (std::size_t done = 0; done < frames;) {
-        const std::size_t n = std::min({frames - done, shortest, maxFrames_});
+        const std::size_t n = std::min(frames - done, maxFrames_);
         processBlock(left + done, right + done, n);
         done += n;
     }
@@ -273,31 +279,15 @@ void Reverb::processBlock(float* left, float* right, std::size_t frames) noexcep
         }
     }
 
-    // The lines' outputs for the block, frame-major (eight per frame).
-    float* lanes = lanes_.data();
-    for (std::size_t k = 0; k < lineCount; ++k) {
-        const float* line = lines_[k].data();
-        const std::size_t mask = lineMasks_[k];
-        const std::size_t from = lineWrite_ - lineLengths_[k];
-        for (std::size_t i = 0; i < frames; ++i) {
-            lanes[i * lineCount + k] = line[(from + i) & mask];
-        }
-    }
     std::array<float, lineCount> gain{};
     for (std::size_t k = 0; k < lineCount; ++k) {
         gain[k] = lineGains_[k] * (1.0f - damping_[k]);
     }
-    runNetwork(lanes, input_.data(), wetLeft_.data(), wetRight_.data(), frames, gain, damping_, filterState_);
+    runNetwork(NetworkLines{lines_.data(), lineMask_, lineWrite_, lineLengths_}, input_.data(),
+               wetLeft_.data(), wetRight_.data(), frames, gain, damping_, filterState_);
+    lineWrite_ += frames;
     const float* wetLeft = wetLeft_.data();
     const float* wetRight = wetRight_.data();
-    for (std::size_t k = 0; k < lineCount; ++k) {
-        float* line = lines_[k].data();
-        const std::size_t mask = lineMasks_[k];
-        for (std::size_t i = 0; i < frames; ++i) {
-            line[(lineWrite_ + i) & mask] = lanes[i * lineCount + k];
-        }
-    }
-    lineWrite_ += frames;
 
     if (mix_.isSmoothing()) {
         for (std::size_t i = 0; i < frames; ++i) {

@@ -93,8 +93,8 @@ private:
     std::size_t preDelayWrite_ = 0;
     std::array<AllPass, 4> diffusers_;
 
-    std::array<std::vector<float>, lineCount> lines_;
-    std::array<std::size_t, lineCount> lineMasks_{};
+    std::vector<float> lines_; // the eight lines interleaved, frame by frame
+    std::size_t lineMask_ = 0; // frames per line, less one (a power of two)
     std::array<std::size_t, lineCount> lineLengths_{};
     std::size_t lineWrite_ = 0;
     std::array<float, lineCount> lineGains_{};
@@ -107,8 +107,8 @@ private:
     bool stateCleared_ = true;
     bool running_ = false; // processed audio since prepare() or reset(): only then do changes glide
     std::vector<float> dryLeft_, dryRight_;
-    // Scratch of one block: the diffused input, the network's two outputs, the eight lines frame-major.
-    std::vector<float> input_, wetLeft_, wetRight_, lanes_;
+    // Scratch of one block: the diffused input and the network's two outputs.
+    std::vector<float> input_, wetLeft_, wetRight_;
 };
 
 } // namespace somnara::dsp
