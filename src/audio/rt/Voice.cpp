@@ -7,6 +7,108 @@
 
 namespace somnara::rt {
 
+namespace {
+
+// Knots of a moving pan's gains are this many frames apart.
+constexpr std::size_t stride = 16;
+
+/// Adds frames [from, from + count) of a piece of `frames` frames, segment by segment of the knots in
+/// `knots`: within one, each gain is a start plus a step per frame.
+[[gnu::always_inline]] inline void mixRampBody(const float* inLeft, const float* inRight, float* left,
+                                               float* right, std::size_t from, std::size_t count,
+                                               std::size_t frames, const GainScratch& knots) noexcept {
+    for (std::size_t i = 0; i < count;) {
+        const std::size_t at = from + i;
+        const std::size_t s = at / stride;
+        const std::size_t segmentEnd = std::min((s + 1) * stride, frames);
+        const std::size_t n = std::min(segmentEnd, from + count) - at;
+        const float share = 1.0F / static_cast<float>(segmentEnd - s * stride);
+        const float ll = knots.leftFromLeft[s];
+        const float lr = knots.leftFromRight[s];
+        const float rl = knots.rightFromLeft[s];
+        const float rr = knots.rightFromRight[s];
+        const float dll = (knots.leftFromLeft[s + 1] - ll) * share;
+        const float dlr = (knots.leftFromRight[s + 1] - lr) * share;
+        const float drl = (knots.rightFromLeft[s + 1] - rl) * share;
+        const float drr = (knots.rightFromRight[s + 1] - rr) * share;
+        const auto first = static_cast<float>(at - s * stride + 1);
+        const float* l = inLeft + i;
+        const float* r = inRight + i;
+        float* oL = left + at;
+        float* oR = right + at;
+        for (std::size_t j = 0; j < n; ++j) {
+            const float t = first + static_cast<float>(j);
+            oL[j] += (ll + t * dll) * l[j] + (lr + t * dlr) * r[j];
+            oR[j] += (rl + t * drl) * l[j] + (rr + t * drr) * r[j];
+        }
+        i += n;
+    }
+}
+
+[[gnu::always_inline]] inline void mixSteadyBody(const float* inLeft, const float* inRight, float* left,
+                                                 float* right, std::size_t count,
+                                                 const dsp::StereoPanGains& g) noexcept {
+    if (g.leftFromRight == 0.0F && g.rightFromLeft == 0.0F) {
+        for (std::size_t i = 0; i < count; ++i) {
+            left[i] += g.leftFromLeft * inLeft[i];
+            right[i] += g.rightFromRight * inRight[i];
+        }
+        return;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        left[i] += g.leftFromLeft * inLeft[i] + g.leftFromRight * inRight[i];
+        right[i] += g.rightFromLeft * inLeft[i] + g.rightFromRight * inRight[i];
+    }
+}
+
+void mixRampPortable(const float* inLeft, const float* inRight, float* left, float* right, std::size_t from,
+                     std::size_t count, std::size_t frames, const GainScratch& knots) noexcept {
+    mixRampBody(inLeft, inRight, left, right, from, count, frames, knots);
+}
+
+void mixSteadyPortable(const float* inLeft, const float* inRight, float* left, float* right,
+                       std::size_t count, const dsp::StereoPanGains& g) noexcept {
+    mixSteadyBody(inLeft, inRight, left, right, count, g);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// The same loops eight frames at a time, with fused multiply-adds.
+__attribute__((target("avx2,fma"))) void mixRampAvx2(const float* inLeft, const float* inRight, float* left,
+                                                     float* right, std::size_t from, std::size_t count,
+                                                     std::size_t frames, const GainScratch& knots) noexcept {
+    mixRampBody(inLeft, inRight, left, right, from, count, frames, knots);
+}
+
+__attribute__((target("avx2,fma"))) void mixSteadyAvx2(const float* inLeft, const float* inRight, float* left,
+                                                       float* right, std::size_t count,
+                                                       const dsp::StereoPanGains& g) noexcept {
+    mixSteadyBody(inLeft, inRight, left, right, count, g);
+}
+#endif
+
+struct MixKernels {
+    void (*ramp)(const float*, const float*, float*, float*, std::size_t, std::size_t, std::size_t,
+                 const GainScratch&) noexcept = &mixRampPortable;
+    void (*steady)(const float*, const float*, float*, float*, std::size_t,
+                   const dsp::StereoPanGains&) noexcept = &mixSteadyPortable;
+};
+
+MixKernels chooseMixKernels() noexcept {
+    MixKernels kernels;
+#if defined(__x86_64__) || defined(__i386__)
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+        kernels.ramp = &mixRampAvx2;
+        kernels.steady = &mixSteadyAvx2;
+    }
+#endif
+    return kernels;
+}
+
+// Chosen once, for the processor the program runs on.
+const MixKernels mixKernels = chooseMixKernels();
+
+} // namespace
+
 void Voice::prepare(double sampleRate) noexcept {
     rampFrames_ = static_cast<std::size_t>(std::lround(rampSeconds * sampleRate));
 }
@@ -127,7 +229,6 @@ void Voice::mix(float* left, float* right, std::size_t frames, double time, std:
     }
     const bool ramping = volume_.isSmoothing() || pan_.isSmoothing();
     dsp::StereoPanGains steady;
-    constexpr std::size_t stride = 16;
     if (ramping) {
         // The gains move with time whatever the queue does. The pan law is evaluated every `stride`
         // frames of the piece (the knots, kept in the scratch) and followed in straight lines between:
@@ -184,45 +285,9 @@ void Voice::mix(float* left, float* right, std::size_t frames, double time, std:
         float* outLeft = left + done;
         float* outRight = right + done;
         if (ramping) {
-            // Segment by segment of the knots: within one, each gain is a start plus a step per frame.
-            for (std::size_t i = 0; i < take;) {
-                const std::size_t at = done + i;
-                const std::size_t s = at / stride;
-                const std::size_t segmentEnd = std::min((s + 1) * stride, frames);
-                const std::size_t n = std::min(segmentEnd, done + take) - at;
-                const float share = 1.0F / static_cast<float>(segmentEnd - s * stride);
-                const float ll = scratch.leftFromLeft[s];
-                const float lr = scratch.leftFromRight[s];
-                const float rl = scratch.rightFromLeft[s];
-                const float rr = scratch.rightFromRight[s];
-                const float dll = (scratch.leftFromLeft[s + 1] - ll) * share;
-                const float dlr = (scratch.leftFromRight[s + 1] - lr) * share;
-                const float drl = (scratch.rightFromLeft[s + 1] - rl) * share;
-                const float drr = (scratch.rightFromRight[s + 1] - rr) * share;
-                const auto first = static_cast<float>(at - s * stride + 1);
-                const float* l = inLeft + i;
-                const float* r = inRight + i;
-                float* oL = outLeft + i;
-                float* oR = outRight + i;
-                for (std::size_t j = 0; j < n; ++j) {
-                    const float t = first + static_cast<float>(j);
-                    oL[j] += (ll + t * dll) * l[j] + (lr + t * dlr) * r[j];
-                    oR[j] += (rl + t * drl) * l[j] + (rr + t * drr) * r[j];
-                }
-                i += n;
-            }
-        } else if (steady.leftFromRight == 0.0F && steady.rightFromLeft == 0.0F) {
-            const float gl = steady.leftFromLeft;
-            const float gr = steady.rightFromRight;
-            for (std::size_t i = 0; i < take; ++i) {
-                outLeft[i] += gl * inLeft[i];
-                outRight[i] += gr * inRight[i];
-            }
+            mixKernels.ramp(inLeft, inRight, left, right, done, take, frames, scratch);
         } else {
-            for (std::size_t i = 0; i < take; ++i) {
-                outLeft[i] += steady.leftFromLeft * inLeft[i] + steady.leftFromRight * inRight[i];
-                outRight[i] += steady.rightFromLeft * inLeft[i] + steady.rightFromRight * inRight[i];
-            }
+            mixKernels.steady(inLeft, inRight, outLeft, outRight, take, steady);
         }
         position_ += static_cast<std::int64_t>(take);
         done += take;
