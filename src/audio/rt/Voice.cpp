@@ -3,6 +3,7 @@
 #include <somnara/audio/dsp/Pan.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace somnara::rt {
@@ -11,9 +12,12 @@ namespace {
 
 // Knots of a moving pan's gains are this many frames apart.
 constexpr std::size_t stride = 16;
+// Frame k of a segment takes k of its steps from the segment's first knot.
+constexpr std::array<float, stride> frameSteps{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
 
 /// Adds frames [from, from + count) of a piece of `frames` frames, segment by segment of the knots in
-/// `knots`: within one, each gain is a start plus a step per frame.
+/// `knots`: within one, each gain is a start plus a step per frame. The decoded input and the mixer's
+/// output never overlap.
 [[gnu::always_inline]] inline void mixRampBody(const float* inLeft, const float* inRight, float* left,
                                                float* right, std::size_t from, std::size_t count,
                                                std::size_t frames, const GainScratch& knots) noexcept {
@@ -31,33 +35,38 @@ constexpr std::size_t stride = 16;
         const float dlr = (knots.leftFromRight[s + 1] - lr) * share;
         const float drl = (knots.rightFromLeft[s + 1] - rl) * share;
         const float drr = (knots.rightFromRight[s + 1] - rr) * share;
-        const auto first = static_cast<float>(at - s * stride + 1);
-        const float* l = inLeft + i;
-        const float* r = inRight + i;
-        float* oL = left + at;
-        float* oR = right + at;
+        const float* __restrict t = frameSteps.data() + (at - s * stride);
+        const float* __restrict l = inLeft + i;
+        const float* __restrict r = inRight + i;
+        float* __restrict oL = left + at;
+        float* __restrict oR = right + at;
         for (std::size_t j = 0; j < n; ++j) {
-            const float t = first + static_cast<float>(j);
-            oL[j] += (ll + t * dll) * l[j] + (lr + t * dlr) * r[j];
-            oR[j] += (rl + t * drl) * l[j] + (rr + t * drr) * r[j];
+            oL[j] += (ll + t[j] * dll) * l[j] + (lr + t[j] * dlr) * r[j];
+            oR[j] += (rl + t[j] * drl) * l[j] + (rr + t[j] * drr) * r[j];
         }
         i += n;
     }
 }
 
-[[gnu::always_inline]] inline void mixSteadyBody(const float* inLeft, const float* inRight, float* left,
-                                                 float* right, std::size_t count,
+[[gnu::always_inline]] inline void mixSteadyBody(const float* __restrict inLeft,
+                                                 const float* __restrict inRight, float* __restrict left,
+                                                 float* __restrict right, std::size_t count,
                                                  const dsp::StereoPanGains& g) noexcept {
-    if (g.leftFromRight == 0.0F && g.rightFromLeft == 0.0F) {
+    // Gains in locals: read through the reference, they would be reloaded after every store.
+    const float ll = g.leftFromLeft;
+    const float lr = g.leftFromRight;
+    const float rl = g.rightFromLeft;
+    const float rr = g.rightFromRight;
+    if (lr == 0.0F && rl == 0.0F) {
         for (std::size_t i = 0; i < count; ++i) {
-            left[i] += g.leftFromLeft * inLeft[i];
-            right[i] += g.rightFromRight * inRight[i];
+            left[i] += ll * inLeft[i];
+            right[i] += rr * inRight[i];
         }
         return;
     }
     for (std::size_t i = 0; i < count; ++i) {
-        left[i] += g.leftFromLeft * inLeft[i] + g.leftFromRight * inRight[i];
-        right[i] += g.rightFromLeft * inLeft[i] + g.rightFromRight * inRight[i];
+        left[i] += ll * inLeft[i] + lr * inRight[i];
+        right[i] += rl * inLeft[i] + rr * inRight[i];
     }
 }
 
