@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace somnara::dsp {
 
@@ -11,22 +12,48 @@ namespace {
 
 // Every band in one pass, both channels as one vector: band b at frame i waits only for band b - 1 at
 // frame i and band b at frame i - 1, so the processor overlaps the bands' recursions instead of running
-// each band's through the whole block in turn. The same arithmetic per band as processBand.
-[[gnu::always_inline]] inline void runSections(ParametricEQ::SteadySection* sections, std::size_t count,
-                                               float* left, float* right, std::size_t frames) noexcept {
+// each band's through the whole block in turn. The same arithmetic per band as processBand. The band
+// count is a template argument so that the states stay in registers.
+template <std::size_t N>
+[[gnu::always_inline]] inline void runSectionsOf(ParametricEQ::SteadySection* sections, float* left,
+                                                 float* right, std::size_t frames) noexcept {
     using Pair = ParametricEQ::SteadySection::Pair;
+    std::array<Pair, N> s1;
+    std::array<Pair, N> s2;
+    for (std::size_t b = 0; b < N; ++b) {
+        s1[b] = sections[b].s1;
+        s2[b] = sections[b].s2;
+    }
     for (std::size_t i = 0; i < frames; ++i) {
         Pair x{left[i], right[i]};
-        for (std::size_t b = 0; b < count; ++b) {
-            ParametricEQ::SteadySection& s = sections[b];
-            const Pair y = s.b0 * x + s.s1;
-            s.s1 = s.b1 * x - s.a1 * y + s.s2;
-            s.s2 = s.b2 * x - s.a2 * y;
+        for (std::size_t b = 0; b < N; ++b) {
+            const ParametricEQ::SteadySection& c = sections[b];
+            const Pair y = c.b0 * x + s1[b];
+            s1[b] = c.b1 * x - c.a1 * y + s2[b];
+            s2[b] = c.b2 * x - c.a2 * y;
             x = y;
         }
         left[i] = static_cast<float>(x[0]);
         right[i] = static_cast<float>(x[1]);
     }
+    for (std::size_t b = 0; b < N; ++b) {
+        sections[b].s1 = s1[b];
+        sections[b].s2 = s2[b];
+    }
+}
+
+template <std::size_t... N>
+[[gnu::always_inline]] inline void runSectionsUpTo(ParametricEQ::SteadySection* sections, std::size_t count,
+                                                   float* left, float* right, std::size_t frames,
+                                                   std::index_sequence<N...>) noexcept {
+    // Calls runSectionsOf<count>.
+    (void)((count == N + 1 ? (runSectionsOf<N + 1>(sections, left, right, frames), true) : false) || ...);
+}
+
+[[gnu::always_inline]] inline void runSections(ParametricEQ::SteadySection* sections, std::size_t count,
+                                               float* left, float* right, std::size_t frames) noexcept {
+    runSectionsUpTo(sections, count, left, right, frames,
+                    std::make_index_sequence<ParametricEQ::bandCount>{});
 }
 
 void runSectionsPortable(ParametricEQ::SteadySection* sections, std::size_t count, float* left, float* right,
