@@ -139,6 +139,29 @@ void Delay::processWet(float* left, float* right, std::size_t frames) noexcept {
     std::size_t w = write_;
     float lpL = lowPassLeft_;
     float lpR = lowPassRight_;
+    if (!tapFade_.isSmoothing() && targetTapFrames_ == tapFrames_ && !lowPassA_.isSmoothing() &&
+        !feedback_.isSmoothing() && !wet_.isSmoothing()) {
+        // Nothing moves: the same loop with its parameters as constants.
+        const float a = lowPassA_.target();
+        const float fb = feedback_.target();
+        const float m = wet_.target();
+        const std::size_t tap = tapFrames_;
+        for (std::size_t i = 0; i < frames; ++i) {
+            lpL += a * (lineL[(w - tap) & mask] - lpL);
+            lpR += a * (lineR[(w - tap) & mask] - lpR);
+            const float xL = left[i];
+            const float xR = right[i];
+            lineL[w] = xL + fb * lpL;
+            lineR[w] = xR + fb * lpR;
+            left[i] = xL + m * (lpL - xL);
+            right[i] = xR + m * (lpR - xR);
+            w = (w + 1) & mask;
+        }
+        write_ = w;
+        lowPassLeft_ = lpL;
+        lowPassRight_ = lpR;
+        return;
+    }
     for (std::size_t i = 0; i < frames; ++i) {
         if (!tapFade_.isSmoothing() && targetTapFrames_ != tapFrames_) {
             nextTapFrames_ = targetTapFrames_;
