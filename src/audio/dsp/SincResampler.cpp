@@ -36,18 +36,27 @@ std::uint64_t increment(double ratio) noexcept {
 // each frame the coefficients are the phase's row plus `alpha` times the step to the next row, applied to
 // 32 input frames of each channel.
 #define SOMNARA_RESAMPLER_RUN_BODY(FRAME)                                                                    \
+    /* In locals: the output stores could alias the run's fields, which would then be reloaded. */           \
+    std::int64_t index = r.index;                                                                            \
+    std::uint64_t fraction = r.fraction;                                                                     \
+    const std::int64_t last = r.end - static_cast<std::int64_t>(halfTaps) - 1;                               \
+    const std::int64_t first = r.start + static_cast<std::int64_t>(halfTaps) - 1; /* index of left[0] */     \
+    const float* const rows = r.rows;                                                                        \
+    const float* const deltas = r.deltas;                                                                    \
+    const std::uint64_t increment = r.increment;                                                             \
     std::size_t n = 0;                                                                                       \
-    for (; n < frames && r.index + static_cast<std::int64_t>(halfTaps) + 1 <= r.end; ++n) {                  \
-        const auto phase = static_cast<std::size_t>(r.fraction >> (fractionBits - phaseBits));               \
-        const float alpha = static_cast<float>(r.fraction & alphaMask) * alphaScale;                         \
-        const auto k =                                                                                       \
-            static_cast<std::size_t>(r.index - static_cast<std::int64_t>(halfTaps) + 1 - r.start);           \
-        FRAME(r.rows + phase * SincResampler::taps, r.deltas + phase * SincResampler::taps, r.left + k,      \
+    for (; n < frames && index <= last; ++n) {                                                               \
+        const auto phase = static_cast<std::size_t>(fraction >> (fractionBits - phaseBits));                 \
+        const float alpha = static_cast<float>(fraction & alphaMask) * alphaScale;                           \
+        const auto k = static_cast<std::size_t>(index - first);                                              \
+        FRAME(rows + phase * SincResampler::taps, deltas + phase * SincResampler::taps, r.left + k,          \
               r.right + k, alpha, outLeft + n, outRight + n);                                                \
-        r.fraction += r.increment;                                                                           \
-        r.index += static_cast<std::int64_t>(r.fraction >> fractionBits);                                    \
-        r.fraction &= fractionMask;                                                                          \
+        fraction += increment;                                                                               \
+        index += static_cast<std::int64_t>(fraction >> fractionBits);                                        \
+        fraction &= fractionMask;                                                                            \
     }                                                                                                        \
+    r.index = index;                                                                                         \
+    r.fraction = fraction;                                                                                   \
     return n
 
 inline void framePortable(const float* rows, const float* deltas, const float* left, const float* right,
