@@ -132,6 +132,21 @@ void Delay::processChunk(float* left, float* right, std::size_t frames) noexcept
     }
 }
 
+namespace {
+
+/// One frame's feed into the lines and its wet/dry mix, after the low-pass has given `lpL` and `lpR`.
+inline void feedAndMix(float* lineL, float* lineR, std::size_t w, float lpL, float lpR, float fb, float m,
+                       float& left, float& right) noexcept {
+    const float xL = left;
+    const float xR = right;
+    lineL[w] = xL + fb * lpL;
+    lineR[w] = xR + fb * lpR;
+    left = xL + m * (lpL - xL);
+    right = xR + m * (lpR - xR);
+}
+
+} // namespace
+
 void Delay::processWet(float* left, float* right, std::size_t frames) noexcept {
     float* lineL = lineLeft_.data();
     float* lineR = lineRight_.data();
@@ -149,48 +164,33 @@ void Delay::processWet(float* left, float* right, std::size_t frames) noexcept {
         for (std::size_t i = 0; i < frames; ++i) {
             lpL += a * (lineL[(w - tap) & mask] - lpL);
             lpR += a * (lineR[(w - tap) & mask] - lpR);
-            const float xL = left[i];
-            const float xR = right[i];
-            lineL[w] = xL + fb * lpL;
-            lineR[w] = xR + fb * lpR;
-            left[i] = xL + m * (lpL - xL);
-            right[i] = xR + m * (lpR - xR);
+            feedAndMix(lineL, lineR, w, lpL, lpR, fb, m, left[i], right[i]);
             w = (w + 1) & mask;
         }
-        write_ = w;
-        lowPassLeft_ = lpL;
-        lowPassRight_ = lpR;
-        return;
-    }
-    for (std::size_t i = 0; i < frames; ++i) {
-        if (!tapFade_.isSmoothing() && targetTapFrames_ != tapFrames_) {
-            nextTapFrames_ = targetTapFrames_;
-            tapFade_.reset(0.0f);
-            tapFade_.setTarget(1.0f, crossfadeFrames_);
-        }
-        float dL = lineL[(w - tapFrames_) & mask];
-        float dR = lineR[(w - tapFrames_) & mask];
-        if (tapFade_.isSmoothing()) {
-            const float f = tapFade_.next();
-            dL += f * (lineL[(w - nextTapFrames_) & mask] - dL);
-            dR += f * (lineR[(w - nextTapFrames_) & mask] - dR);
-            if (!tapFade_.isSmoothing()) {
-                tapFrames_ = nextTapFrames_;
+    } else {
+        for (std::size_t i = 0; i < frames; ++i) {
+            if (!tapFade_.isSmoothing() && targetTapFrames_ != tapFrames_) {
+                nextTapFrames_ = targetTapFrames_;
                 tapFade_.reset(0.0f);
+                tapFade_.setTarget(1.0f, crossfadeFrames_);
             }
+            float dL = lineL[(w - tapFrames_) & mask];
+            float dR = lineR[(w - tapFrames_) & mask];
+            if (tapFade_.isSmoothing()) {
+                const float f = tapFade_.next();
+                dL += f * (lineL[(w - nextTapFrames_) & mask] - dL);
+                dR += f * (lineR[(w - nextTapFrames_) & mask] - dR);
+                if (!tapFade_.isSmoothing()) {
+                    tapFrames_ = nextTapFrames_;
+                    tapFade_.reset(0.0f);
+                }
+            }
+            const float a = lowPassA_.next();
+            lpL += a * (dL - lpL);
+            lpR += a * (dR - lpR);
+            feedAndMix(lineL, lineR, w, lpL, lpR, feedback_.next(), wet_.next(), left[i], right[i]);
+            w = (w + 1) & mask;
         }
-        const float a = lowPassA_.next();
-        lpL += a * (dL - lpL);
-        lpR += a * (dR - lpR);
-        const float fb = feedback_.next();
-        const float m = wet_.next();
-        const float xL = left[i];
-        const float xR = right[i];
-        lineL[w] = xL + fb * lpL;
-        lineR[w] = xR + fb * lpR;
-        left[i] = xL + m * (lpL - xL);
-        right[i] = xR + m * (lpR - xR);
-        w = (w + 1) & mask;
     }
     write_ = w;
     lowPassLeft_ = lpL;

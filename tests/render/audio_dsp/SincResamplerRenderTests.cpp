@@ -40,6 +40,15 @@ double residualBelowTone(std::span<const float> x, double frequency) {
     return somnara::test::toDecibels(std::sqrt(residual / static_cast<double>(x.size())) / amplitude);
 }
 
+/// A sine of amplitude 0.5 at `tone` Hz read at a steady `ratio` for `frames` output frames.
+Stereo resampleTone(double tone, double ratio, std::size_t frames) {
+    SincResampler resampler;
+    resampler.prepare(4.0, 512);
+    resampler.setRatio(ratio, 0);
+    SineSource source(tone, rate);
+    return renderPull(resampler, source, frames, 512);
+}
+
 // A tone read at a steady ratio comes out as a clean tone at ratio × its frequency: what the kernel
 // leaves besides it (interpolation error, images of the input's spectrum, what folds back when reading
 // faster) stays far below it, including near the top of the band where a short kernel is weakest.
@@ -53,11 +62,7 @@ TEST(SincResamplerRender, ResampledTonesAreClean) {
          {Case{1000, 0.84, -80}, Case{1000, 0.9, -80}, Case{1000, 0.25, -80}, Case{1000, 1.5, -80},
           Case{1000, 3.7, -80}, Case{15000, 0.84, -75}, Case{12000, 1.25, -75}}) {
         SCOPED_TRACE(testing::Message() << c.tone << " Hz at " << c.ratio);
-        SincResampler resampler;
-        resampler.prepare(4.0, 512);
-        resampler.setRatio(c.ratio, 0);
-        SineSource source(c.tone, rate);
-        const Stereo out = renderPull(resampler, source, static_cast<std::size_t>(rate), 512);
+        const Stereo out = resampleTone(c.tone, c.ratio, static_cast<std::size_t>(rate));
         const auto steady = slice(out.left, 4800, 38400);
         EXPECT_LT(residualBelowTone(steady, c.tone * c.ratio), c.floorDb);
         EXPECT_NEAR(somnara::test::rms(steady), 0.5 / std::sqrt(2.0), 0.5 / std::sqrt(2.0) * 0.01);
@@ -69,11 +74,8 @@ TEST(SincResamplerRender, ResampledTonesAreClean) {
 TEST(SincResamplerRender, ToneAboveTheNewNyquistFrequencyIsRemoved) {
     for (const double ratio : {1.5, 2.0, 4.0}) {
         SCOPED_TRACE(ratio);
-        SincResampler resampler;
-        resampler.prepare(4.0, 512);
-        resampler.setRatio(ratio, 0);
-        SineSource source(rate * 0.55 / ratio + 2000.0, rate);
-        const Stereo out = renderPull(resampler, source, static_cast<std::size_t>(rate / 2), 512);
+        const Stereo out =
+            resampleTone(rate * 0.55 / ratio + 2000.0, ratio, static_cast<std::size_t>(rate / 2));
         EXPECT_LT(somnara::test::toDecibels(somnara::test::rms(slice(out.left, 4800, 19200)) / 0.5), -70.0);
     }
 }
