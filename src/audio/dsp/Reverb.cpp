@@ -32,12 +32,12 @@ struct NetworkLines {
 };
 
 /// The feedback network over one block of the diffused input `x`; `states` holds the lines' absorption
-/// filters. Built for AVX2 too where the processor has it: the eight lines are then one register.
-__attribute__((target_clones("avx2", "default"))) void
-runNetwork(NetworkLines network, const float* x, float* wetLeft, float* wetRight, std::size_t frames,
-           const std::array<float, Reverb::lineCount>& gains,
-           const std::array<float, Reverb::lineCount>& poles,
-           std::array<float, Reverb::lineCount>& states) noexcept {
+/// filters.
+[[gnu::always_inline]] inline void runNetworkBody(NetworkLines network, const float* x, float* wetLeft,
+                                                  float* wetRight, std::size_t frames,
+                                                  const std::array<float, Reverb::lineCount>& gains,
+                                                  const std::array<float, Reverb::lineCount>& poles,
+                                                  std::array<float, Reverb::lineCount>& states) noexcept {
     constexpr std::size_t lineCount = Reverb::lineCount;
     using V = float __attribute__((vector_size(lineCount * sizeof(float))));
     using Index = int __attribute__((vector_size(lineCount * sizeof(int))));
@@ -73,6 +73,44 @@ runNetwork(NetworkLines network, const float* x, float* wetLeft, float* wetRight
     }
     __builtin_memcpy(states.data(), &state, sizeof(V));
 }
+
+void runNetworkPortable(NetworkLines network, const float* x, float* wetLeft, float* wetRight,
+                        std::size_t frames, const std::array<float, Reverb::lineCount>& gains,
+                        const std::array<float, Reverb::lineCount>& poles,
+                        std::array<float, Reverb::lineCount>& states) noexcept {
+    runNetworkBody(network, x, wetLeft, wetRight, frames, gains, poles, states);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// With AVX2 the eight lines are one register.
+__attribute__((target("avx2,fma"))) void
+runNetworkAvx2(NetworkLines network, const float* x, float* wetLeft, float* wetRight, std::size_t frames,
+               const std::array<float, Reverb::lineCount>& gains,
+               const std::array<float, Reverb::lineCount>& poles,
+               std::array<float, Reverb::lineCount>& states) noexcept {
+    runNetworkBody(network, x, wetLeft, wetRight, frames, gains, poles, states);
+}
+#endif
+
+using NetworkRunner = void (*)(NetworkLines, const float*, float*, float*, std::size_t,
+                               const std::array<float, Reverb::lineCount>&,
+                               const std::array<float, Reverb::lineCount>&,
+                               std::array<float, Reverb::lineCount>&) noexcept;
+
+/// The network's code for the processor the program runs on.
+NetworkRunner networkRunner() noexcept {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+        return &runNetworkAvx2;
+    }
+#endif
+    return &runNetworkPortable;
+}
+
+// Chosen once, when the library loads (a function-pointer choice rather than an ifunc, which runs
+// before the sanitizers' runtimes are ready).
+const NetworkRunner runNetwork = networkRunner();
 
 } // namespace
 

@@ -105,6 +105,7 @@ struct MixKernels {
 MixKernels chooseMixKernels() noexcept {
     MixKernels kernels;
 #if defined(__x86_64__) || defined(__i386__)
+    __builtin_cpu_init(); // this runs during static initialisation, maybe before the runtime's own
     if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
         kernels.ramp = &mixRampAvx2;
         kernels.steady = &mixSteadyAvx2;
