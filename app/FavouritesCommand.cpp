@@ -4,14 +4,10 @@
 
 #include <somnara/catalogue/SoundTrack.hpp>
 #include <somnara/foundation/StringScore.hpp>
-#include <somnara/library/CloudStore.hpp>
 #include <somnara/library/SoundTrackFavouritesStore.hpp>
-#include <somnara/runtime/Loop.hpp>
-#include <somnara/runtime/Task.hpp>
 
 #include <algorithm>
 #include <cctype>
-#include <exception>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -21,36 +17,24 @@ namespace somnara::app {
 
 namespace {
 
-/// Runs `operation` on a real loop with the sync folder installed, once the favourites are loaded, and
-/// returns when it has finished (the store has written both copies by then).
+asio::awaitable<void>
+whenLoaded(std::shared_ptr<SoundTrackFavouritesStore> store,
+           std::function<asio::awaitable<void>(std::shared_ptr<SoundTrackFavouritesStore>)> operation) {
+    co_await store->waitUntilLoaded();
+    auto work = operation(store);
+    co_await std::move(work);
+}
+
+/// Runs `operation` once the favourites are loaded, and returns when it has finished (the store has
+/// written both copies by then).
 void runWithFavourites(
     const SyncFolderOption& syncFolder,
     std::function<asio::awaitable<void>(std::shared_ptr<SoundTrackFavouritesStore>)> operation) {
-    RealLoop loop;
-    syncFolder.install();
-    auto store = SoundTrackFavouritesStore::shared();
-    std::exception_ptr failure;
-    spawn([&]() -> asio::awaitable<void> {
-        try {
-            co_await store->waitUntilLoaded();
-            auto work = operation(store);
-            co_await std::move(work);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        loop.stop();
+    std::shared_ptr<SoundTrackFavouritesStore> store;
+    runSynced(syncFolder, [&] {
+        store = SoundTrackFavouritesStore::shared();
+        return whenLoaded(store, operation);
     });
-    loop.run();
-    // Ends the stores' cloud subscriptions so that their tasks let go of the stores while the loop is
-    // still there to run them down; the process ends next.
-    CloudStore::shared()->stopObserving();
-    CloudStore::shared()->dictionarySubject()->finish();
-    loop.context().restart();
-    while (loop.context().poll() > 0) {
-    }
-    if (failure) {
-        std::rethrow_exception(failure);
-    }
 }
 
 } // namespace

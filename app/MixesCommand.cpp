@@ -2,14 +2,10 @@
 #include "SyncFolder.hpp"
 
 #include <somnara/catalogue/Mix.hpp>
-#include <somnara/library/CloudStore.hpp>
 #include <somnara/library/SoundTrackMixesStore.hpp>
-#include <somnara/runtime/Loop.hpp>
-#include <somnara/runtime/Task.hpp>
 
 #include <algorithm>
 #include <charconv>
-#include <exception>
 #include <iostream>
 #include <memory>
 #include <stdexcept>
@@ -20,33 +16,22 @@ namespace somnara::app {
 
 namespace {
 
+asio::awaitable<void>
+whenLoaded(std::shared_ptr<SoundTrackMixesStore> store,
+           std::function<asio::awaitable<void>(std::shared_ptr<SoundTrackMixesStore>)> operation) {
+    co_await store->waitUntilLoaded();
+    auto work = operation(store);
+    co_await std::move(work);
+}
+
+/// Runs `operation` once the mixes are loaded, and returns when it has finished.
 void runWithMixes(const SyncFolderOption& syncFolder,
                   std::function<asio::awaitable<void>(std::shared_ptr<SoundTrackMixesStore>)> operation) {
-    RealLoop loop;
-    syncFolder.install();
-    auto store = std::make_shared<SoundTrackMixesStore>();
-    std::exception_ptr failure;
-    spawn([&]() -> asio::awaitable<void> {
-        try {
-            co_await store->waitUntilLoaded();
-            auto work = operation(store);
-            co_await std::move(work);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        loop.stop();
+    std::shared_ptr<SoundTrackMixesStore> store;
+    runSynced(syncFolder, [&] {
+        store = std::make_shared<SoundTrackMixesStore>();
+        return whenLoaded(store, operation);
     });
-    loop.run();
-    // Ends the stores' cloud subscriptions so that their tasks let go of the stores while the loop is
-    // still there to run them down; the process ends next.
-    CloudStore::shared()->stopObserving();
-    CloudStore::shared()->dictionarySubject()->finish();
-    loop.context().restart();
-    while (loop.context().poll() > 0) {
-    }
-    if (failure) {
-        std::rethrow_exception(failure);
-    }
 }
 
 /// "Evening: Fan 0.8, Rain 1" — the sounds by name, each with its volume in its shortest form.

@@ -1,9 +1,13 @@
 #include "SyncFolder.hpp"
 
+#include <somnara/library/CloudStore.hpp>
 #include <somnara/linux/cloud/FolderCloudKeyValueStore.hpp>
 #include <somnara/platform/FileLocations.hpp>
+#include <somnara/runtime/Loop.hpp>
+#include <somnara/runtime/Task.hpp>
 
 #include <cstdlib>
+#include <exception>
 
 namespace somnara::app {
 
@@ -36,6 +40,33 @@ void SyncFolderOption::install() const {
     static auto* store = new std::shared_ptr<FolderCloudKeyValueStore>();
     *store = FolderCloudKeyValueStore::make(resolve());
     CloudKeyValueStore::setDefaultStore(*store);
+}
+
+void runSynced(const SyncFolderOption& syncFolder, const std::function<asio::awaitable<void>()>& work) {
+    RealLoop loop;
+    syncFolder.install();
+    std::exception_ptr failure;
+    // Called here rather than inside the task, so the stores exist before anything runs on the loop.
+    auto running = work();
+    spawn([&]() -> asio::awaitable<void> {
+        try {
+            co_await std::move(running);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        loop.stop();
+    });
+    loop.run();
+    // Ends the stores' cloud subscriptions so that their tasks let go of the stores while the loop is
+    // still there to run them down, and lets the saves already started finish.
+    CloudStore::shared()->stopObserving();
+    CloudStore::shared()->dictionarySubject()->finish();
+    loop.context().restart();
+    while (loop.context().poll() > 0) {
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
 }
 
 } // namespace somnara::app

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <asio/awaitable.hpp>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,5 +21,12 @@ struct SyncFolderOption {
     /// Makes the sync folder the library's cloud key-value store. Needs the loop the command runs on.
     void install() const;
 };
+
+/// Calls `work()` on a real loop with the sync folder installed, runs the work it returns as a task, and
+/// returns once that has finished, after the cloud store's subscriptions have ended and what they
+/// started has run down, so every save is on disk before the process ends. What the work throws is
+/// thrown from here. `work` makes the stores it needs before it returns its coroutine, into variables
+/// of the caller, so that they outlive the loop's run-down.
+void runSynced(const SyncFolderOption& syncFolder, const std::function<asio::awaitable<void>()>& work);
 
 } // namespace somnara::app
