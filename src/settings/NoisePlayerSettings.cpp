@@ -1,3 +1,4 @@
+#include <somnara/foundation/CopyWith.hpp>
 #include <somnara/foundation/Json.hpp>
 #include <somnara/settings/NoisePlayerSettings.hpp>
 
@@ -10,33 +11,23 @@ using Json = nlohmann::json;
 using FadeTiming = NoisePlayerSettings::FadeTiming;
 
 FadeTiming FadeTiming::withCrossFade(double value) const noexcept {
-    auto copy = *this;
-    copy.crossFade = value;
-    return copy;
+    return copyWith(*this, &FadeTiming::crossFade, value);
 }
 
 FadeTiming FadeTiming::withStart(double value) const noexcept {
-    auto copy = *this;
-    copy.start = value;
-    return copy;
+    return copyWith(*this, &FadeTiming::start, value);
 }
 
 FadeTiming FadeTiming::withAdd(double value) const noexcept {
-    auto copy = *this;
-    copy.add = value;
-    return copy;
+    return copyWith(*this, &FadeTiming::add, value);
 }
 
 FadeTiming FadeTiming::withRemove(double value) const noexcept {
-    auto copy = *this;
-    copy.remove = value;
-    return copy;
+    return copyWith(*this, &FadeTiming::remove, value);
 }
 
 FadeTiming FadeTiming::withSleepEnd(double value) const noexcept {
-    auto copy = *this;
-    copy.sleepEnd = value;
-    return copy;
+    return copyWith(*this, &FadeTiming::sleepEnd, value);
 }
 
 Json FadeTiming::toJSON() const {
@@ -69,39 +60,27 @@ NoisePlayerSettings::NoisePlayerSettings(SoundTracks currentSoundTracks, Selecti
       audioAllowsMixWithOthers(audioAllowsMixWithOthers), soundSettings(std::move(soundSettings)) {}
 
 NoisePlayerSettings NoisePlayerSettings::withFadeTiming(FadeTiming value) const {
-    auto copy = *this;
-    copy.fadeTiming = value;
-    return copy;
+    return copyWith(*this, &NoisePlayerSettings::fadeTiming, value);
 }
 
 NoisePlayerSettings NoisePlayerSettings::withCurrentSoundTracks(SoundTracks value) const {
-    auto copy = *this;
-    copy.currentSoundTracks = std::move(value);
-    return copy;
+    return copyWith(*this, &NoisePlayerSettings::currentSoundTracks, std::move(value));
 }
 
 NoisePlayerSettings NoisePlayerSettings::withSelectionMode(SelectionMode value) const {
-    auto copy = *this;
-    copy.selectionMode = value;
-    return copy;
+    return copyWith(*this, &NoisePlayerSettings::selectionMode, value);
 }
 
 NoisePlayerSettings NoisePlayerSettings::withSoundTracksMixVolume(MixVolumes value) const {
-    auto copy = *this;
-    copy.soundTracksMixVolume = std::move(value);
-    return copy;
+    return copyWith(*this, &NoisePlayerSettings::soundTracksMixVolume, std::move(value));
 }
 
 NoisePlayerSettings NoisePlayerSettings::withAudioAllowsMixWithOthers(bool value) const {
-    auto copy = *this;
-    copy.audioAllowsMixWithOthers = value;
-    return copy;
+    return copyWith(*this, &NoisePlayerSettings::audioAllowsMixWithOthers, value);
 }
 
 NoisePlayerSettings NoisePlayerSettings::withSoundSettings(SoundSettings value) const {
-    auto copy = *this;
-    copy.soundSettings = std::move(value);
-    return copy;
+    return copyWith(*this, &NoisePlayerSettings::soundSettings, std::move(value));
 }
 
 namespace {

@@ -1,3 +1,4 @@
+#include <somnara/foundation/CopyWith.hpp>
 #include <somnara/foundation/Json.hpp>
 #include <somnara/settings/SoundSettings.hpp>
 
@@ -6,33 +7,23 @@ namespace somnara {
 using Json = nlohmann::json;
 
 SoundSettings::Oscillation SoundSettings::Oscillation::withRate(double value) const noexcept {
-    auto copy = *this;
-    copy.rate = value;
-    return copy;
+    return copyWith(*this, &SoundSettings::Oscillation::rate, value);
 }
 
 SoundSettings::Oscillation SoundSettings::Oscillation::withStrength(float value) const noexcept {
-    auto copy = *this;
-    copy.strength = value;
-    return copy;
+    return copyWith(*this, &SoundSettings::Oscillation::strength, value);
 }
 
 SoundSettings::Delay SoundSettings::Delay::withTime(double value) const noexcept {
-    auto copy = *this;
-    copy.time = value;
-    return copy;
+    return copyWith(*this, &SoundSettings::Delay::time, value);
 }
 
 SoundSettings::Delay SoundSettings::Delay::withFeedback(float value) const noexcept {
-    auto copy = *this;
-    copy.feedback = value;
-    return copy;
+    return copyWith(*this, &SoundSettings::Delay::feedback, value);
 }
 
 SoundSettings::Delay SoundSettings::Delay::withMix(float value) const noexcept {
-    auto copy = *this;
-    copy.mix = value;
-    return copy;
+    return copyWith(*this, &SoundSettings::Delay::mix, value);
 }
 
 std::optional<SoundSettings::Preset> SoundSettings::presetFromRawValue(std::int64_t rawValue) noexcept {
@@ -95,45 +86,31 @@ std::string_view presetName(SoundSettings::Preset preset) noexcept {
 }
 
 SoundSettings SoundSettings::withVolume(float value) const {
-    auto copy = *this;
-    copy.volume = value;
-    return copy;
+    return copyWith(*this, &SoundSettings::volume, value);
 }
 
 SoundSettings SoundSettings::withSpeed(float value) const {
-    auto copy = *this;
-    copy.speed = value;
-    return copy;
+    return copyWith(*this, &SoundSettings::speed, value);
 }
 
 SoundSettings SoundSettings::withReverb(float value) const {
-    auto copy = *this;
-    copy.reverb = value;
-    return copy;
+    return copyWith(*this, &SoundSettings::reverb, value);
 }
 
 SoundSettings SoundSettings::withEqualizerGainLevels(std::vector<float> value) const {
-    auto copy = *this;
-    copy.equalizerGainLevels = std::move(value);
-    return copy;
+    return copyWith(*this, &SoundSettings::equalizerGainLevels, std::move(value));
 }
 
 SoundSettings SoundSettings::withPitch(float value) const {
-    auto copy = *this;
-    copy.pitch = value;
-    return copy;
+    return copyWith(*this, &SoundSettings::pitch, value);
 }
 
 SoundSettings SoundSettings::withOscillation(Oscillation value) const {
-    auto copy = *this;
-    copy.oscillation = value;
-    return copy;
+    return copyWith(*this, &SoundSettings::oscillation, value);
 }
 
 SoundSettings SoundSettings::withDelay(Delay value) const {
-    auto copy = *this;
-    copy.delay = value;
-    return copy;
+    return copyWith(*this, &SoundSettings::delay, value);
 }
 
 bool SoundSettings::isDefault() const {
