@@ -67,6 +67,41 @@ double lowestSampleRate(VirtualLoop& loop, AudioFileFactory& factory,
     return lowest.value_or(44'100.0);
 }
 
+/// Starts every node at its volume, fading in over `fadeIn` seconds unless the request has no fades, and
+/// runs the loop until each is under way; returns the tasks that set the volumes.
+std::vector<Task<void>> startSounds(VirtualLoop& loop,
+                                    const std::vector<std::shared_ptr<SoundTrackPlayerNode>>& nodes,
+                                    const MixRequest& request, double fadeIn) {
+    std::vector<Task<void>> volumeTasks;
+    for (std::size_t index = 0; index < nodes.size(); ++index) {
+        const float volume = request.sounds[index].volume;
+        if (request.fades) {
+            volumeTasks.push_back(nodes[index]->fadeIn(volume, fadeIn));
+        } else {
+            // Preparing a node silences it, so the volume comes after `play`.
+            volumeTasks.push_back(spawn([node = nodes[index], volume]() -> asio::awaitable<void> {
+                auto play = node->play();
+                co_await play.value();
+                auto setVolume = node->setVolume(volume);
+                co_await setVolume.value();
+            }));
+        }
+    }
+    // A sound is under way once it plays; one set to volume 0 is paused again, which ends its task.
+    advanceUntil(
+        loop,
+        [&] {
+            for (std::size_t index = 0; index < nodes.size(); ++index) {
+                if (!nodes[index]->audioPlayerNode()->isPlaying() && !volumeTasks[index].isFinished()) {
+                    return false;
+                }
+            }
+            return true;
+        },
+        "Preparing the sounds");
+    return volumeTasks;
+}
+
 std::shared_ptr<AudioFile> openSharedAudioFile(const std::filesystem::path& url) {
     return openAudioFile(url);
 }
@@ -114,33 +149,7 @@ RenderedMix renderMix(const MixRequest& request, const RenderProgress& progress)
     engine->start();
 
     const auto fadeTiming = stored.fadeTiming;
-    std::vector<Task<void>> volumeTasks;
-    for (std::size_t index = 0; index < nodes.size(); ++index) {
-        const float volume = request.sounds[index].volume;
-        if (request.fades) {
-            volumeTasks.push_back(nodes[index]->fadeIn(volume, fadeTiming.start));
-        } else {
-            // Preparing a node silences it, so the volume comes after `play`.
-            volumeTasks.push_back(spawn([node = nodes[index], volume]() -> asio::awaitable<void> {
-                auto play = node->play();
-                co_await play.value();
-                auto setVolume = node->setVolume(volume);
-                co_await setVolume.value();
-            }));
-        }
-    }
-    // A sound is under way once it plays; one set to volume 0 is paused again, which ends its task.
-    advanceUntil(
-        loop,
-        [&] {
-            for (std::size_t index = 0; index < nodes.size(); ++index) {
-                if (!playerNodes[index]->isPlaying() && !volumeTasks[index].isFinished()) {
-                    return false;
-                }
-            }
-            return true;
-        },
-        "Preparing the sounds");
+    auto volumeTasks = startSounds(loop, nodes, request, fadeTiming.start);
 
     const double rate = configuration.sampleRate;
     const auto total = static_cast<std::int64_t>(std::llround(request.durationSeconds * rate));
