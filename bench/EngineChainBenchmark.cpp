@@ -6,7 +6,7 @@
 //   SOMNARA_BENCH_SECONDS=60 bench_engine_chain shorter runs
 //   MATERIAL=/tmp/peer-material ...             loops read from the peers' WAV files (else synthesised)
 //   SOMNARA_BENCH_BYPASS=speed,pitch ...        the same with some units bypassed
-//   bench_engine_chain --realtime 20 [--sounds 3] [--output null|pulse]
+//   bench_engine_chain --realtime 20 [--sounds 3] [--output null|pulse] [--latency S]
 //                                               plays in real time and prints the CPU share it cost
 
 #include <somnara/audio/AudioEngine.hpp>
@@ -28,6 +28,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -215,9 +216,10 @@ BENCHMARK(fullChainOffline)->Arg(1)->Arg(4)->Arg(8)->Unit(benchmark::kSecond)->I
 
 /// Plays in real time through the null output (paced by the loop's real clock) or PulseAudio and
 /// reports the CPU share of the whole process over the run.
-int realtime(double seconds, int sounds, const std::string& outputName) {
+int realtime(double seconds, int sounds, const std::string& outputName, std::optional<double> latency) {
     RealLoop loop;
     AudioOutputConfiguration configuration;
+    configuration.latency = latency.value_or(configuration.latency);
     configuration.sampleRate = rate;
     configuration.maximumFramesPerRender = 1024;
     registerPulseAudioOutput();
@@ -238,11 +240,11 @@ int realtime(double seconds, int sounds, const std::string& outputName) {
     loop.run();
     const double cpu = cpuSeconds() - cpuBefore;
     const double wall = Seconds{loop.continuousNow() - start}.count();
-    std::printf(
-        "realtime output=%s sounds=%d wall_s=%.2f cpu_s=%.3f cpu_percent=%.3f frames=%lld underruns=%llu\n",
-        outputName.c_str(), sounds, wall, cpu, 100.0 * cpu / wall,
-        static_cast<long long>(rig.engine().framesRendered()),
-        static_cast<unsigned long long>(rig.engine().underrunCount()));
+    std::printf("realtime output=%s latency_s=%.3f sounds=%d wall_s=%.2f cpu_s=%.3f cpu_percent=%.3f "
+                "frames=%lld underruns=%llu\n",
+                outputName.c_str(), configuration.latency, sounds, wall, cpu, 100.0 * cpu / wall,
+                static_cast<long long>(rig.engine().framesRendered()),
+                static_cast<unsigned long long>(rig.engine().underrunCount()));
     rig.engine().stop();
     return 0;
 }
@@ -256,14 +258,17 @@ int main(int argc, char** argv) {
             const double seconds = std::atof(argv[i + 1]);
             int sounds = 3;
             std::string output = "null";
+            std::optional<double> latency;
             for (int j = i + 2; j + 1 < argc; j += 2) {
                 if (std::strcmp(argv[j], "--sounds") == 0) {
                     sounds = std::atoi(argv[j + 1]);
                 } else if (std::strcmp(argv[j], "--output") == 0) {
                     output = argv[j + 1];
+                } else if (std::strcmp(argv[j], "--latency") == 0) {
+                    latency = std::atof(argv[j + 1]);
                 }
             }
-            return somnara::realtime(seconds, sounds, output);
+            return somnara::realtime(seconds, sounds, output, latency);
         }
     }
     benchmark::Initialize(&argc, argv);

@@ -47,8 +47,10 @@ struct AudioOutputConfiguration {
     std::string applicationName = "somnara";
     /// A sink name for device outputs; empty means the server's default.
     std::string device;
-    /// Target latency of device outputs, in seconds.
-    double latency = 0.05;
+    /// Target latency of device outputs, in seconds. A quarter second suits sounds that play for hours:
+    /// changes are smoothed and faded anyway, and a deep buffer means fewer requests from the server
+    /// and more room on a busy machine.
+    double latency = 0.25;
     /// The file a file output writes; its extension chooses the format (".wav" or ".flac").
     std::filesystem::path path;
     /// Period of the null output's clock, in seconds: each period wakes the loop once, so it is as long
