@@ -1,6 +1,7 @@
 #pragma once
 
 #include <somnara/audio/AudioNode.hpp>
+#include <somnara/audio/dsp/Biquad.hpp>
 
 #include <cstddef>
 #include <memory>
@@ -13,19 +14,7 @@ struct EqParameters;
 }
 
 /// Filter shapes of an equaliser band, with the platform's raw values.
-enum class AudioUnitEQFilterType : int {
-    parametric = 0,
-    lowPass = 1,
-    highPass = 2,
-    resonantLowPass = 3,
-    resonantHighPass = 4,
-    bandPass = 5,
-    bandStop = 6,
-    lowShelf = 7,
-    highShelf = 8,
-    resonantLowShelf = 9,
-    resonantHighShelf = 10,
-};
+using AudioUnitEQFilterType = dsp::EQFilterType;
 
 /// One band of an `AudioUnitEQ`. Setting a value publishes it to the render side at once.
 class AudioUnitEQFilterParameters {

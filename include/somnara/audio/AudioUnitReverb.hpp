@@ -1,6 +1,7 @@
 #pragma once
 
 #include <somnara/audio/AudioNode.hpp>
+#include <somnara/audio/dsp/Reverb.hpp>
 
 #include <memory>
 
@@ -11,21 +12,7 @@ struct ReverbParameters;
 }
 
 /// The reverb's factory presets, with the platform's raw values.
-enum class AudioUnitReverbPreset : int {
-    smallRoom = 0,
-    mediumRoom = 1,
-    largeRoom = 2,
-    mediumHall = 3,
-    largeHall = 4,
-    plate = 5,
-    mediumChamber = 6,
-    largeChamber = 7,
-    cathedral = 8,
-    largeRoom2 = 9,
-    mediumHall2 = 10,
-    mediumHall3 = 11,
-    largeHall2 = 12,
-};
+using AudioUnitReverbPreset = dsp::ReverbPreset;
 
 /// An algorithmic room reverb. Starts with the medium hall preset. Loop only.
 class AudioUnitReverb final : public AudioNode {
