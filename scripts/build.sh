@@ -14,5 +14,7 @@ tsan) flags=(-DCMAKE_BUILD_TYPE=Debug -DSOMNARA_SANITIZE=thread) ;;
 *) echo "build: unknown preset '$preset' (release, asan, tsan)" >&2; exit 2 ;;
 esac
 build="$root/build/$preset"
+# ccache, where it is installed, makes rebuilds of unchanged sources (other checkouts included) instant.
+command -v ccache >/dev/null && flags+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 cmake -S "$root" -B "$build" -G Ninja -DSOMNARA_WERROR=ON "${flags[@]}" "$@" >/dev/null
 cmake --build "$build" --parallel "$(nproc)"
