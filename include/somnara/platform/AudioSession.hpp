@@ -23,7 +23,8 @@ struct AudioSessionPortDescription {
 struct AudioSessionRouteDescription {
     std::vector<AudioSessionPortDescription> outputs;
 
-    friend bool operator==(const AudioSessionRouteDescription&, const AudioSessionRouteDescription&) = default;
+    friend bool operator==(const AudioSessionRouteDescription&,
+                           const AudioSessionRouteDescription&) = default;
 };
 
 /// The kinds of output a route can hold.
@@ -56,11 +57,16 @@ public:
     // Notification names.
     static constexpr const char* routeChangeNotification = "AudioSessionRouteChangeNotification";
     static constexpr const char* interruptionNotification = "AudioSessionInterruptionNotification";
-    static constexpr const char* mediaServicesWereLostNotification = "AudioSessionMediaServicesWereLostNotification";
+    static constexpr const char* mediaServicesWereLostNotification =
+        "AudioSessionMediaServicesWereLostNotification";
     static constexpr const char* mediaServicesWereResetNotification =
         "AudioSessionMediaServicesWereResetNotification";
     /// The output's format changed or its stream was lost: the engine must be rebuilt.
-    static constexpr const char* engineConfigurationChangeNotification = "AudioEngineConfigurationChangeNotification";
+    static constexpr const char* engineConfigurationChangeNotification =
+        "AudioEngineConfigurationChangeNotification";
+    /// `outputVolume()` changed.
+    static constexpr const char* outputVolumeChangeNotification =
+        "AudioSessionOutputVolumeChangeNotification";
 
     // User-info keys, each an `std::uint64_t` in the notification's `std::any`.
     static constexpr const char* routeChangeReasonKey = "AudioSessionRouteChangeReasonKey";
@@ -84,6 +90,11 @@ public:
     static constexpr std::uint64_t interruptionOptionShouldResume = 1;
 
     virtual ~AudioSession() = default;
+
+    /// The process's session: the one given to `setShared`, else one without a sound server, which
+    /// activates, has one output of kind `AudioSessionPort::other` at full volume and announces nothing.
+    static const std::shared_ptr<AudioSession>& shared();
+    static void setShared(std::shared_ptr<AudioSession> session);
 
     /// Asks for playback with `policy`, mixing with others or not. Throws `std::system_error`.
     virtual void setCategory(RouteSharingPolicy policy, bool mixWithOthers) = 0;
