@@ -1,4 +1,5 @@
 #include <somnara/runtime/Loop.hpp>
+
 #include <somnara/runtime/NotificationCenter.hpp>
 
 #include <asio/executor_work_guard.hpp>
@@ -7,6 +8,7 @@
 #include <cassert>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 namespace somnara {
 
@@ -128,7 +130,12 @@ Date RealLoop::now() const {
 }
 
 ContinuousInstant RealLoop::continuousNow() const {
-    return std::chrono::steady_clock::now();
+    // CLOCK_BOOTTIME goes on counting while the machine sleeps; steady_clock (CLOCK_MONOTONIC) stops, so
+    // a sleep timer on it would end the length of the suspend late.
+    timespec now{};
+    clock_gettime(CLOCK_BOOTTIME, &now);
+    return ContinuousInstant{std::chrono::duration_cast<ContinuousInstant::duration>(
+        std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec))};
 }
 
 void RealLoop::run() {
@@ -155,7 +162,9 @@ void RealLoop::armWakeUp() {
         wakeUp_.cancel();
         return;
     }
-    wakeUp_.expires_at(*deadline);
+    // The wake-up waits on CLOCK_MONOTONIC, which stands still during a suspend: armed as a delay, it
+    // fires at most that delay after the resume, where the continuous clock shows what fell due.
+    wakeUp_.expires_after(*deadline - continuousNow());
     wakeUp_.async_wait([this](std::error_code error) {
         if (error) {
             return; // re-armed or cancelled
@@ -200,6 +209,12 @@ void VirtualLoop::advance(Seconds duration) {
         runUntilIdle();
     }
     now_ = target;
+    runUntilIdle();
+}
+
+void VirtualLoop::suspend(Seconds duration) {
+    runUntilIdle();
+    now_ += std::chrono::duration_cast<std::chrono::nanoseconds>(duration);
     runUntilIdle();
 }
 

@@ -29,6 +29,17 @@
 
 namespace somnara {
 
+/// What a noise player plays through; the defaults are the process's session and now-playing centre and
+/// a null output (the app gives a PulseAudio one).
+struct NoisePlayerPlatform {
+    /// Makes the engine's output at the rate the sounds' files have.
+    using OutputFactory = std::function<std::shared_ptr<AudioOutput>(double sampleRate)>;
+
+    OutputFactory makeOutput;
+    std::shared_ptr<AudioSession> session;
+    NowPlayingInfoCenter* nowPlayingInfoCenter = nullptr;
+};
+
 /// The heart of the library: owns the audio engine, one player node per catalogue sound, the effect
 /// units, the pan oscillator and the audio session, and turns the selection and the settings into sound.
 /// It plays, pauses, stops with a fade, runs a sleep timer that fades out, follows every change of the
@@ -45,16 +56,8 @@ public:
     /// Raised by no operation; kept for callers that name it.
     enum class NoiseControllerError { unableToLoadFile = 1 };
 
-    /// Makes the engine's output at the rate the sounds' files have.
-    using OutputFactory = std::function<std::shared_ptr<AudioOutput>(double sampleRate)>;
-
-    /// What the player plays through; the defaults are the process's session and now-playing centre and
-    /// a null output (the app gives a PulseAudio one).
-    struct Platform {
-        OutputFactory makeOutput;
-        std::shared_ptr<AudioSession> session;
-        NowPlayingInfoCenter* nowPlayingInfoCenter = nullptr;
-    };
+    using OutputFactory = NoisePlayerPlatform::OutputFactory;
+    using Platform = NoisePlayerPlatform;
 
     static constexpr const char* sourceFile = "SomnaraKit/NoisePlayer";
     /// Published for the app; the player neither posts nor observes it.
@@ -137,6 +140,8 @@ public:
 
 private:
     // State machine (NoisePlayer.cpp).
+    static Platform withDefaults(Platform platform);
+    std::string selectionName() const;
     void setState(NoisePlayerState state);
     std::vector<std::shared_ptr<SoundTrackPlayerNode>> nodesOfSelection();
     asio::awaitable<void> playOnPlayer(bool fromInterrupt);
@@ -149,9 +154,9 @@ private:
     // The audio graph (NoisePlayerGraph.cpp).
     std::map<SoundTrack, std::shared_ptr<SoundTrackPlayerNode>> makePlayers() const;
     asio::awaitable<void> configureEngine();
+    asio::awaitable<void> buildGraph();
     asio::awaitable<void> startEngine();
     asio::awaitable<void> reconfigureEngine();
-    void stopEngineNow();
     void applySoundSettings(const SoundSettings& settings);
 
     // The sleep timer (NoisePlayerSleepTimer.cpp).
@@ -165,9 +170,10 @@ private:
     asio::awaitable<void> startSession();
     void stopSession();
     void registerForNotifications();
+    asio::awaitable<void> interruptionEnded(std::optional<std::uint64_t> options);
 
     // Following the selection and now playing (NoisePlayerNowPlaying.cpp).
-    asio::awaitable<void> updateNowPlayingInfo(std::string title);
+    asio::awaitable<void> updateNowPlayingInfo(const std::string& title);
     void startObservationTasks();
 
     // Immutable after construction.
@@ -193,6 +199,7 @@ private:
     std::unique_ptr<AudioGraph> graph_;
     std::optional<std::map<SoundTrack, std::shared_ptr<SoundTrackPlayerNode>>> players_;
     std::shared_ptr<Oscillator> oscillator_ = std::make_shared<Oscillator>();
+    std::optional<Task<void>> configuring_;
     bool isEngineConfigured_ = false;
 };
 

@@ -19,7 +19,8 @@ namespace somnara {
 
 class NotificationCenter;
 
-/// A point on the continuous clock (the clock that keeps counting while the machine sleeps).
+/// A point on the continuous clock (the clock that keeps counting while the machine sleeps:
+/// CLOCK_BOOTTIME for the real loop). Only the type of steady_clock is borrowed, not its source.
 using ContinuousInstant = std::chrono::steady_clock::time_point;
 /// Durations in seconds, as the library's time intervals are.
 using Seconds = std::chrono::duration<double>;
@@ -144,6 +145,9 @@ public:
     /// Moves time forward by `duration`: every timer that falls due fires in order, at its own
     /// instant, and what it causes runs before the next one fires.
     void advance(Seconds duration);
+    /// The machine sleeps for `duration`: both clocks jump ahead at once and what fell due meanwhile
+    /// fires late, at the moment of the resume, as it does after a real suspend.
+    void suspend(Seconds duration);
     /// Sets the wall clock without moving the continuous clock (a user changing the date).
     void setDate(Date date);
     /// Runs ready handlers, waiting up to `realTimeout` of real time for work posted by other threads

@@ -1,0 +1,170 @@
+#pragma once
+
+#include "support/MemoryAudioFile.hpp"
+#include "support/ScriptedAudioSession.hpp"
+#include "support/SignalMeasurements.hpp"
+#include "support/TemporaryDirectory.hpp"
+#include "unit/selection/CollectionFixture.hpp"
+
+#include <somnara/player/NoisePlayer.hpp>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <memory>
+
+namespace somnara {
+inline void PrintTo(const NoisePlayerState& state, std::ostream* out) { *out << state.description(); }
+} // namespace somnara
+
+namespace somnara::test {
+
+/// A noise player as the app makes it, over memory files for every sound, in-memory stores, a
+/// scripted audio session and a now-playing centre of its own, on a virtual loop of its own. Not a
+/// fixture, so that a table of cases gets a fresh one per case.
+class NoisePlayerHarness {
+public:
+    NoisePlayerHarness() {
+        EventLogger::setLaunchArgumentsForTesting(std::vector<std::string>{"test"});
+        observation_ = ZelAnalyticsLogger::shared().observe([this](const ZelAnalyticsLogger::Record& record) {
+            (record.kind == ZelAnalyticsLogger::Record::Kind::assertionFailure ? assertions : events).push_back(record);
+        });
+        lines().clear();
+    }
+    ~NoisePlayerHarness() {
+        EventLogger::setLaunchArgumentsForTesting(std::nullopt);
+        cloud->dictionarySubject()->finish();
+        states.reset();
+        player.reset();
+        loop.runUntilIdle();
+    }
+    NoisePlayerHarness(const NoisePlayerHarness&) = delete;
+    NoisePlayerHarness& operator=(const NoisePlayerHarness&) = delete;
+
+    /// Makes the stores, the collection and the player with `stored` persisted, and lets them start.
+    /// Sounds without a file of the test's play a tenth of a second of noise each.
+    void start(const NoisePlayerSettings& stored = {}, NoisePlayer::OutputFactory makeOutput = {}) {
+        unsigned long long seed = 0;
+        for (const auto& soundTrack : SoundTrack::allCases()) {
+            ++seed;
+            if (!files.contains(bundlePath(soundTrack))) {
+                auto noise = makeNoise(4'410, 0.5, seed);
+                addFile(soundTrack, {noise, noise});
+            }
+        }
+        const auto text = stored.encode();
+        defaults->set(UserDefaultsValue::Data(text.begin(), text.end()), NoisePlayerSettingsStore::userDefaultsKey);
+        settingsStore = NoisePlayerSettingsStore::make(defaults, "/nonexistent/settings");
+        const auto& cases = SoundTrack::allCases();
+        collection = SoundTracksCollection::make({cases.begin(), cases.end()}, favourites, mixes, settingsStore);
+        auto factory = std::make_shared<AudioFileFactory>(
+            bundle.path() / "lossless", Bundle(bundle.path()), [this](const std::filesystem::path& path) {
+                const auto found = files.find(path);
+                if (found == files.end()) {
+                    throw AudioFileError("The file \"" + path.filename().string() + "\" couldn't be opened.");
+                }
+                return found->second;
+            });
+        player = NoisePlayer::make(settingsStore, collection, std::move(factory),
+                                   std::make_shared<NowPlayingImageFactory>(nullptr), SystemVolumeObserver::make(session),
+                                   {std::move(makeOutput), session, &center});
+        states = std::make_unique<Recorder<NoisePlayerState>>(player->stateSubject());
+        loop.runUntilIdle();
+    }
+
+    /// Puts a stereo file of `channels` in the resources as the sound's copy.
+    void addFile(SoundTrack soundTrack, std::vector<std::vector<float>> channels) {
+        const auto path = bundlePath(soundTrack);
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream{path} << "m4a";
+        files[path] = std::make_shared<MemoryAudioFile>(std::move(channels), 44'100, path.filename().string());
+    }
+
+    static NoisePlayerSettings selecting(SoundTrackSet soundTracks, SelectionMode mode = SelectionMode::multiple) {
+        return NoisePlayerSettings{}.withCurrentSoundTracks(std::move(soundTracks)).withSelectionMode(mode);
+    }
+
+    /// Moves time on in 10 ms steps until `task` has finished.
+    void finish(const Task<void>& task, Seconds limit = Seconds{120}) {
+        for (Seconds waited{0}; !task.isFinished() && waited < limit; waited += step) {
+            loop.advance(step);
+        }
+        ASSERT_TRUE(task.isFinished()) << "the command did not finish";
+    }
+    /// What `task` failed with, once it has finished.
+    std::exception_ptr failureOf(const Task<void>& task) {
+        std::exception_ptr failure;
+        auto check = spawn([task, &failure]() -> asio::awaitable<void> {
+            try {
+                co_await task.value();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        });
+        finish(check);
+        return failure;
+    }
+    template <class F>
+    void perform(F&& makeAwaitable) {
+        finish(spawn(std::forward<F>(makeAwaitable)));
+    }
+    void wait(double seconds) { loop.advance(Seconds{seconds}); }
+
+    float volumeOf(SoundTrack soundTrack) { return player->players().at(soundTrack)->audioPlayerNode()->volume(); }
+    bool isPlaying(SoundTrack soundTrack) {
+        return player->players().at(soundTrack)->audioPlayerNode()->isPlaying();
+    }
+    /// How many lines logged since the harness was made start with `prefix`.
+    static std::size_t count(const std::string& prefix) {
+        return static_cast<std::size_t>(std::count_if(lines().begin(), lines().end(),
+                                                      [&](const std::string& line) { return line.starts_with(prefix); }));
+    }
+    std::vector<std::string> eventNames() const {
+        std::vector<std::string> names;
+        for (const auto& event : events) {
+            names.push_back(event.name);
+        }
+        return names;
+    }
+
+    static constexpr Seconds step{0.01};
+    VirtualLoop loop;
+    TemporaryDirectory bundle;
+    std::map<std::filesystem::path, std::shared_ptr<AudioFile>> files;
+    std::shared_ptr<ScriptedAudioSession> session = std::make_shared<ScriptedAudioSession>();
+    NowPlayingInfoCenter center;
+    std::shared_ptr<FileUserDefaults> defaults = std::make_shared<FileUserDefaults>(std::nullopt);
+    std::shared_ptr<CloudStore> cloud = CloudStore::make(std::make_shared<MemoryCloudKeyValueStore>());
+    std::shared_ptr<FileUserDefaults> groupDefaults = std::make_shared<FileUserDefaults>(std::nullopt);
+    std::shared_ptr<SoundTrackFavouritesStore> favourites =
+        std::make_shared<SoundTrackFavouritesStore>(cloud, [defaults = groupDefaults] { return defaults; });
+    std::shared_ptr<SoundTrackMixesStore> mixes = std::make_shared<SoundTrackMixesStore>(cloud, groupDefaults);
+    std::shared_ptr<NoisePlayerSettingsStore> settingsStore;
+    std::shared_ptr<SoundTracksCollection> collection;
+    std::shared_ptr<NoisePlayer> player;
+    std::unique_ptr<Recorder<NoisePlayerState>> states;
+    std::vector<ZelAnalyticsLogger::Record> assertions;
+    std::vector<ZelAnalyticsLogger::Record> events;
+
+private:
+    std::filesystem::path bundlePath(SoundTrack soundTrack) const {
+        return bundle.path() / AudioFileFactory::bundleSubdirectory / (std::string(soundTrack.fileName()) + ".m4a");
+    }
+    /// Every line logged (handlers cannot be removed: one for all harnesses).
+    static std::vector<std::string>& lines() {
+        static std::vector<std::string> logged = [] {
+            SomnaraLogger::add([](const std::string& message, LogType) {
+                lines().push_back(message);
+                if (std::getenv("SOMNARA_TEST_LOG") != nullptr) {
+                    std::fprintf(stderr, "log: %s\n", message.c_str());
+                }
+            });
+            return std::vector<std::string>{};
+        }();
+        return logged;
+    }
+
+    ZelAnalyticsLogger::Observation observation_;
+};
+
+} // namespace somnara::test

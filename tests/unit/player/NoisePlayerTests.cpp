@@ -1,0 +1,434 @@
+#include "unit/player/NoisePlayerFixture.hpp"
+
+#include <gmock/gmock.h>
+
+#include <functional>
+
+namespace somnara::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using State = NoisePlayerState;
+const SoundTrack rain = SoundTrack::rain;
+const SoundTrack waves = SoundTrack::waves;
+
+// Each command in a state where it has nothing to do only logs; the others walk the state machine.
+TEST(NoisePlayer, CommandsFollowTheStateMachine) {
+    using Action = std::function<void(NoisePlayerHarness&)>;
+    const Action play = [](NoisePlayerHarness& t) { t.finish(t.player->play(false)); };
+    const Action pause = [](NoisePlayerHarness& t) { t.finish(t.player->pause()); };
+    const Action stopIn2 = [](NoisePlayerHarness& t) { t.finish(t.player->stop(2)); };
+    const Action sleepFade = [](NoisePlayerHarness& t) { t.finish(t.player->startSleepFadeOut(5)); };
+    struct Case {
+        const char* name;
+        std::vector<Action> actions;
+        std::vector<State> published;
+        const char* line;
+    };
+    const std::vector<Case> cases{
+        {"play while playing", {play, play}, {State::stopped(), State::playing()}, "Already playing"},
+        {"pause while stopped", {pause}, {State::stopped()}, "Already stopped"},
+        {"stop while stopped", {stopIn2}, {State::stopped()}, "Already stopped"},
+        {"sleep fade while stopped", {sleepFade}, {State::stopped()}, "Not in correct state to do sleep fade out"},
+        {"stop from interrupted",
+         {play, pause, stopIn2},
+         {State::stopped(), State::playing(), State::interrupted(), State::stopping(2), State::stopped()},
+         "State Changed To stopping(length: 2.0)"},
+        {"sleep fade while playing",
+         {play, sleepFade},
+         {State::stopped(), State::playing(), State::sleepFadeOut(5)},
+         "Sleep fade done"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        NoisePlayerHarness t;
+        t.start(NoisePlayerHarness::selecting({rain}));
+        for (const auto& action : c.actions) {
+            action(t);
+        }
+        EXPECT_EQ(t.states->values, c.published);
+        EXPECT_EQ(t.count(c.line), 1U);
+    }
+}
+
+TEST(NoisePlayer, AFailedStartIsReportedAndStops) {
+    NoisePlayerHarness t;
+    t.session->activationFailure = std::make_error_code(std::errc::connection_refused);
+    t.start(NoisePlayerHarness::selecting({rain}));
+    auto play = t.player->play(false);
+    t.finish(play);
+    EXPECT_TRUE(t.failureOf(play));
+    EXPECT_THAT(t.states->values, ElementsAre(State::stopped(), State::playing(), State::stopping(0), State::stopped()));
+    EXPECT_EQ(t.count("Error starting engine"), 1U);
+    ASSERT_EQ(t.assertions.size(), 1U);
+    EXPECT_EQ(t.assertions[0].function, "play(fromInterrupt:)");
+    EXPECT_FALSE(t.player->engine().isRunning());
+}
+
+// The start fade is the settings' start or, after an interruption, their shorter fromInterrupt.
+TEST(NoisePlayer, PlayFadesInOverTheFadeOfItsKind) {
+    for (const auto& [fromInterrupt, fade] : {std::pair{false, 2.0}, std::pair{true, 0.5}}) {
+        NoisePlayerHarness t;
+        t.start(NoisePlayerHarness::selecting({rain, waves}));
+        auto play = t.player->play(fromInterrupt);
+        t.wait(fade / 2);
+        EXPECT_NEAR(t.volumeOf(rain), 0.5, 0.03) << fromInterrupt;
+        t.wait(fade / 2 + 0.02);
+        EXPECT_TRUE(play.isFinished()) << fromInterrupt;
+        EXPECT_FLOAT_EQ(t.volumeOf(waves), 1.0F) << fromInterrupt;
+        EXPECT_TRUE(t.player->oscillator()->isRunning());
+        EXPECT_EQ(t.session->active, true);
+        EXPECT_EQ(t.player->sessionState(), NoisePlayer::SessionState::active);
+    }
+}
+
+TEST(NoisePlayer, MutedVolumesAreReportedWhenPlaybackStarts) {
+    struct Case {
+        float system;
+        float app;
+        std::vector<std::string> events;
+    };
+    const std::vector<Case> cases{
+        {0.0F, 1.0F, {"started_playback_with_volume_muted"}},
+        {0.0F, 0.0F, {"started_playback_with_volume_muted", "started_playback_with_app_volume_muted"}},
+        {1.0F, 0.0F, {"started_playback_with_app_volume_muted"}},
+        {0.01F, 1.0F, {}},
+    };
+    for (const auto& c : cases) {
+        NoisePlayerHarness t;
+        t.start(NoisePlayerHarness::selecting({rain}));
+        t.session->changeVolume(c.system);
+        t.perform([&t, volume = c.app]() -> asio::awaitable<void> {
+            auto settings = co_await t.settingsStore->noisePlayerSettings();
+            settings.soundSettings.volume = volume;
+            co_await t.settingsStore->setNoisePlayerSettings(settings);
+        });
+        t.finish(t.player->play(false));
+        EXPECT_EQ(t.eventNames(), c.events) << c.system << " " << c.app;
+    }
+}
+
+// The sleep timer on virtual time: what is published each second, when the final fade starts, and how
+// it ends whatever happens to the player meanwhile.
+TEST(NoisePlayer, SleepTimerCountsDownFadesAndStops) {
+    NoisePlayerHarness t;
+    NoisePlayerSettings stored = NoisePlayerHarness::selecting({rain});
+    stored.fadeTiming.sleepEnd = 15;
+    t.start(stored);
+    Recorder<std::optional<double>> remaining(t.player->sleepTimeRemainingSubject());
+    t.finish(t.player->startSleepTimer(60));
+    t.wait(44);
+    EXPECT_EQ(t.player->state(), State::playing());
+    ASSERT_TRUE(t.center.nowPlayingInfo()->playbackDuration);
+    // The time left as of the last update, when the start fade ended.
+    EXPECT_NEAR(*t.center.nowPlayingInfo()->playbackDuration, 58, 0.1);
+    t.wait(2);
+    EXPECT_EQ(t.player->state(), State::sleepFadeOut(15));
+    t.wait(15);
+    EXPECT_EQ(t.player->state(), State::stopped());
+    EXPECT_FALSE(t.player->sleepTimerEndDate());
+    EXPECT_FALSE(t.center.nowPlayingInfo()->playbackDuration);
+    // A present 0 first, then the absent value of the start's clearing, then about 60, 59 ... 0.
+    ASSERT_GE(remaining.values.size(), 62U);
+    EXPECT_EQ(remaining.values[1], std::nullopt);
+    EXPECT_NEAR(remaining.values[3].value_or(-1), 59, 0.2);
+    EXPECT_EQ(remaining.values.back(), std::nullopt);
+    // Every tick inside the fade asks for it again, and the player only logs.
+    EXPECT_GE(t.count("Not in correct state to do sleep fade out"), 10U);
+}
+
+TEST(NoisePlayer, SleepTimerEdgeCases) {
+    using Script = std::function<void(NoisePlayerHarness&)>;
+    struct Case {
+        const char* name;
+        Script script;
+        State expected;
+    };
+    const std::vector<Case> cases{
+        {"shorter than the final fade: fades from the first tick, stops at its end",
+         [](NoisePlayerHarness& t) {
+             t.finish(t.player->startSleepTimer(5));
+             t.wait(1.05);
+             EXPECT_EQ(t.player->state(), State::sleepFadeOut(15));
+             t.wait(4);
+         },
+         State::stopped()},
+        {"cancelled during the fade: the sound comes back",
+         [](NoisePlayerHarness& t) {
+             t.finish(t.player->startSleepTimer(20));
+             t.wait(10);
+             EXPECT_EQ(t.player->state(), State::sleepFadeOut(15));
+             t.finish(t.player->cancelSleepTimer());
+             t.wait(3);
+             EXPECT_FLOAT_EQ(t.volumeOf(rain), 1.0F);
+         },
+         State::playing()},
+        {"cancelled outside the fade: playback goes on",
+         [](NoisePlayerHarness& t) {
+             t.finish(t.player->startSleepTimer(100));
+             t.wait(10);
+             t.finish(t.player->cancelSleepTimer());
+             t.wait(100);
+         },
+         State::playing()},
+        {"replaced: only the new end counts",
+         [](NoisePlayerHarness& t) {
+             t.finish(t.player->startSleepTimer(20));
+             t.wait(2);
+             t.finish(t.player->startSleepTimer(60));
+             t.wait(30);
+             EXPECT_EQ(t.player->state(), State::playing());
+             t.wait(31);
+         },
+         State::stopped()},
+        {"stopped by the user: stays stopped and the timer clears itself at its end",
+         [](NoisePlayerHarness& t) {
+             t.finish(t.player->startSleepTimer(30));
+             t.wait(3);
+             t.finish(t.player->stop(0.5));
+             t.wait(10);
+             EXPECT_TRUE(t.player->sleepTimerEndDate());
+             t.wait(20);
+         },
+         State::stopped()},
+        {"ended during a suspend: stops at the first tick after the resume",
+         [](NoisePlayerHarness& t) {
+             t.finish(t.player->startSleepTimer(600));
+             t.wait(5);
+             t.loop.suspend(Seconds{3'600});
+             t.wait(1.1);
+         },
+         State::stopped()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        NoisePlayerHarness t;
+        NoisePlayerSettings stored = NoisePlayerHarness::selecting({rain});
+        stored.fadeTiming.sleepEnd = 15;
+        t.start(stored);
+        c.script(t);
+        EXPECT_EQ(t.player->state(), c.expected);
+        if (c.expected == State::stopped()) {
+            EXPECT_FALSE(t.player->sleepTimerEndDate());
+            EXPECT_EQ(t.player->sleepTimeRemainingSubject()->currentValue(), std::nullopt);
+        }
+    }
+}
+
+// Interruptions, route changes and the sound server going away, as the scripted session reports them.
+TEST(NoisePlayer, SessionEventsPauseResumeAndStop) {
+    using Script = std::function<void(NoisePlayerHarness&)>;
+    const AudioSessionPortDescription speaker{AudioSessionPort::builtInSpeaker, "Speaker", "speaker"};
+    const AudioSessionPortDescription headphones{AudioSessionPort::headphones, "Headphones", "headphones"};
+    using Reason = AudioSession::RouteChangeReason;
+    using Type = AudioSession::InterruptionType;
+    struct Case {
+        const char* name;
+        Script script;
+        State expected;
+        const char* line;
+    };
+    const std::vector<Case> cases{
+        {"headphones pulled out stop at once",
+         [&](NoisePlayerHarness& t) {
+             t.session->changeRoute({headphones}, Reason::newDeviceAvailable);
+             t.wait(0.1);
+             t.session->changeRoute({speaker}, Reason::oldDeviceUnavailable);
+         },
+         State::stopped(), "Stopping audio as new route contains speaker"},
+        {"from the speaker a new route never stops",
+         [&](NoisePlayerHarness& t) {
+             t.session->changeRoute({headphones, speaker}, Reason::categoryChange);
+             t.wait(0.1);
+             t.session->changeRoute({speaker}, Reason::oldDeviceUnavailable);
+         },
+         State::playing(), "Route changed"},
+        {"the first route change only records",
+         [&](NoisePlayerHarness& t) { t.session->changeRoute({speaker}, Reason::oldDeviceUnavailable); },
+         State::playing(), "Route changed"},
+        {"an override changes nothing",
+         [&](NoisePlayerHarness& t) {
+             t.session->changeRoute({headphones}, Reason::newDeviceAvailable);
+             t.wait(0.1);
+             t.session->changeRoute({speaker}, Reason::override_);
+         },
+         State::playing(), "Route change reason was override. Not doing anything"},
+        {"an interruption pauses, its end with should-resume plays again",
+         [](NoisePlayerHarness& t) {
+             t.session->interrupt(Type::began);
+             t.wait(0.1);
+             EXPECT_EQ(t.player->state(), State::interrupted());
+             t.session->interrupt(Type::ended, AudioSession::interruptionOptionShouldResume);
+             t.wait(0.6);
+             EXPECT_FLOAT_EQ(t.volumeOf(rain), 1.0F);
+         },
+         State::playing(), "Should resume"},
+        {"an interruption's end without should-resume stops",
+         [](NoisePlayerHarness& t) {
+             t.session->interrupt(Type::began);
+             t.session->interrupt(Type::ended, 0);
+         },
+         State::stopped(), "Interrupt Ended"},
+        {"a passed always-resume date resumes all the same",
+         [](NoisePlayerHarness& t) {
+             t.player->setAlwaysResumeFromInterruptsUntil(t.loop.now().addingTimeInterval(-1));
+             t.session->interrupt(Type::began);
+             t.session->interrupt(Type::ended);
+         },
+         State::playing(), "Should resume as always resume date is "},
+        {"a future always-resume date does not",
+         [](NoisePlayerHarness& t) {
+             t.player->setAlwaysResumeFromInterruptsUntil(t.loop.now().addingTimeInterval(60));
+             t.session->interrupt(Type::began);
+             t.session->interrupt(Type::ended);
+         },
+         State::stopped(), "Interrupt Ended"},
+        {"an interruption while the session is inactive is left alone",
+         [](NoisePlayerHarness& t) {
+             t.finish(t.player->stopEngine());
+             t.session->interrupt(Type::began);
+         },
+         State::playing(), "Not stopping as session state is inactive"},
+        {"the sound server lost stops",
+         [](NoisePlayerHarness&) {
+             ScriptedAudioSession::post(AudioSession::mediaServicesWereLostNotification, {});
+         },
+         State::stopped(), "Media services were lost"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        NoisePlayerHarness t;
+        t.start(NoisePlayerHarness::selecting({rain}));
+        t.finish(t.player->play(false));
+        c.script(t);
+        t.wait(1);
+        EXPECT_EQ(t.player->state(), c.expected);
+        EXPECT_GE(t.count(c.line), 1U);
+    }
+}
+
+TEST(NoisePlayer, RouteChangesAreReportedAndMixWithOthersReachesTheSession) {
+    NoisePlayerHarness t;
+    t.start(NoisePlayerHarness::selecting({rain}));
+    t.session->changeRoute({{AudioSessionPort::headphones, "Headphones", "h"}}, AudioSession::RouteChangeReason::override_);
+    t.loop.runUntilIdle();
+    ASSERT_EQ(t.events.size(), 1U);
+    EXPECT_EQ(t.events[0].name, "audio_route_changed");
+    EXPECT_EQ(t.events[0].parameters.value_or(nlohmann::json{})["output_port"], "Headphones");
+
+    EXPECT_EQ(t.session->policy, AudioSession::RouteSharingPolicy::longFormAudio);
+    t.perform([&t]() { return t.player->setAudioAllowsMixWithOthers(true); });
+    EXPECT_EQ(t.session->policy, AudioSession::RouteSharingPolicy::defaultPolicy);
+    EXPECT_TRUE(t.session->mixWithOthers);
+    EXPECT_TRUE(t.settingsStore->noisePlayerSettingsSubject()->currentValue()->audioAllowsMixWithOthers);
+}
+
+TEST(NoisePlayer, AConfigurationChangeRebuildsTheGraphWithNewNodes) {
+    NoisePlayerHarness t;
+    t.start(NoisePlayerHarness::selecting({rain}));
+    t.finish(t.player->play(false));
+    const auto before = t.player->players().at(rain);
+    ScriptedAudioSession::post(AudioSession::engineConfigurationChangeNotification, {});
+    t.wait(0.1);
+    EXPECT_NE(t.player->players().at(rain), before);
+    EXPECT_TRUE(t.player->isEngineConfigured());
+    EXPECT_EQ(t.player->sessionState(), NoisePlayer::SessionState::inactive);
+    // Silent until the next command starts the nodes; a stop and a play bring the sound back.
+    EXPECT_FALSE(t.isPlaying(rain));
+    t.finish(t.player->stop(0));
+    t.finish(t.player->play(false));
+    EXPECT_TRUE(t.isPlaying(rain));
+    EXPECT_TRUE(t.player->engine().isRunning());
+}
+
+// Following the collection while playing: which fade each change gets.
+TEST(NoisePlayer, SelectionChangesFadeAsTheirKindSays) {
+    using Volumes = std::vector<std::pair<SoundTrack, float>>;
+    struct Case {
+        const char* name;
+        NoisePlayerSettings stored;
+        std::function<asio::awaitable<void>(SoundTracksCollection&)> change;
+        double halfway;
+        Volumes volumesHalfway;
+        Volumes volumesAfter;
+    };
+    const auto single = NoisePlayerHarness::selecting({rain}, SelectionMode::single);
+    const std::vector<Case> cases{
+        {"a swap cross-fades over crossFade", single, [](SoundTracksCollection& c) { return c.add(waves); }, 1.25,
+         {{rain, 0.5F}, {waves, 0.5F}}, {{rain, 0.0F}, {waves, 1.0F}}},
+        {"an added sound fades in over add", NoisePlayerHarness::selecting({rain}),
+         [](SoundTracksCollection& c) { return c.add(waves); }, 0.5, {{rain, 1.0F}, {waves, 0.5F}},
+         {{rain, 1.0F}, {waves, 1.0F}}},
+        {"a removed sound fades out over remove", NoisePlayerHarness::selecting({rain, waves}),
+         [](SoundTracksCollection& c) -> asio::awaitable<void> { co_await c.remove(waves); }, 0.25,
+         {{rain, 1.0F}, {waves, 0.5F}}, {{rain, 1.0F}, {waves, 0.0F}}},
+        {"adds and removes together each take their own fade", NoisePlayerHarness::selecting({rain, waves}),
+         [](SoundTracksCollection& c) -> asio::awaitable<void> {
+             co_await c.add(SoundTrack::fan);
+             co_await c.add(SoundTrack::thunder);
+             co_await c.remove(rain);
+             co_await c.remove(waves);
+         },
+         0.25, {{rain, 0.5F}, {SoundTrack::fan, 0.25F}}, {{rain, 0.0F}, {SoundTrack::thunder, 1.0F}}},
+        {"a mode switch sets the mix volumes at once", single.withSoundTracksMixVolume({{rain, 0.4F}}),
+         [](SoundTracksCollection& c) { return c.setSelectionMode(SelectionMode::multiple); }, 0.0,
+         {{rain, 0.4F}}, {{rain, 0.4F}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        NoisePlayerHarness t;
+        t.start(c.stored);
+        t.finish(t.player->play(false));
+        t.perform([&]() { return c.change(*t.collection); });
+        t.wait(c.halfway);
+        for (const auto& [soundTrack, volume] : c.volumesHalfway) {
+            EXPECT_NEAR(t.volumeOf(soundTrack), volume, 0.04) << soundTrack.identifier();
+        }
+        t.wait(3);
+        for (const auto& [soundTrack, volume] : c.volumesAfter) {
+            EXPECT_FLOAT_EQ(t.volumeOf(soundTrack), volume) << soundTrack.identifier();
+            EXPECT_EQ(t.isPlaying(soundTrack), volume > 0) << soundTrack.identifier();
+        }
+    }
+}
+
+TEST(NoisePlayer, WhileStoppedChangesReachOnlyTheVolumes) {
+    NoisePlayerHarness t;
+    t.start(NoisePlayerHarness::selecting({rain}));
+    t.perform([&t]() { return t.collection->add(waves); });
+    t.perform([&t]() { return t.collection->setVolume(0.3F, waves); });
+    EXPECT_FALSE(t.isPlaying(waves));
+    EXPECT_FLOAT_EQ(t.volumeOf(waves), 0.3F);
+    t.finish(t.player->play(false));
+    EXPECT_TRUE(t.isPlaying(waves));
+    EXPECT_FLOAT_EQ(t.volumeOf(waves), 0.3F);
+}
+
+TEST(NoisePlayer, NowPlayingFollowsTheSelection) {
+    NoisePlayerHarness t;
+    t.start(NoisePlayerHarness::selecting({rain}));
+    const auto first = t.center.nowPlayingInfo();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->title, t.collection->selectionNameSubject()->currentValue());
+    ASSERT_TRUE(first->assetURL);
+    EXPECT_EQ(first->assetURL->filename(), std::string(rain.fileName()) + ".m4a");
+    EXPECT_EQ(first->playbackRate, 0);
+    EXPECT_EQ(t.center.playbackState(), NowPlayingPlaybackState::stopped);
+    const auto updates = t.count("Now playing info updated");
+    t.collection->selectionNameSubject()->send(first->title);
+    t.loop.runUntilIdle();
+    EXPECT_EQ(t.count("Now playing info updated"), updates) << "the same name twice updates once";
+
+    t.finish(t.player->play(false));
+    EXPECT_EQ(t.center.playbackState(), NowPlayingPlaybackState::playing);
+    EXPECT_EQ(t.center.nowPlayingInfo()->playbackRate, 1);
+    t.perform([&t]() { return t.collection->setSelectionMode(SelectionMode::multiple); });
+    t.perform([&t]() { return t.collection->add(waves); });
+    t.wait(1);
+    EXPECT_FALSE(t.center.nowPlayingInfo()->assetURL) << "two sounds have no one file";
+    EXPECT_NE(t.center.nowPlayingInfo()->title, first->title);
+}
+
+} // namespace
+} // namespace somnara::test
