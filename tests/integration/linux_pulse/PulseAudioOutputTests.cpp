@@ -1,3 +1,4 @@
+#include "PulseTestServer.hpp"
 #include "support/SignalMeasurements.hpp"
 #include "support/TestLoop.hpp"
 
@@ -19,23 +20,6 @@ namespace somnara::test {
 namespace {
 
 constexpr double rate = 44'100;
-
-bool pulseWanted() {
-    return std::getenv("SOMNARA_TEST_PULSE") != nullptr;
-}
-
-std::string shellOutput(const std::string& command) {
-    std::string output;
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe{popen(command.c_str(), "r"), pclose};
-    if (!pipe) {
-        return output;
-    }
-    std::array<char, 4096> chunk{};
-    while (std::fgets(chunk.data(), chunk.size(), pipe.get()) != nullptr) {
-        output += chunk.data();
-    }
-    return output;
-}
 
 /// Records `frames` stereo float frames from a source (the null sink's monitor) on its own thread.
 class MonitorRecorder {
@@ -120,8 +104,7 @@ TEST_F(PulseAudioOutputTest, unreachableServerIsAClearError) {
 // the application's name.
 TEST_F(PulseAudioOutputTest, monitorCapturesWhatWasPlayed) {
     if (!pulseWanted()) {
-        GTEST_SKIP() << "SOMNARA_TEST_PULSE is not set: no PulseAudio server with the sink \"out\" "
-                        "(scripts/services.sh)";
+        GTEST_SKIP() << noPulseMessage;
     }
     constexpr std::size_t length = 44'100;
     MonitorRecorder recorder{"out.monitor", static_cast<std::size_t>(2.5 * rate)};
