@@ -146,7 +146,8 @@ private:
             return;
         }
         pa_threaded_mainloop_lock(mainloop_);
-        const auto linkGeneration = std::exchange(linkGeneration_, 0);
+        // The session hears first, so that it never corks a stream being torn down.
+        PulseStreamLink::shared().detach(std::exchange(linkGeneration_, 0));
         if (stream_ != nullptr) {
             pa_stream_set_event_callback(stream_, nullptr, nullptr);
             pa_stream_set_moved_callback(stream_, nullptr, nullptr);
@@ -168,7 +169,6 @@ private:
         pa_threaded_mainloop_free(mainloop_);
         mainloop_ = nullptr;
         renderer_ = nullptr;
-        PulseStreamLink::shared().detach(linkGeneration);
     }
 
     static void contextChanged(pa_context*, void* self) {
