@@ -222,7 +222,8 @@ TEST_F(PulseAudioSessionTest, aPhoneCallInterruptsUnlessMixingWithOthers) {
 // them, and to the stream, is announced.
 TEST_F(PulseAudioSessionTest, routeVolumeAndStreamFollowTheServer) {
     std::system("pactl set-sink-volume out2 100% && pactl set-sink-mute out2 0");
-    const std::string out3 = shellOutput("pactl load-module module-null-sink sink_name=out3 norewinds=1");
+    const std::string out3 =
+        shellOutput("pactl load-module module-null-sink sink_name=out3 rate=48000 norewinds=1");
     ASSERT_FALSE(out3.empty());
     EXPECT_EQ(routeUid(), "out"); // the default sink, before a stream exists
     EXPECT_EQ(session->outputVolume(), 1.0F);
@@ -233,28 +234,33 @@ TEST_F(PulseAudioSessionTest, routeVolumeAndStreamFollowTheServer) {
 
     const std::string route = AudioSession::routeChangeNotification;
     const std::string volume = AudioSession::outputVolumeChangeNotification;
+    const std::string rebuild = AudioSession::engineConfigurationChangeNotification;
     struct Step {
         std::string command;
         std::string notification;
         Reason reason;
         std::string sink;
         float volume;
+        /// Engine rebuilds asked for so far.
+        std::size_t rebuilds;
     };
     const Step steps[] = {
-        {"pactl move-sink-input " + input + " out2", route, Reason::newDeviceAvailable, "out2", 1.0F},
-        {"pactl set-sink-volume out2 50%", volume, {}, "out2", 0.5F},
-        {"pactl set-sink-mute out2 1", volume, {}, "out2", 0.0F},
-        {"pactl set-sink-mute out2 0", volume, {}, "out2", 0.5F},
-        {"pactl move-sink-input " + input + " out3", route, Reason::newDeviceAvailable, "out3", 1.0F},
+        {"pactl move-sink-input " + input + " out2", route, Reason::newDeviceAvailable, "out2", 1.0F, 0},
+        {"pactl set-sink-volume out2 50%", volume, {}, "out2", 0.5F, 0},
+        {"pactl set-sink-mute out2 1", volume, {}, "out2", 0.0F, 0},
+        {"pactl set-sink-mute out2 0", volume, {}, "out2", 0.5F, 0},
+        // out3 runs at another rate.
+        {"pactl move-sink-input " + input + " out3", route, Reason::newDeviceAvailable, "out3", 1.0F, 1},
         // The server rescues a stream whose sink goes away to the default sink.
-        {"pactl unload-module " + out3, route, Reason::oldDeviceUnavailable, "out", 1.0F},
+        {"pactl unload-module " + out3, route, Reason::oldDeviceUnavailable, "out", 1.0F, 2},
         // The server drops the stream (pactl cannot; pacmd through the command-line module can).
         {"m=$(pactl load-module module-cli-protocol-unix) && pacmd kill-sink-input " + input +
              " && pactl unload-module $m",
-         AudioSession::engineConfigurationChangeNotification,
+         rebuild,
          {},
          "out",
-         1.0F},
+         1.0F,
+         3},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.command);
@@ -267,6 +273,7 @@ TEST_F(PulseAudioSessionTest, routeVolumeAndStreamFollowTheServer) {
         }
         EXPECT_EQ(routeUid(), step.sink);
         EXPECT_EQ(session->outputVolume(), step.volume);
+        EXPECT_EQ(heard.count(rebuild), step.rebuilds);
     }
     stop();
     std::system("pactl set-sink-volume out2 100%");
