@@ -15,29 +15,23 @@ std::string text(const char* value) {
 }
 
 const char* portTypeByName(std::string_view portName) {
+    struct Word {
+        const char* word;
+        const char* kind;
+    };
+    static constexpr Word words[] = {
+        {"speaker", AudioSessionPort::builtInSpeaker}, {"headphone", AudioSessionPort::headphones},
+        {"headset", AudioSessionPort::headphones},     {"hdmi", AudioSessionPort::hdmi},
+        {"line", AudioSessionPort::lineOut},           {"bluetooth", AudioSessionPort::bluetoothA2DP},
+        {"a2dp", AudioSessionPort::bluetoothA2DP},     {"usb", AudioSessionPort::usbAudio},
+    };
     std::string name{portName};
     std::transform(name.begin(), name.end(), name.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    const auto has = [&](const char* word) {
-        return name.find(word) != std::string::npos;
-    };
-    if (has("speaker")) {
-        return AudioSessionPort::builtInSpeaker;
-    }
-    if (has("headphone") || has("headset")) {
-        return AudioSessionPort::headphones;
-    }
-    if (has("hdmi")) {
-        return AudioSessionPort::hdmi;
-    }
-    if (has("line")) {
-        return AudioSessionPort::lineOut;
-    }
-    if (has("bluetooth") || has("a2dp")) {
-        return AudioSessionPort::bluetoothA2DP;
-    }
-    if (has("usb")) {
-        return AudioSessionPort::usbAudio;
+    for (const Word& word : words) {
+        if (name.find(word.word) != std::string::npos) {
+            return word.kind;
+        }
     }
     return AudioSessionPort::other;
 }
