@@ -122,9 +122,22 @@ private:
     }
 
     void setCorked(bool corked) noexcept override {
+        startOnStream([&] { return pa_stream_cork(stream_, corked ? 1 : 0, nullptr, nullptr); });
+    }
+
+    void unmute() noexcept override {
+        startOnStream([&] {
+            return pa_context_set_sink_input_mute(context_, pa_stream_get_index(stream_), 0, nullptr,
+                                                  nullptr);
+        });
+    }
+
+    // Loop: starts an operation on the stream, when there is one, without waiting for it.
+    template <class Start>
+    void startOnStream(Start start) noexcept {
         pa_threaded_mainloop_lock(mainloop_);
         if (stream_ != nullptr) {
-            if (pa_operation* operation = pa_stream_cork(stream_, corked ? 1 : 0, nullptr, nullptr)) {
+            if (pa_operation* operation = start()) {
                 pa_operation_unref(operation);
             }
         }

@@ -280,7 +280,12 @@ private:
     void streamEvent(PulseStreamLink::Event event, const std::string& sinkName) override {
         switch (event) {
         case PulseStreamLink::Event::corkRequested:
-            if (!honourCorkRequests_ || interrupted_) {
+            if (!honourCorkRequests_) {
+                // Module-role-cork mutes us as it asks; mixing with others, we go on being heard.
+                PulseStreamLink::shared().unmute();
+                return;
+            }
+            if (interrupted_) {
                 return;
             }
             interrupted_ = true;

@@ -33,6 +33,12 @@ void PulseStreamLink::setCorked(bool corked) noexcept {
     }
 }
 
+void PulseStreamLink::unmute() noexcept {
+    if (stream_ != nullptr) {
+        stream_->unmute();
+    }
+}
+
 void PulseStreamLink::setListener(Listener& listener) {
     listener_ = &listener;
     if (stream_ != nullptr) {

@@ -18,10 +18,11 @@ class PulseStreamLink {
 public:
     enum class Event { corkRequested, uncorkRequested, moved, failed };
 
-    /// The output's side: corks its stream under its own lock.
+    /// The output's side: acts on its stream under its own lock.
     class Stream {
     public:
         virtual void setCorked(bool corked) noexcept = 0;
+        virtual void unmute() noexcept = 0;
 
     protected:
         ~Stream() = default;
@@ -48,6 +49,8 @@ public:
     bool hasStream() const noexcept { return stream_ != nullptr; }
     /// Corks or uncorks the attached stream; nothing without one.
     void setCorked(bool corked) noexcept;
+    /// Unmutes the attached stream on the server; nothing without one.
+    void unmute() noexcept;
 
     /// Makes `listener` the one that hears the stream's events; it hears at once of a stream
     /// already attached.
