@@ -133,6 +133,8 @@ private:
         std::uint64_t generation = 0;
         pa_context* context = nullptr;
         bool refreshing = false;
+        /// Reads started; the one under way, if any, is the last.
+        std::uint64_t reads = 0;
         bool refreshAgain = false;
         PulseServerState reading;
         std::optional<PulseServerState> latest;
@@ -188,16 +190,20 @@ private:
         pa_threaded_mainloop_unlock(mainloop_);
     }
 
-    /// Asks the server for its state again; false without a connection.
-    bool refresh() {
+    /// Asks the server for its state again; returns the number of the first read that starts after
+    /// this call, none without a connection. A read already under way may predate what we have seen.
+    std::optional<std::uint64_t> refresh() {
+        std::optional<std::uint64_t> answeredBy;
         pa_threaded_mainloop_lock(mainloop_);
-        const bool ready =
-            connection_ != nullptr && pa_context_get_state(connection_->context) == PA_CONTEXT_READY;
-        if (ready) {
+        if (connection_ != nullptr && pa_context_get_state(connection_->context) == PA_CONTEXT_READY) {
+            const bool underWay = connection_->refreshing;
             read(*connection_);
+            if (connection_->refreshing) {
+                answeredBy = connection_->reads + (underWay ? 1 : 0);
+            }
         }
         pa_threaded_mainloop_unlock(mainloop_);
-        return ready;
+        return answeredBy;
     }
 
     // Loop: what the connection reports.
@@ -217,6 +223,9 @@ private:
         if (generation != generation_ || retry_) {
             return;
         }
+        if (movedFrom_) {
+            routeMoved();
+        }
         if (std::exchange(connected_, false)) {
             lost_ = true;
             post(mediaServicesWereLostNotification);
@@ -233,7 +242,7 @@ private:
                                 });
     }
 
-    void stateArrived(std::uint64_t generation, PulseServerState state) {
+    void stateArrived(std::uint64_t generation, std::uint64_t read, PulseServerState state) {
         if (generation != generation_) {
             return;
         }
@@ -244,7 +253,9 @@ private:
         server_ = std::move(state);
         const PulseSink* sink = routeSink();
         if (movedFrom_) {
-            routeMoved();
+            if (read >= moveAnsweredBy_) {
+                routeMoved();
+            }
         } else if (routeSinkName() != before) {
             // Without a stream of ours the route follows the default sink.
             postRouteChange(leftBehind(before));
@@ -312,7 +323,9 @@ private:
             }
             streamSink_ = sinkName;
             // The sink's details, and whether the old one is gone, come with the server's next answer.
-            if (!refresh()) {
+            if (const auto answeredBy = refresh()) {
+                moveAnsweredBy_ = *answeredBy;
+            } else {
                 routeMoved();
             }
             return;
@@ -410,6 +423,7 @@ private:
             return;
         }
         connection.reading = {};
+        ++connection.reads;
         pa_operation* operation = pa_context_get_server_info(connection.context, &serverRead, &connection);
         connection.refreshing = operation != nullptr;
         release(operation);
@@ -434,10 +448,10 @@ private:
         connection.refreshing = false;
         if (eol > 0) {
             connection.latest = connection.reading;
-            connection.post(
-                [state = connection.reading](PulseAudioSession& session, std::uint64_t generation) {
-                    session.stateArrived(generation, state);
-                });
+            connection.post([number = connection.reads, state = connection.reading](
+                                PulseAudioSession& session, std::uint64_t generation) {
+                session.stateArrived(generation, number, state);
+            });
             pa_threaded_mainloop_signal(connection.mainloop, 0);
         }
         if (std::exchange(connection.refreshAgain, false)) {
@@ -467,6 +481,8 @@ private:
     std::optional<std::string> streamSink_;
     /// Where our stream was before a move the route change has not been posted for.
     std::optional<std::string> movedFrom_;
+    /// The read of the server's state that tells where the stream went.
+    std::uint64_t moveAnsweredBy_ = 0;
     std::uint32_t streamSinkRate_ = 0;
 };
 
