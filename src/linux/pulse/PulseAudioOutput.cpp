@@ -24,8 +24,8 @@ constexpr std::size_t bytesPerFrame = 2 * sizeof(float);
 /// plays, the stream is the process's on the `PulseStreamLink`, where the audio session corks it and
 /// hears of its cork requests, moves and failure.
 ///
-/// Threads: `doStart`, `doStop`, `setCorked` and `latencySeconds` run on the loop and take the main
-/// loop's lock; the callbacks run on libpulse's thread with that lock held. `underruns_` is a
+/// Threads: `doStart`, `doStop`, `setCorked`, `unmute` and `latencySeconds` run on the loop and take
+/// the main loop's lock; the callbacks run on libpulse's thread with that lock held. `underruns_` is a
 /// statistic, relaxed.
 class PulseAudioOutput final : public AudioOutput, private PulseStreamLink::Stream {
 public:

@@ -29,6 +29,12 @@ void release(pa_operation* operation) {
     }
 }
 
+/// The audio session over PulseAudio (see `makePulseAudioSession`). It keeps a connection of its own to
+/// the server for the server's state (sinks, default sink) and hears of our stream through the
+/// `PulseStreamLink`.
+///
+/// Threads: loop only. Its connection's callbacks run on its own libpulse thread and post what they
+/// learn to the loop; the fields of `Connection` belong to that thread.
 class PulseAudioSession final : public AudioSession,
                                 private PulseStreamLink::Listener,
                                 public std::enable_shared_from_this<PulseAudioSession> {
