@@ -4,6 +4,7 @@
 
 #include <somnara/audio/AudioEngine.hpp>
 #include <somnara/linux/pulse/PulseAudioOutput.hpp>
+#include <somnara/linux/pulse/PulseAudioSession.hpp>
 
 #include <gtest/gtest.h>
 #include <pulse/error.h>
@@ -12,6 +13,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -71,7 +73,8 @@ private:
 
 class PulseAudioOutputTest : public LoopTest {};
 
-// With no server to talk to, starting fails with an error that says so, and nothing is left running.
+// With no server to talk to, starting the output or activating the session fails with an error that
+// says so, and nothing is left running.
 TEST_F(PulseAudioOutputTest, unreachableServerIsAClearError) {
     const char* previous = std::getenv("PULSE_SERVER");
     const std::string saved = previous != nullptr ? previous : "";
@@ -84,12 +87,19 @@ TEST_F(PulseAudioOutputTest, unreachableServerIsAClearError) {
             std::fill(r, r + frames, 0.0F);
         }
     } silence;
-    try {
-        output->start(silence);
-        ADD_FAILURE() << "started without a server";
-    } catch (const std::system_error& error) {
-        EXPECT_EQ(error.code(), make_error_code(AudioOutputErrc::serverUnreachable));
-        EXPECT_NE(std::string{error.what()}.find("PulseAudio"), std::string::npos);
+    const std::function<void()> attempts[] = {
+        [&] { output->start(silence); },
+        // A session is made all the same, and goes on looking for a server, but cannot activate.
+        [] { makePulseAudioSession()->setActive(true); },
+    };
+    for (const auto& attempt : attempts) {
+        try {
+            attempt();
+            ADD_FAILURE() << "worked without a server";
+        } catch (const std::system_error& error) {
+            EXPECT_EQ(error.code(), make_error_code(AudioOutputErrc::serverUnreachable));
+            EXPECT_NE(std::string{error.what()}.find("PulseAudio"), std::string::npos);
+        }
     }
     EXPECT_FALSE(output->isRunning());
     if (previous != nullptr) {
