@@ -16,19 +16,23 @@ services_start() {
         SOMNARA_DBUS_PID=$(sed -n 2p <<<"$out")
     fi
     if command -v pulseaudio >/dev/null; then
-        pulseaudio --daemonize=yes --exit-idle-time=-1 --disallow-exit=yes -n \
-            --load=module-native-protocol-unix \
-            --load="module-null-sink sink_name=out norewinds=1" \
-            --load="module-null-sink sink_name=out2 norewinds=1" \
-            --load=module-role-cork 2>/dev/null || true
-        for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
-        if pactl info >/dev/null 2>&1; then
-            pactl set-default-sink out
+        if services_start_pulse; then
             export SOMNARA_TEST_PULSE=1
         else
             echo "services: PulseAudio did not start; its tests will skip" >&2
         fi
     fi
+}
+
+# Starts the PulseAudio daemon of $XDG_RUNTIME_DIR; tests that kill it start it again with this.
+services_start_pulse() {
+    pulseaudio --daemonize=yes --exit-idle-time=-1 --disallow-exit=yes -n \
+        --load=module-native-protocol-unix \
+        --load="module-null-sink sink_name=out norewinds=1" \
+        --load="module-null-sink sink_name=out2 norewinds=1" \
+        --load=module-role-cork 2>/dev/null || true
+    for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
+    pactl info >/dev/null 2>&1 && pactl set-default-sink out
 }
 
 services_stop() {

@@ -1,4 +1,7 @@
+#include "linux/pulse/PulseStreamLink.hpp"
+
 #include <somnara/linux/pulse/PulseAudioOutput.hpp>
+#include <somnara/runtime/Loop.hpp>
 
 #include <pulse/pulseaudio.h>
 
@@ -7,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace somnara {
@@ -16,11 +20,14 @@ namespace {
 constexpr std::size_t bytesPerFrame = 2 * sizeof(float);
 
 /// Plays through a PulseAudio server. libpulse's threaded main loop owns the render thread: the
-/// stream's write callback pulls from the renderer and copies into the server's buffer.
+/// stream's write callback pulls from the renderer and copies into the server's buffer. While it
+/// plays, the stream is the process's on the `PulseStreamLink`, where the audio session corks it and
+/// hears of its cork requests, moves and failure.
 ///
-/// Threads: `doStart`, `doStop` and `latencySeconds` run on the loop and take the main loop's lock;
-/// the callbacks run on libpulse's thread with that lock held. `underruns_` is a statistic, relaxed.
-class PulseAudioOutput final : public AudioOutput {
+/// Threads: `doStart`, `doStop`, `setCorked`, `unmute` and `latencySeconds` run on the loop and take
+/// the main loop's lock; the callbacks run on libpulse's thread with that lock held. `underruns_` is a
+/// statistic, relaxed.
+class PulseAudioOutput final : public AudioOutput, private PulseStreamLink::Stream {
 public:
     explicit PulseAudioOutput(const AudioOutputConfiguration& configuration)
         : AudioOutput("pulse", configuration), left_(configuration.maximumFramesPerRender),
@@ -47,6 +54,7 @@ public:
 private:
     void doStart(AudioRenderer& renderer) override {
         renderer_ = &renderer;
+        loop_ = &Loop::current();
         mainloop_ = pa_threaded_mainloop_new();
         pa_proplist* properties = pa_proplist_new();
         pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, configuration().applicationName.c_str());
@@ -105,6 +113,34 @@ private:
             pa_threaded_mainloop_unlock(mainloop_);
             fail(AudioOutputErrc::deviceFailed, reason, nullptr);
         }
+        pa_stream_set_event_callback(stream_, &PulseAudioOutput::eventReceived, this);
+        pa_stream_set_moved_callback(stream_, &PulseAudioOutput::moved, this);
+        failureReported_ = false;
+        const char* sink = pa_stream_get_device_name(stream_);
+        linkGeneration_ = PulseStreamLink::shared().attach(*this, sink != nullptr ? sink : "");
+        pa_threaded_mainloop_unlock(mainloop_);
+    }
+
+    void setCorked(bool corked) noexcept override {
+        startOnStream([&] { return pa_stream_cork(stream_, corked ? 1 : 0, nullptr, nullptr); });
+    }
+
+    void unmute() noexcept override {
+        startOnStream([&] {
+            return pa_context_set_sink_input_mute(context_, pa_stream_get_index(stream_), 0, nullptr,
+                                                  nullptr);
+        });
+    }
+
+    // Loop: starts an operation on the stream, when there is one, without waiting for it.
+    template <class Start>
+    void startOnStream(Start start) noexcept {
+        pa_threaded_mainloop_lock(mainloop_);
+        if (stream_ != nullptr) {
+            if (pa_operation* operation = start()) {
+                pa_operation_unref(operation);
+            }
+        }
         pa_threaded_mainloop_unlock(mainloop_);
     }
 
@@ -123,7 +159,11 @@ private:
             return;
         }
         pa_threaded_mainloop_lock(mainloop_);
+        // The session hears first, so that it never corks a stream being torn down.
+        PulseStreamLink::shared().detach(std::exchange(linkGeneration_, 0));
         if (stream_ != nullptr) {
+            pa_stream_set_event_callback(stream_, nullptr, nullptr);
+            pa_stream_set_moved_callback(stream_, nullptr, nullptr);
             pa_stream_set_write_callback(stream_, nullptr, nullptr);
             pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
             pa_stream_set_state_callback(stream_, nullptr, nullptr);
@@ -148,8 +188,37 @@ private:
         pa_threaded_mainloop_signal(static_cast<PulseAudioOutput*>(self)->mainloop_, 0);
     }
 
-    static void streamChanged(pa_stream*, void* self) {
-        pa_threaded_mainloop_signal(static_cast<PulseAudioOutput*>(self)->mainloop_, 0);
+    static void streamChanged(pa_stream* stream, void* self) {
+        auto& output = *static_cast<PulseAudioOutput*>(self);
+        const auto state = pa_stream_get_state(stream);
+        // A stream that dies while playing (the server gone, the stream killed) takes the engine with it.
+        if ((state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) &&
+            !std::exchange(output.failureReported_, true)) {
+            output.report(PulseStreamLink::Event::failed, stream);
+        }
+        pa_threaded_mainloop_signal(output.mainloop_, 0);
+    }
+
+    static void eventReceived(pa_stream* stream, const char* name, pa_proplist*, void* self) {
+        auto& output = *static_cast<PulseAudioOutput*>(self);
+        if (std::strcmp(name, PA_STREAM_EVENT_REQUEST_CORK) == 0) {
+            output.report(PulseStreamLink::Event::corkRequested, stream);
+        } else if (std::strcmp(name, PA_STREAM_EVENT_REQUEST_UNCORK) == 0) {
+            output.report(PulseStreamLink::Event::uncorkRequested, stream);
+        }
+    }
+
+    static void moved(pa_stream* stream, void* self) {
+        static_cast<PulseAudioOutput*>(self)->report(PulseStreamLink::Event::moved, stream);
+    }
+
+    // libpulse's thread; not the render path, so it may allocate.
+    void report(PulseStreamLink::Event event, pa_stream* stream) {
+        if (linkGeneration_ == 0) {
+            return;
+        }
+        const char* sink = pa_stream_get_device_name(stream);
+        PulseStreamLink::report(*loop_, linkGeneration_, event, sink != nullptr ? sink : "");
     }
 
     static void underflowed(pa_stream*, void* self) {
@@ -184,6 +253,10 @@ private:
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;
     AudioRenderer* renderer_ = nullptr;
+    // Written on the loop and read on libpulse's thread, both under the main loop's lock.
+    Loop* loop_ = nullptr;
+    std::uint64_t linkGeneration_ = 0;
+    bool failureReported_ = false;
     // Render thread only.
     std::vector<float> left_;
     std::vector<float> right_;

@@ -1,8 +1,10 @@
+#include "PulseTestServer.hpp"
 #include "support/SignalMeasurements.hpp"
 #include "support/TestLoop.hpp"
 
 #include <somnara/audio/AudioEngine.hpp>
 #include <somnara/linux/pulse/PulseAudioOutput.hpp>
+#include <somnara/linux/pulse/PulseAudioSession.hpp>
 
 #include <gtest/gtest.h>
 #include <pulse/error.h>
@@ -11,6 +13,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -19,23 +22,6 @@ namespace somnara::test {
 namespace {
 
 constexpr double rate = 44'100;
-
-bool pulseWanted() {
-    return std::getenv("SOMNARA_TEST_PULSE") != nullptr;
-}
-
-std::string shellOutput(const std::string& command) {
-    std::string output;
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe{popen(command.c_str(), "r"), pclose};
-    if (!pipe) {
-        return output;
-    }
-    std::array<char, 4096> chunk{};
-    while (std::fgets(chunk.data(), chunk.size(), pipe.get()) != nullptr) {
-        output += chunk.data();
-    }
-    return output;
-}
 
 /// Records `frames` stereo float frames from a source (the null sink's monitor) on its own thread.
 class MonitorRecorder {
@@ -87,7 +73,8 @@ private:
 
 class PulseAudioOutputTest : public LoopTest {};
 
-// With no server to talk to, starting fails with an error that says so, and nothing is left running.
+// With no server to talk to, starting the output or activating the session fails with an error that
+// says so, and nothing is left running.
 TEST_F(PulseAudioOutputTest, unreachableServerIsAClearError) {
     const char* previous = std::getenv("PULSE_SERVER");
     const std::string saved = previous != nullptr ? previous : "";
@@ -100,12 +87,19 @@ TEST_F(PulseAudioOutputTest, unreachableServerIsAClearError) {
             std::fill(r, r + frames, 0.0F);
         }
     } silence;
-    try {
-        output->start(silence);
-        ADD_FAILURE() << "started without a server";
-    } catch (const std::system_error& error) {
-        EXPECT_EQ(error.code(), make_error_code(AudioOutputErrc::serverUnreachable));
-        EXPECT_NE(std::string{error.what()}.find("PulseAudio"), std::string::npos);
+    const std::function<void()> attempts[] = {
+        [&] { output->start(silence); },
+        // A session is made all the same, and goes on looking for a server, but cannot activate.
+        [] { makePulseAudioSession()->setActive(true); },
+    };
+    for (const auto& attempt : attempts) {
+        try {
+            attempt();
+            ADD_FAILURE() << "worked without a server";
+        } catch (const std::system_error& error) {
+            EXPECT_EQ(error.code(), make_error_code(AudioOutputErrc::serverUnreachable));
+            EXPECT_NE(std::string{error.what()}.find("PulseAudio"), std::string::npos);
+        }
     }
     EXPECT_FALSE(output->isRunning());
     if (previous != nullptr) {
@@ -120,8 +114,7 @@ TEST_F(PulseAudioOutputTest, unreachableServerIsAClearError) {
 // the application's name.
 TEST_F(PulseAudioOutputTest, monitorCapturesWhatWasPlayed) {
     if (!pulseWanted()) {
-        GTEST_SKIP() << "SOMNARA_TEST_PULSE is not set: no PulseAudio server with the sink \"out\" "
-                        "(scripts/services.sh)";
+        GTEST_SKIP() << noPulseMessage;
     }
     constexpr std::size_t length = 44'100;
     MonitorRecorder recorder{"out.monitor", static_cast<std::size_t>(2.5 * rate)};
