@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 #include <pulse/error.h>
-#include <pulse/simple.h>
 
 #include <array>
 #include <cstdio>
@@ -22,54 +21,6 @@ namespace somnara::test {
 namespace {
 
 constexpr double rate = 44'100;
-
-/// Records `frames` stereo float frames from a source (the null sink's monitor) on its own thread.
-class MonitorRecorder {
-public:
-    MonitorRecorder(const std::string& source, std::size_t frames) : samples_(2 * frames) {
-        const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, static_cast<std::uint32_t>(rate), 2};
-        pa_buffer_attr attributes{};
-        attributes.maxlength = static_cast<std::uint32_t>(-1);
-        attributes.fragsize = static_cast<std::uint32_t>(0.02 * rate * 8);
-        int error = 0;
-        connection_ = pa_simple_new(nullptr, "somnara-test-recorder", PA_STREAM_RECORD, source.c_str(),
-                                    "monitor", &spec, nullptr, &attributes, &error);
-        if (connection_ == nullptr) {
-            error_ = pa_strerror(error);
-            return;
-        }
-        thread_ = std::thread([this] {
-            int error = 0;
-            ok_ = pa_simple_read(connection_, samples_.data(), samples_.size() * sizeof(float), &error) == 0;
-        });
-    }
-    ~MonitorRecorder() {
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-        if (connection_ != nullptr) {
-            pa_simple_free(connection_);
-        }
-    }
-    const std::string& error() const { return error_; }
-    /// Waits until every frame has been recorded; the left channel.
-    std::vector<float> left() {
-        thread_.join();
-        std::vector<float> channel(samples_.size() / 2);
-        for (std::size_t i = 0; i < channel.size(); ++i) {
-            channel[i] = samples_[2 * i];
-        }
-        return channel;
-    }
-    bool ok() const { return ok_; }
-
-private:
-    pa_simple* connection_ = nullptr;
-    std::vector<float> samples_;
-    std::string error_;
-    bool ok_ = false;
-    std::thread thread_;
-};
 
 class PulseAudioOutputTest : public LoopTest {};
 

@@ -26,44 +26,12 @@ constexpr const char* applicationName = "somnara-session-test";
 
 /// Our stream's entry in the server's list of streams; empty while there is none.
 std::string ourSinkInput() {
-    const std::string listing = shellOutput("pactl list sink-inputs");
-    const std::string heading = "Sink Input #";
-    for (auto start = listing.find(heading); start != std::string::npos;) {
-        const auto end = listing.find(heading, start + 1);
-        std::string entry = listing.substr(start + heading.size(), end - start - heading.size());
-        if (entry.find(std::string{"application.name = \""} + applicationName + '"') != std::string::npos) {
-            return entry; // starts with the stream's index
-        }
-        start = end;
-    }
-    return "";
+    return sinkInputOf(applicationName);
 }
 
 bool ourSinkInputShows(const char* line) {
     return ourSinkInput().find(line) != std::string::npos;
 }
-
-bool phoneIsListed() {
-    return shellOutput("pactl list sink-inputs").find("media.role = \"phone\"") != std::string::npos;
-}
-
-/// A "phone" stream playing silence in a process of its own, until it hangs up.
-class PhoneCall {
-public:
-    PhoneCall()
-        : pid_(std::stoi(
-              shellOutput("pacat --property=media.role=phone /dev/zero >/dev/null 2>&1 & echo $!"))) {}
-    ~PhoneCall() { hangUp(); }
-    void hangUp() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            pid_ = 0;
-        }
-    }
-
-private:
-    pid_t pid_;
-};
 
 /// Every notification the session posts, in order.
 class Heard {

@@ -23,7 +23,8 @@ class RenderHarness : public NoisePlayerHarness {
 public:
     /// Starts the player on an offline output, with `tones` playing sines instead of noise and no
     /// start fade, so that levels are full from the first block.
-    void startOffline(NoisePlayerSettings stored, const std::vector<std::pair<SoundTrack, double>>& tones = {}) {
+    void startOffline(NoisePlayerSettings stored,
+                      const std::vector<std::pair<SoundTrack, double>>& tones = {}) {
         for (const auto& [soundTrack, frequency] : tones) {
             auto sine = makeSine(frequency, rate, 4'410, 0.5);
             addFile(soundTrack, {sine, sine});
@@ -50,7 +51,6 @@ public:
         }
         return left;
     }
-
 };
 
 TEST(NoisePlayerRender, ASleepTimerHoldsTheLevelThenFadesLinearlyToSilence) {
@@ -86,23 +86,24 @@ TEST(NoisePlayerRender, SelectionChangesFadeOnTheirOwnTimes) {
         double fade;
         double oldGainAtEnd;
     };
-    for (const auto& c : {Case{"swap", SelectionMode::single, 2.5, 0.0}, Case{"add", SelectionMode::multiple, 1.0, 1.0}}) {
+    for (const auto& c :
+         {Case{"swap", SelectionMode::single, 2.5, 0.0}, Case{"add", SelectionMode::multiple, 1.0, 1.0}}) {
         SCOPED_TRACE(c.name);
         RenderHarness t;
-        t.startOffline(NoisePlayerHarness::selecting({rain}, c.mode), {{rain, 441}, {waves, 1'102.5}});
+        t.startOffline(NoisePlayerHarness::selecting({rain}, c.mode), {{rain, 440}, {waves, 1'100}});
         auto play = t.player->play(false);
         t.render(1);
         auto add = spawn([&t]() { return t.collection->add(waves); });
         const auto audio = t.render(c.fade + 1);
         for (double at = 0.1; at < c.fade; at += c.fade / 5) {
             const double progress = at / c.fade;
-            const double rising = toneAmplitude(window(audio, at - 0.05, 0.1), 1'102.5, rate) / 0.5;
-            const double falling = toneAmplitude(window(audio, at - 0.05, 0.1), 441, rate) / 0.5;
+            const double rising = toneAmplitude(window(audio, at - 0.05, 0.1), 1'100, rate) / 0.5;
+            const double falling = toneAmplitude(window(audio, at - 0.05, 0.1), 440, rate) / 0.5;
             EXPECT_NEAR(rising, progress, 0.05) << at;
             EXPECT_NEAR(falling, 1.0 - progress * (1.0 - c.oldGainAtEnd), 0.05) << at;
         }
-        EXPECT_NEAR(toneAmplitude(window(audio, c.fade + 0.2, 0.5), 1'102.5, rate), 0.5, 0.01);
-        EXPECT_NEAR(toneAmplitude(window(audio, c.fade + 0.2, 0.5), 441, rate), 0.5 * c.oldGainAtEnd, 0.01);
+        EXPECT_NEAR(toneAmplitude(window(audio, c.fade + 0.2, 0.5), 1'100, rate), 0.5, 0.01);
+        EXPECT_NEAR(toneAmplitude(window(audio, c.fade + 0.2, 0.5), 440, rate), 0.5 * c.oldGainAtEnd, 0.01);
     }
 }
 
