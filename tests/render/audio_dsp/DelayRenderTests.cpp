@@ -146,22 +146,10 @@ TEST(DelayRender, ParameterJumpsDoNotStepTheWaveform) {
         std::function<void(Delay&)> change;
     };
     const std::vector<Case> cases = {
-        {"wet/dry 0 -> 100",
-         [](Delay& d) {
-             d.setWetDryMix(100.0f);
-         }},
-        {"delay time 0.5025 -> 0.3125 s",
-         [](Delay& d) {
-             d.setDelayTime(0.3125f);
-         }},
-        {"feedback 0 -> 50",
-         [](Delay& d) {
-             d.setFeedback(50.0f);
-         }},
-        {"bypass on",
-         [](Delay& d) {
-             d.setBypass(true);
-         }},
+        {"wet/dry 0 -> 100", [](Delay& d) { d.setWetDryMix(100.0f); }},
+        {"delay time 0.5025 -> 0.3125 s", [](Delay& d) { d.setDelayTime(0.3125f); }},
+        {"feedback 0 -> 50", [](Delay& d) { d.setFeedback(50.0f); }},
+        {"bypass on", [](Delay& d) { d.setBypass(true); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -171,9 +159,7 @@ TEST(DelayRender, ParameterJumpsDoNotStepTheWaveform) {
         delay.setFeedback(0.0f);
         delay.setWetDryMix(c.name[0] == 'w' ? 0.0f : 100.0f);
         const std::size_t at = static_cast<std::size_t>(1.5 * rate) + 37;
-        const Stereo out = processInBlocks(delay, in, {512}, {{at, [&] {
-                                                                   c.change(delay);
-                                                               }}});
+        const Stereo out = processInBlocks(delay, in, {512}, {{at, [&] { c.change(delay); }}});
         const double steadyOut = maxStep(slice(out.left, frames - frames / 8, frames / 8));
         const double bound = 1.1 * std::max(steady, steadyOut) + 2 * 0.25 / (0.01 * rate);
         EXPECT_LE(maxStep(slice(out.left, at - 1, static_cast<std::size_t>(1.2 * rate))), bound);
@@ -190,30 +176,12 @@ TEST(DelayRender, OutputDoesNotDependOnBlockSize) {
         delay.setFeedback(-60.0f);
         delay.setWetDryMix(50.0f);
         const std::vector<Change> changes = {
-            {7000,
-             [&] {
-                 delay.setDelayTime(0.021f);
-             }},
-            {7100,
-             [&] {
-                 delay.setDelayTime(0.08f);
-             }}, // arrives during the crossfade
-            {15000,
-             [&] {
-                 delay.setLowPassCutoff(800.0f);
-             }},
-            {20000,
-             [&] {
-                 delay.setBypass(true);
-             }},
-            {30000,
-             [&] {
-                 delay.setBypass(false);
-             }},
-            {30500,
-             [&] {
-                 delay.setWetDryMix(100.0f);
-             }},
+            {7000, [&] { delay.setDelayTime(0.021f); }},
+            {7100, [&] { delay.setDelayTime(0.08f); }}, // arrives during the crossfade
+            {15000, [&] { delay.setLowPassCutoff(800.0f); }},
+            {20000, [&] { delay.setBypass(true); }},
+            {30000, [&] { delay.setBypass(false); }},
+            {30500, [&] { delay.setWetDryMix(100.0f); }},
         };
         return processInBlocks(delay, in, blocks, changes);
     };

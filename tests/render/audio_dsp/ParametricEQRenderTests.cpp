@@ -193,9 +193,7 @@ TEST(ParametricEQRender, GainJumpOfTwelveDecibelsGlidesWithoutAStep) {
     Stereo in(makeSine(100, rate, frames, 0.2), makeSine(100, rate, frames, 0.2));
     // The jump lands where the sine is at its peak, the worst place for a gain step.
     const std::size_t jumpAt = static_cast<std::size_t>(rate / 4 + rate / 400);
-    const Stereo out = processInBlocks(eq, in, {512}, {{jumpAt, [&] {
-                                                            eq.setBandGain(0, 12.0f);
-                                                        }}});
+    const Stereo out = processInBlocks(eq, in, {512}, {{jumpAt, [&] { eq.setBandGain(0, 12.0f); }}});
     const double gain = eq.magnitudeResponse(100.0);
     ASSERT_NEAR(toDecibels(gain), 12.0, 0.5);
     const double steadyAfter = maxStep(slice(out.left, frames - frames / 4, frames / 4));
@@ -218,30 +216,15 @@ TEST(ParametricEQRender, OutputDoesNotDependOnBlockSize) {
         eq.setBandGain(1, -6.0f);
         eq.setBandBypass(1, false);
         const std::vector<Change> changes = {
-            {5000,
-             [&] {
-                 eq.setBandGain(0, -12.0f);
-             }},
-            {9001,
-             [&] {
-                 eq.setBandFrequency(1, 2000.0f);
-             }},
-            {12000,
-             [&] {
-                 eq.setGlobalGain(-3.0f);
-             }},
-            {15000,
-             [&] {
-                 eq.setBandBypass(0, true);
-             }},
-            {20000,
-             [&] {
-                 eq.setBypass(true);
-             }},
-            {25000,
-             [&] {
-                 eq.setBypass(false);
-             }},
+            {5000, [&] {
+                 eq.setBandGain(0, -12.0f); }}, {9001, [&] {
+                 eq.setBandFrequency(1, 2000.0f); }},
+            {12000, [&] {
+                 eq.setGlobalGain(-3.0f); }},  {15000, [&] {
+                 eq.setBandBypass(0, true); }},
+            {20000, [&] {
+                 eq.setBypass(true); }},       {25000, [&] {
+                 eq.setBypass(false); }},
         };
         return processInBlocks(eq, in, blocks, changes);
     };

@@ -98,14 +98,9 @@ TEST(ReverbRender, WetDryZeroIsTheDryInputBitForBit) {
     reverb.setWetDryMix(0.0f);
     const Stereo in(makeNoise(30000), makeNoise(30000, 0.5, 5));
     // Also after the mix has been up and came back down.
-    const Stereo out = processInBlocks(reverb, in, {512},
-                                       {{5000,
-                                         [&] {
-                                             reverb.setWetDryMix(40.0f);
-                                         }},
-                                        {10000, [&] {
-                                             reverb.setWetDryMix(0.0f);
-                                         }}});
+    const Stereo out = processInBlocks(
+        reverb, in, {512},
+        {{5000, [&] { reverb.setWetDryMix(40.0f); }}, {10000, [&] { reverb.setWetDryMix(0.0f); }}});
     EXPECT_EQ(slice(out.left, 0, 5000).size(), 5000u);
     EXPECT_TRUE(std::equal(out.left.begin(), out.left.begin() + 5000, in.left.begin()));
     const std::size_t settled = 10000 + static_cast<std::size_t>(Reverb::rampSeconds * rate);
@@ -145,14 +140,9 @@ TEST(ReverbRender, WetDryJumpDoesNotStepTheWaveform) {
     reverb.setWetDryMix(0.0f);
     const std::size_t at = static_cast<std::size_t>(rate / 2) + 61;
     const std::size_t bypassAt = static_cast<std::size_t>(2 * rate) + 13;
-    const Stereo out = processInBlocks(reverb, in, {512},
-                                       {{at,
-                                         [&] {
-                                             reverb.setWetDryMix(60.0f);
-                                         }},
-                                        {bypassAt, [&] {
-                                             reverb.setBypass(true);
-                                         }}});
+    const Stereo out = processInBlocks(
+        reverb, in, {512},
+        {{at, [&] { reverb.setWetDryMix(60.0f); }}, {bypassAt, [&] { reverb.setBypass(true); }}});
     const double steady = std::max(maxStep(in.left), maxStep(slice(out.left, bypassAt - 4800, 4800)));
     const double bound = 1.1 * steady + 2 * 0.25 / (0.01 * rate);
     EXPECT_LE(maxStep(slice(out.left, at - 1, 4800)), bound);
@@ -171,26 +161,14 @@ TEST(ReverbRender, OutputDoesNotDependOnBlockSize) {
         reverb.loadFactoryPreset(ReverbPreset::largeHall);
         reverb.setWetDryMix(30.0f);
         const std::vector<Change> changes = {
-            {8000,
-             [&] {
-                 reverb.setWetDryMix(60.0f);
-             }},
-            {20000,
-             [&] {
-                 reverb.setBypass(true);
-             }},
-            {25000,
-             [&] {
-                 reverb.setBypass(false);
-             }},
-            {30000,
-             [&] {
-                 reverb.setWetDryMix(0.0f);
-             }},
-            {35000,
-             [&] {
-                 reverb.setWetDryMix(10.0f);
-             }},
+            {8000, [&] {
+                 reverb.setWetDryMix(60.0f); }},  {20000, [&] {
+                 reverb.setBypass(true); }},
+            {25000, [&] {
+                 reverb.setBypass(false); }},    {30000, [&] {
+                 reverb.setWetDryMix(0.0f); }},
+            {35000, [&] {
+                 reverb.setWetDryMix(10.0f); }},
         };
         return processInBlocks(reverb, in, blocks, changes);
     };

@@ -16,9 +16,7 @@ namespace {
 
 // The display names are looked up once per process: make that lookup English whatever the machine's
 // language, before any test asks for a name.
-const bool englishNames = [] {
-    return ::setenv("LANGUAGE", "en", 1) == 0;
-}();
+const bool englishNames = [] { return ::setenv("LANGUAGE", "en", 1) == 0; }();
 
 using Track = SoundTrack;
 

@@ -117,74 +117,26 @@ TEST(NoisePlayerSettingsJSON, IsStrictEverywhereElse) {
         std::function<void(Json&)> edit;
     };
     const std::vector<Case> failures{
-        {"no speed",
-         [](Json& s) {
-             s["soundSettings"].erase("speed");
-         }},
-        {"no reverb",
-         [](Json& s) {
-             s["soundSettings"].erase("reverb");
-         }},
-        {"no pitch",
-         [](Json& s) {
-             s["soundSettings"].erase("pitch");
-         }},
-        {"no sleepEnd",
-         [](Json& s) {
-             s["fadeTiming"].erase("sleepEnd");
-         }},
-        {"no strength",
-         [](Json& s) {
-             s["soundSettings"]["oscillation"].erase("strength");
-         }},
-        {"no delay mix",
-         [](Json& s) {
-             s["soundSettings"]["delay"].erase("mix");
-         }},
-        {"no currentSoundTracks",
-         [](Json& s) {
-             s.erase("currentSoundTracks");
-         }},
-        {"no selectionMode",
-         [](Json& s) {
-             s.erase("selectionMode");
-         }},
-        {"no soundSettings",
-         [](Json& s) {
-             s.erase("soundSettings");
-         }},
-        {"no soundTracksMixVolume",
-         [](Json& s) {
-             s.erase("soundTracksMixVolume");
-         }},
+        {"no speed", [](Json& s) { s["soundSettings"].erase("speed"); }},
+        {"no reverb", [](Json& s) { s["soundSettings"].erase("reverb"); }},
+        {"no pitch", [](Json& s) { s["soundSettings"].erase("pitch"); }},
+        {"no sleepEnd", [](Json& s) { s["fadeTiming"].erase("sleepEnd"); }},
+        {"no strength", [](Json& s) { s["soundSettings"]["oscillation"].erase("strength"); }},
+        {"no delay mix", [](Json& s) { s["soundSettings"]["delay"].erase("mix"); }},
+        {"no currentSoundTracks", [](Json& s) { s.erase("currentSoundTracks"); }},
+        {"no selectionMode", [](Json& s) { s.erase("selectionMode"); }},
+        {"no soundSettings", [](Json& s) { s.erase("soundSettings"); }},
+        {"no soundTracksMixVolume", [](Json& s) { s.erase("soundTracksMixVolume"); }},
         {"sound raw value 50",
          [](Json& s) {
              s["currentSoundTracks"] = Json::array({3, 50});
          }},
-        {"sound raw value -1",
-         [](Json& s) {
-             s["currentSoundTracks"] = Json::array({-1});
-         }},
-        {"sound as text",
-         [](Json& s) {
-             s["currentSoundTracks"] = Json::array({"rain"});
-         }},
-        {"sound with a fraction",
-         [](Json& s) {
-             s["currentSoundTracks"] = Json::array({3.5});
-         }},
-        {"tracks not an array",
-         [](Json& s) {
-             s["currentSoundTracks"] = 3;
-         }},
-        {"mode 2",
-         [](Json& s) {
-             s["selectionMode"] = 2;
-         }},
-        {"mode as text",
-         [](Json& s) {
-             s["selectionMode"] = "1";
-         }},
+        {"sound raw value -1", [](Json& s) { s["currentSoundTracks"] = Json::array({-1}); }},
+        {"sound as text", [](Json& s) { s["currentSoundTracks"] = Json::array({"rain"}); }},
+        {"sound with a fraction", [](Json& s) { s["currentSoundTracks"] = Json::array({3.5}); }},
+        {"tracks not an array", [](Json& s) { s["currentSoundTracks"] = 3; }},
+        {"mode 2", [](Json& s) { s["selectionMode"] = 2; }},
+        {"mode as text", [](Json& s) { s["selectionMode"] = "1"; }},
         {"odd mix array",
          [](Json& s) {
              s["soundTracksMixVolume"] = Json::array({3, 0.5, 5});
@@ -201,34 +153,13 @@ TEST(NoisePlayerSettingsJSON, IsStrictEverywhereElse) {
          [](Json& s) {
              s["soundTracksMixVolume"] = Json::array({77, 0.5});
          }},
-        {"mix flag as number",
-         [](Json& s) {
-             s["audioAllowsMixWithOthers"] = 1;
-         }},
-        {"fadeTiming null",
-         [](Json& s) {
-             s["fadeTiming"] = nullptr;
-         }},
-        {"gains not an array",
-         [](Json& s) {
-             s["soundSettings"]["equalizerGainLevels"] = 0;
-         }},
-        {"gain as text",
-         [](Json& s) {
-             s["soundSettings"]["equalizerGainLevels"] = Json::array({"0"});
-         }},
-        {"volume null",
-         [](Json& s) {
-             s["soundSettings"]["volume"] = nullptr;
-         }},
-        {"delay time as text",
-         [](Json& s) {
-             s["soundSettings"]["delay"]["time"] = "1";
-         }},
-        {"not an object",
-         [](Json& s) {
-             s = Json::array();
-         }},
+        {"mix flag as number", [](Json& s) { s["audioAllowsMixWithOthers"] = 1; }},
+        {"fadeTiming null", [](Json& s) { s["fadeTiming"] = nullptr; }},
+        {"gains not an array", [](Json& s) { s["soundSettings"]["equalizerGainLevels"] = 0; }},
+        {"gain as text", [](Json& s) { s["soundSettings"]["equalizerGainLevels"] = Json::array({"0"}); }},
+        {"volume null", [](Json& s) { s["soundSettings"]["volume"] = nullptr; }},
+        {"delay time as text", [](Json& s) { s["soundSettings"]["delay"]["time"] = "1"; }},
+        {"not an object", [](Json& s) { s = Json::array(); }},
     };
     for (const auto& [name, edit] : failures) {
         EXPECT_THROW(decodeEdited(edit), json::DecodingError) << name;
