@@ -1,5 +1,6 @@
-#include <somnara/audio/dsp/Delay.hpp>
-#include <somnara/audio/dsp/Denormals.hpp>
+#include "audio/dsp/Delay.hpp"
+
+#include "audio/dsp/Denormals.hpp"
 
 #include <algorithm>
 #include <bit>

@@ -1,5 +1,6 @@
-#include <somnara/audio/dsp/Denormals.hpp>
-#include <somnara/audio/dsp/Reverb.hpp>
+#include "audio/dsp/Reverb.hpp"
+
+#include "audio/dsp/Denormals.hpp"
 
 #include <algorithm>
 #include <bit>

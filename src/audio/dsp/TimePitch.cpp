@@ -1,4 +1,4 @@
-#include <somnara/audio/dsp/TimePitch.hpp>
+#include "audio/dsp/TimePitch.hpp"
 
 #include <SoundTouch.h>
 

@@ -1,4 +1,4 @@
-#include <somnara/audio/dsp/Varispeed.hpp>
+#include "audio/dsp/Varispeed.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -3,12 +3,11 @@
 // the pull units are watched too. Counting is switched on only around the render calls.
 
 #include "DspRenderSupport.hpp"
-
-#include <somnara/audio/dsp/Delay.hpp>
-#include <somnara/audio/dsp/ParametricEQ.hpp>
-#include <somnara/audio/dsp/Reverb.hpp>
-#include <somnara/audio/dsp/TimePitch.hpp>
-#include <somnara/audio/dsp/Varispeed.hpp>
+#include "audio/dsp/Delay.hpp"
+#include "audio/dsp/ParametricEQ.hpp"
+#include "audio/dsp/Reverb.hpp"
+#include "audio/dsp/TimePitch.hpp"
+#include "audio/dsp/Varispeed.hpp"
 
 #include <gtest/gtest.h>
 #include <support/SignalMeasurements.hpp>

@@ -1,6 +1,5 @@
 #include "DspRenderSupport.hpp"
-
-#include <somnara/audio/dsp/Delay.hpp>
+#include "audio/dsp/Delay.hpp"
 
 #include <gtest/gtest.h>
 #include <support/SignalMeasurements.hpp>

@@ -1,8 +1,7 @@
 #include "DspRenderSupport.hpp"
-
-#include <somnara/audio/dsp/Delay.hpp>
-#include <somnara/audio/dsp/ParametricEQ.hpp>
-#include <somnara/audio/dsp/Reverb.hpp>
+#include "audio/dsp/Delay.hpp"
+#include "audio/dsp/ParametricEQ.hpp"
+#include "audio/dsp/Reverb.hpp"
 
 #include <gtest/gtest.h>
 #include <support/SignalMeasurements.hpp>

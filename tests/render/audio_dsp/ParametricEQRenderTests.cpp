@@ -1,6 +1,5 @@
 #include "DspRenderSupport.hpp"
-
-#include <somnara/audio/dsp/ParametricEQ.hpp>
+#include "audio/dsp/ParametricEQ.hpp"
 
 #include <gtest/gtest.h>
 #include <support/SignalMeasurements.hpp>

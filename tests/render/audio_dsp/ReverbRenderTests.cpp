@@ -1,6 +1,5 @@
 #include "DspRenderSupport.hpp"
-
-#include <somnara/audio/dsp/Reverb.hpp>
+#include "audio/dsp/Reverb.hpp"
 
 #include <gtest/gtest.h>
 #include <support/SignalMeasurements.hpp>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <somnara/audio/dsp/LinearSmoother.hpp>
+#include "audio/dsp/LinearSmoother.hpp"
 
 #include <algorithm>
 #include <cmath>

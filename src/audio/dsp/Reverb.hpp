@@ -1,30 +1,15 @@
 #pragma once
 
-#include <somnara/audio/dsp/BypassFader.hpp>
-#include <somnara/audio/dsp/LinearSmoother.hpp>
+#include "audio/dsp/BypassFader.hpp"
+#include "audio/dsp/LinearSmoother.hpp"
+
+#include <somnara/audio/AudioUnitTypes.hpp>
 
 #include <array>
 #include <cstddef>
 #include <vector>
 
 namespace somnara::dsp {
-
-/// The reverb's factory presets, with the platform's raw values.
-enum class ReverbPreset : int {
-    smallRoom = 0,
-    mediumRoom = 1,
-    largeRoom = 2,
-    mediumHall = 3,
-    largeHall = 4,
-    plate = 5,
-    mediumChamber = 6,
-    largeChamber = 7,
-    cathedral = 8,
-    largeRoom2 = 9,
-    mediumHall2 = 10,
-    mediumHall3 = 11,
-    largeHall2 = 12,
-};
 
 /// What a preset sets.
 struct ReverbPresetParameters {

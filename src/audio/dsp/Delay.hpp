@@ -1,7 +1,7 @@
 #pragma once
 
-#include <somnara/audio/dsp/BypassFader.hpp>
-#include <somnara/audio/dsp/LinearSmoother.hpp>
+#include "audio/dsp/BypassFader.hpp"
+#include "audio/dsp/LinearSmoother.hpp"
 
 #include <cstddef>
 #include <vector>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <somnara/audio/dsp/LinearSmoother.hpp>
+#include "audio/dsp/LinearSmoother.hpp"
 
 #include <cmath>
 #include <cstddef>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <somnara/audio/dsp/Biquad.hpp>
-#include <somnara/audio/dsp/BypassFader.hpp>
-#include <somnara/audio/dsp/LinearSmoother.hpp>
+#include "audio/dsp/Biquad.hpp"
+#include "audio/dsp/BypassFader.hpp"
+#include "audio/dsp/LinearSmoother.hpp"
 
 #include <array>
 #include <cstddef>
