@@ -49,7 +49,7 @@ public:
     void loadFactoryPreset(ReverbPreset preset) noexcept;
     /// Percent, 0 = dry … 100 = wet. Defaults to 100 so that a freshly inserted reverb is heard.
     void setWetDryMix(float percent) noexcept;
-    void setBypass(bool bypass) noexcept;
+    void setBypass(bool bypass) noexcept { bypass_.setBypass(bypass); }
 
     [[nodiscard]] ReverbPreset preset() const noexcept { return preset_; }
 
@@ -62,13 +62,10 @@ private:
 
     void configure() noexcept;
     void clearState() noexcept;
-    void processChunk(float* left, float* right, std::size_t frames) noexcept;
-    void processWet(float* left, float* right, std::size_t frames) noexcept;
     void processBlock(float* left, float* right, std::size_t frames) noexcept;
 
     // Render thread only.
     double sampleRate_ = 44100.0;
-    std::size_t maxFrames_ = 0;
     std::size_t rampFrames_ = 882;
     ReverbPreset preset_ = ReverbPreset::mediumHall;
 
@@ -89,9 +86,6 @@ private:
 
     LinearSmoother mix_{1.0f};
     BypassFader bypass_;
-    bool stateCleared_ = true;
-    bool running_ = false; // processed audio since prepare() or reset(): only then do changes glide
-    std::vector<float> dryLeft_, dryRight_;
     // Scratch of one block: the diffused input and the network's two outputs.
     std::vector<float> input_, wetLeft_, wetRight_;
 };
