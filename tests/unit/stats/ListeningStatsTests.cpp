@@ -1,3 +1,5 @@
+#include "support/Recorders.hpp"
+#include "support/ScopedEnvironment.hpp"
 #include "support/TestLoop.hpp"
 
 #include <somnara/stats/ListeningStats.hpp>
@@ -78,52 +80,24 @@ TEST(ListeningStatsTest, SessionsJoinEventsThatOverlapOrTouch) {
     const Date ten = at(berlin, december5, 10h);
     const Date currentDate = at(berlin, december5, 18h);
     const Date now = at(berlin, december5, 20h);
+    const auto e = [&](SoundTrack soundTrack, double offset, std::optional<double> length) {
+        return event(soundTrack, ten.addingTimeInterval(offset), length);
+    };
+    const SoundTrack rain = SoundTrack::rain, fan = SoundTrack::fan, waves = SoundTrack::waves;
+    const double open = currentDate.timeIntervalSince(ten.addingTimeInterval(3600));
+    const double lone = now.timeIntervalSince(ten);
     const std::vector<SessionCase> cases = {
-        {"overlapping sounds",
-         {event(SoundTrack::rain, ten, 1800), event(SoundTrack::fan, ten.addingTimeInterval(900), 2700)},
-         3600,
-         3600,
-         1},
-        {"touching at 10:30",
-         {event(SoundTrack::rain, ten, 1800), event(SoundTrack::fan, ten.addingTimeInterval(1800), 1800)},
-         3600,
-         3600,
-         1},
-        {"one second apart",
-         {event(SoundTrack::rain, ten, 1800), event(SoundTrack::fan, ten.addingTimeInterval(1801), 1799)},
-         3599,
-         1800,
-         2},
-        {"a short play inside a long one",
-         {event(SoundTrack::rain, ten, 7200), event(SoundTrack::fan, ten.addingTimeInterval(600), 60)},
-         7200,
-         7200,
-         1},
-        {"recorded out of order",
-         {event(SoundTrack::rain, ten.addingTimeInterval(7200), 600), event(SoundTrack::fan, ten, 300),
-          event(SoundTrack::waves, ten.addingTimeInterval(200), 400)},
-         1200,
-         600,
-         2},
-        {"the same sound twice in a row",
-         {event(SoundTrack::rain, ten, 600), event(SoundTrack::rain, ten.addingTimeInterval(600), 600)},
-         1200,
-         1200,
-         1},
+        {"overlapping sounds", {e(rain, 0, 1800), e(fan, 900, 2700)}, 3600, 3600, 1},
+        {"touching at 10:30", {e(rain, 0, 1800), e(fan, 1800, 1800)}, 3600, 3600, 1},
+        {"one second apart", {e(rain, 0, 1800), e(fan, 1801, 1799)}, 3599, 1800, 2},
+        {"a short play inside a long one", {e(rain, 0, 7200), e(fan, 600, 60)}, 7200, 7200, 1},
+        {"recorded out of order", {e(rain, 7200, 600), e(fan, 0, 300), e(waves, 200, 400)}, 1200, 600, 2},
+        {"the same sound twice in a row", {e(rain, 0, 600), e(rain, 600, 600)}, 1200, 1200, 1},
         // With several events, a session still open ends at the date asked about, not at the clock.
-        {"open after a closed one",
-         {event(SoundTrack::rain, ten, 600),
-          event(SoundTrack::fan, ten.addingTimeInterval(3600), std::nullopt)},
-         600 + currentDate.timeIntervalSince(ten.addingTimeInterval(3600)),
-         currentDate.timeIntervalSince(ten.addingTimeInterval(3600)),
-         2},
+        {"open after a closed one", {e(rain, 0, 600), e(fan, 3600, std::nullopt)}, 600 + open, open, 2},
         // A lone open event runs until the clock's present.
-        {"a lone open event",
-         {event(SoundTrack::rain, ten, std::nullopt)},
-         now.timeIntervalSince(ten),
-         now.timeIntervalSince(ten),
-         1},
-        {"a lone closed event", {event(SoundTrack::rain, ten, 42.5)}, 42.5, 42.5, 1},
+        {"a lone open event", {e(rain, 0, std::nullopt)}, lone, lone, 1},
+        {"a lone closed event", {e(rain, 0, 42.5)}, 42.5, 42.5, 1},
     };
     for (const auto& testCase : cases) {
         SCOPED_TRACE(testCase.name);
@@ -191,53 +165,52 @@ TEST(ListeningStatsTest, StreaksAndRecentDaysFollowTheLocalCalendar) {
     const auto day = [](date::month month, unsigned d) {
         return date::year_month_day{date::year{2026}, month, date::day{d}};
     };
-    const Date noonToday = at(berlin, december5, 12h);
-    std::vector<StreakCase> cases = {
-        {"today and yesterday",
-         berlin,
-         {at(berlin, december5, 9h), at(berlin, daysBefore(december5, 1), 22h)},
-         noonToday,
-         2,
-         2,
-         {0, 1}},
+    const auto b = [&](date::month month, unsigned d, std::chrono::minutes time) {
+        return at(berlin, day(month, d), time);
+    };
+    const auto ny = [&](date::month month, unsigned d, std::chrono::minutes time) {
+        return at(newYork, day(month, d), time);
+    };
+    const auto bBefore = [&](int days, std::chrono::minutes time) {
+        return at(berlin, daysBefore(december5, days), time);
+    };
+    std::set<std::int64_t> firstThirty;
+    for (std::int64_t i = 0; i < 30; ++i) {
+        firstThirty.insert(i);
+    }
+    const Date noonToday = b(December, 5, 12h);
+    const std::vector<StreakCase> cases = {
+        {"today and yesterday", berlin, {bBefore(0, 9h), bBefore(1, 22h)}, noonToday, 2, 2, {0, 1}},
         {"yesterday and the day before, none yet today",
          berlin,
-         {at(berlin, daysBefore(december5, 1), 9h), at(berlin, daysBefore(december5, 2), 9h)},
+         {bBefore(1, 9h), bBefore(2, 9h)},
          noonToday,
          2,
          2,
          {1, 2}},
-        {"only two days ago", berlin, {at(berlin, daysBefore(december5, 2), 9h)}, noonToday, 1, 0, {2}},
-        {"only forty days ago", berlin, {at(berlin, daysBefore(december5, 40), 9h)}, noonToday, 1, 0, {}},
-        {"every day from forty days ago to today",
-         berlin,
-         dailyStarts(berlin, december5, 41, 8h),
-         noonToday,
-         41,
-         41,
-         {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14,
-          15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29}},
+        {"only two days ago", berlin, {bBefore(2, 9h)}, noonToday, 1, 0, {2}},
+        {"only forty days ago", berlin, {bBefore(40, 9h)}, noonToday, 1, 0, {}},
+        {"every day from forty days ago to today", berlin, dailyStarts(berlin, december5, 41, 8h), noonToday,
+         41, 41, firstThirty},
         {"several plays on one day count once",
          berlin,
-         {at(berlin, december5, 1h), at(berlin, december5, 9h), at(berlin, december5, 23h + 59min)},
+         {bBefore(0, 1h), bBefore(0, 9h), bBefore(0, 23h + 59min)},
          noonToday,
          1,
          1,
          {0}},
         {"days 1, 2, 3, 5 and 6 of a month",
          berlin,
-         {at(berlin, day(November, 1), 10h), at(berlin, day(November, 2), 10h),
-          at(berlin, day(November, 3), 10h), at(berlin, day(November, 5), 10h),
-          at(berlin, day(November, 6), 10h)},
-         at(berlin, day(November, 6), 20h),
+         {b(November, 1, 10h), b(November, 2, 10h), b(November, 3, 10h), b(November, 5, 10h),
+          b(November, 6, 10h)},
+         b(November, 6, 20h),
          3,
          2,
          {0, 1, 3, 4, 5}},
         {"across the end of January",
          berlin,
-         {at(berlin, day(January, 30), 23h), at(berlin, day(January, 31), 0min),
-          at(berlin, day(February, 1), 23h + 30min), at(berlin, day(February, 2), 6h)},
-         at(berlin, day(February, 3), 8h),
+         {b(January, 30, 23h), b(January, 31, 0min), b(February, 1, 23h + 30min), b(February, 2, 6h)},
+         b(February, 3, 8h),
          4,
          4,
          {1, 2, 3, 4}},
@@ -245,51 +218,49 @@ TEST(ListeningStatsTest, StreaksAndRecentDaysFollowTheLocalCalendar) {
         // play would move a day back and today would have none.
         {"just after local midnight",
          berlin,
-         {at(berlin, date::year_month_day{date::year{2025}, December, date::day{31}}, 0h + 30min),
-          at(berlin, day(January, 1), 0h + 30min), at(berlin, day(January, 2), 0h + 30min)},
-         at(berlin, day(January, 2), 12h),
+         {at(berlin, date::year_month_day{date::year{2025}, December, date::day{31}}, 30min),
+          b(January, 1, 30min), b(January, 2, 30min)},
+         b(January, 2, 12h),
          3,
          3,
          {0, 1, 2}},
         // New York evenings are the next day in UTC, New York noon is not.
         {"late evenings in New York",
          newYork,
-         {at(newYork, day(March, 1), 21h), at(newYork, day(March, 2), 21h), at(newYork, day(March, 3), 21h)},
-         at(newYork, day(March, 4), 12h),
+         {ny(March, 1, 21h), ny(March, 2, 21h), ny(March, 3, 21h)},
+         ny(March, 4, 12h),
          3,
          3,
          {1, 2, 3}},
         // 29 March has 23 hours in Berlin, 25 October has 25.
         {"over the spring clock change",
          berlin,
-         {at(berlin, day(March, 28), 23h + 30min), at(berlin, day(March, 29), 23h + 30min),
-          at(berlin, day(March, 30), 0h + 15min)},
-         at(berlin, day(March, 31), 0h + 30min),
+         {b(March, 28, 23h + 30min), b(March, 29, 23h + 30min), b(March, 30, 15min)},
+         b(March, 31, 30min),
          3,
          3,
          {1, 2, 3}},
         {"over the autumn clock change",
          berlin,
-         {at(berlin, day(October, 24), 23h + 30min), at(berlin, day(October, 25), 0h + 15min),
-          at(berlin, day(October, 25), 23h + 45min), at(berlin, day(October, 26), 0h + 5min)},
-         at(berlin, day(October, 26), 23h + 50min),
+         {b(October, 24, 23h + 30min), b(October, 25, 15min), b(October, 25, 23h + 45min),
+          b(October, 26, 5min)},
+         b(October, 26, 23h + 50min),
          3,
          3,
          {0, 1, 2}},
         {"over New York's spring and autumn changes",
          newYork,
-         {at(newYork, day(March, 7), 23h + 30min), at(newYork, day(March, 8), 23h + 30min),
-          at(newYork, day(October, 31), 23h + 30min), at(newYork, day(November, 1), 0h + 30min),
-          at(newYork, day(November, 1), 23h + 30min), at(newYork, day(November, 2), 0h + 1min)},
-         at(newYork, day(November, 2), 23h),
+         {ny(March, 7, 23h + 30min), ny(March, 8, 23h + 30min), ny(October, 31, 23h + 30min),
+          ny(November, 1, 30min), ny(November, 1, 23h + 30min), ny(November, 2, 1min)},
+         ny(November, 2, 23h),
          3,
          3,
          {0, 1, 2}},
         {"a break ends the longest run",
          berlin,
-         {at(berlin, day(April, 1), 10h), at(berlin, day(April, 2), 10h), at(berlin, day(April, 4), 10h),
-          at(berlin, day(April, 5), 10h), at(berlin, day(April, 6), 10h), at(berlin, day(April, 7), 10h)},
-         at(berlin, day(April, 20), 10h),
+         {b(April, 1, 10h), b(April, 2, 10h), b(April, 4, 10h), b(April, 5, 10h), b(April, 6, 10h),
+          b(April, 7, 10h)},
+         b(April, 20, 10h),
          4,
          0,
          {13, 14, 15, 16, 18, 19}},
@@ -333,9 +304,7 @@ TEST(ListeningStatsTest, TheSameHistoryGivesOtherDaysInAnotherZone) {
 }
 
 TEST(ListeningStatsTest, ADateTheCalendarCannotPlaceIsReportedAndCountsNothing) {
-    std::vector<ZelAnalyticsLogger::Record> reports;
-    auto observation =
-        ZelAnalyticsLogger::shared().observe([&](const auto& record) { reports.push_back(record); });
+    const test::AnalyticsRecorder analytics;
     const Date today = at(berlin, december5, 12h);
     const std::vector<PlayEvent> events = {event(SoundTrack::rain, today, 60)};
     const auto stats =
@@ -343,6 +312,7 @@ TEST(ListeningStatsTest, ADateTheCalendarCannotPlaceIsReportedAndCountsNothing) 
     EXPECT_EQ(stats.currentStreak, 0);
     EXPECT_TRUE(stats.lastThirtyDaysPlayedIndexes.empty());
     EXPECT_DOUBLE_EQ(stats.totalListeningTime, 60);
+    const auto reports = analytics.all();
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].message, "How did we not get a date?!");
     EXPECT_EQ(reports[0].file, "SomnaraKit/StatsTracker");
@@ -362,15 +332,6 @@ TEST(ListeningStatsTest, MinutesAndHoursDeriveFromTheTotal) {
         EXPECT_DOUBLE_EQ(stats.totalListeningMinutes(), minutes) << total;
         EXPECT_EQ(stats.totalListeningHours(), hours) << total;
     }
-    const auto stub = ListeningStats::stub();
-    EXPECT_EQ(stub.mostPlayedSoundTrack, SoundTrack{SoundTrack::airConditioner});
-    EXPECT_EQ(stub.totalListeningTime, 500);
-    EXPECT_EQ(stub.totalPlaysCount, 50);
-    EXPECT_TRUE(stub.totalTimePerSoundTrack.empty());
-    EXPECT_EQ(stub.longestSession, 50);
-    EXPECT_EQ(stub.longestStreak, 50);
-    EXPECT_EQ(stub.currentStreak, 20);
-    EXPECT_EQ(stub.lastThirtyDaysPlayedIndexes, (std::set<std::int64_t>{1, 2, 3}));
 }
 
 TEST(UserCalendarTest, DaysStartAtLocalMidnightOrAtTheFirstInstantAfterASkippedOne) {
@@ -425,22 +386,16 @@ TEST(UserCalendarTest, ReadsISODatesWithAndWithoutOffsets) {
 }
 
 TEST(UserCalendarTest, TheCurrentZoneComesFromTZ) {
-    const char* previous = std::getenv("TZ");
-    const std::string saved = previous ? previous : "";
+    test::ScopedEnvironment environment;
     const std::vector<std::pair<const char*, std::string>> cases = {
         {"Europe/Berlin", "Europe/Berlin"}, {":America/New_York", "America/New_York"}};
     for (const auto& [value, zone] : cases) {
-        setenv("TZ", value, 1);
+        environment.set("TZ", value);
         EXPECT_EQ(UserCalendar::current().zoneName(), zone);
     }
     // An unknown name falls back to the system's zone rather than failing.
-    setenv("TZ", "Nowhere/Special", 1);
+    environment.set("TZ", "Nowhere/Special");
     EXPECT_FALSE(UserCalendar::current().zoneName().empty());
-    if (previous) {
-        setenv("TZ", saved.c_str(), 1);
-    } else {
-        unsetenv("TZ");
-    }
 }
 
 } // namespace
