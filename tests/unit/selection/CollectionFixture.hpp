@@ -97,9 +97,10 @@ protected:
     void recordSubjects() {
         modes = std::make_unique<StreamRecorder<SelectionMode>>(collection->selectionModeSubject());
         names = std::make_unique<StreamRecorder<std::string>>(collection->selectionNameSubject());
-        changes =
-            std::make_unique<StreamRecorder<SelectedSoundTracksChange>>(collection->selectedSoundTracksSubject());
-        selectedMixes = std::make_unique<StreamRecorder<std::optional<Mix>>>(collection->selectedMixSubject());
+        changes = std::make_unique<StreamRecorder<SelectedSoundTracksChange>>(
+            collection->selectedSoundTracksSubject());
+        selectedMixes =
+            std::make_unique<StreamRecorder<std::optional<Mix>>>(collection->selectedMixSubject());
     }
 
     std::shared_ptr<FileUserDefaults> defaults = std::make_shared<FileUserDefaults>(std::nullopt);

@@ -97,8 +97,7 @@ TEST(ListeningStatsTest, SessionsJoinEventsThatOverlapOrTouch) {
         {"open after a closed one", {e(rain, 0, 600), e(fan, 3600, std::nullopt)}, 600 + open, open, 2},
         // A lone open event runs until the clock's present.
         {"a lone open event", {e(rain, 0, std::nullopt)}, lone, lone, 1},
-        {"a lone closed event", {e(rain, 0, 42.5)}, 42.5, 42.5, 1},
-    };
+        {"a lone closed event", {e(rain, 0, 42.5)}, 42.5, 42.5, 1}};
     for (const auto& testCase : cases) {
         SCOPED_TRACE(testCase.name);
         const auto stats = computeListeningStats(testCase.events, currentDate, now, calendar(berlin));
@@ -142,141 +141,88 @@ TEST(ListeningStatsTest, EqualTotalsGoToTheSoundPlayedLast) {
     EXPECT_EQ(stats.mostPlayedSoundTrack, SoundTrack{SoundTrack::whiteNoise});
 }
 
-struct StreakCase {
-    const char* name;
-    const char* zone;
-    std::vector<Date> starts;
-    Date currentDate;
-    std::int64_t longestStreak;
-    std::int64_t currentStreak;
-    std::set<std::int64_t> indexes;
-};
-
-std::vector<Date> dailyStarts(const char* zone, date::year_month_day last, int days,
-                              std::chrono::minutes timeOfDay) {
-    std::vector<Date> starts;
-    for (int back = days - 1; back >= 0; --back) {
-        starts.push_back(at(zone, daysBefore(last, back), timeOfDay));
+/// Local wall-clock times in `zone`, "MM-DD hh:mm" in 2026 or "YYYY-MM-DD hh:mm", separated by commas.
+std::vector<Date> times(const char* zone, std::string_view list) {
+    const auto calendar = *UserCalendar::named(zone);
+    std::vector<Date> dates;
+    while (!list.empty()) {
+        const auto end = std::min(list.find(','), list.size());
+        const auto item = list.substr(0, end);
+        dates.push_back(
+            *calendar.parseDate(item.size() == 11 ? "2026-" + std::string(item) : std::string(item)));
+        list.remove_prefix(std::min(end + 2, list.size()));
     }
-    return starts;
+    return dates;
 }
 
 TEST(ListeningStatsTest, StreaksAndRecentDaysFollowTheLocalCalendar) {
-    const auto day = [](date::month month, unsigned d) {
-        return date::year_month_day{date::year{2026}, month, date::day{d}};
+    struct Case {
+        const char* name;
+        const char* zone;
+        const char* starts;
+        const char* currentDate;
+        std::int64_t longestStreak, currentStreak;
+        const char* indexes; // of the last thirty days played, separated by spaces
     };
-    const auto b = [&](date::month month, unsigned d, std::chrono::minutes time) {
-        return at(berlin, day(month, d), time);
-    };
-    const auto ny = [&](date::month month, unsigned d, std::chrono::minutes time) {
-        return at(newYork, day(month, d), time);
-    };
-    const auto bBefore = [&](int days, std::chrono::minutes time) {
-        return at(berlin, daysBefore(december5, days), time);
-    };
-    std::set<std::int64_t> firstThirty;
-    for (std::int64_t i = 0; i < 30; ++i) {
-        firstThirty.insert(i);
-    }
-    const Date noonToday = b(December, 5, 12h);
-    const std::vector<StreakCase> cases = {
-        {"today and yesterday", berlin, {bBefore(0, 9h), bBefore(1, 22h)}, noonToday, 2, 2, {0, 1}},
-        {"yesterday and the day before, none yet today",
-         berlin,
-         {bBefore(1, 9h), bBefore(2, 9h)},
-         noonToday,
-         2,
-         2,
-         {1, 2}},
-        {"only two days ago", berlin, {bBefore(2, 9h)}, noonToday, 1, 0, {2}},
-        {"only forty days ago", berlin, {bBefore(40, 9h)}, noonToday, 1, 0, {}},
-        {"every day from forty days ago to today", berlin, dailyStarts(berlin, december5, 41, 8h), noonToday,
-         41, 41, firstThirty},
-        {"several plays on one day count once",
-         berlin,
-         {bBefore(0, 1h), bBefore(0, 9h), bBefore(0, 23h + 59min)},
-         noonToday,
-         1,
-         1,
-         {0}},
-        {"days 1, 2, 3, 5 and 6 of a month",
-         berlin,
-         {b(November, 1, 10h), b(November, 2, 10h), b(November, 3, 10h), b(November, 5, 10h),
-          b(November, 6, 10h)},
-         b(November, 6, 20h),
-         3,
-         2,
-         {0, 1, 3, 4, 5}},
-        {"across the end of January",
-         berlin,
-         {b(January, 30, 23h), b(January, 31, 0min), b(February, 1, 23h + 30min), b(February, 2, 6h)},
-         b(February, 3, 8h),
-         4,
-         4,
-         {1, 2, 3, 4}},
-        // Just after midnight in Berlin is still the day before in UTC: counted in UTC days, every
-        // play would move a day back and today would have none.
-        {"just after local midnight",
-         berlin,
-         {at(berlin, date::year_month_day{date::year{2025}, December, date::day{31}}, 30min),
-          b(January, 1, 30min), b(January, 2, 30min)},
-         b(January, 2, 12h),
-         3,
-         3,
-         {0, 1, 2}},
+    const std::vector<Case> cases = {
+        {"today and yesterday", berlin, "12-05 09:00, 12-04 22:00", "12-05 12:00", 2, 2, "0 1"},
+        {"yesterday and the day before, none today", berlin, "12-04 09:00, 12-03 09:00", "12-05 12:00", 2, 2,
+         "1 2"},
+        {"only two days ago", berlin, "12-03 09:00", "12-05 12:00", 1, 0, "2"},
+        {"only forty days ago", berlin, "10-26 09:00", "12-05 12:00", 1, 0, ""},
+        {"several plays on one day count once", berlin, "12-05 01:00, 12-05 09:00, 12-05 23:59",
+         "12-05 12:00", 1, 1, "0"},
+        {"days 1, 2, 3, 5 and 6 of a month", berlin,
+         "11-01 10:00, 11-02 10:00, 11-03 10:00, 11-05 10:00, 11-06 10:00", "11-06 20:00", 3, 2, "0 1 3 4 5"},
+        {"across the end of January", berlin, "01-30 23:00, 01-31 00:00, 02-01 23:30, 02-02 06:00",
+         "02-03 08:00", 4, 4, "1 2 3 4"},
+        // Just after midnight in Berlin is still the day before in UTC: counted in UTC days, every play
+        // would move a day back and today would have none.
+        {"just after local midnight", berlin, "2025-12-31 00:30, 01-01 00:30, 01-02 00:30", "01-02 12:00", 3,
+         3, "0 1 2"},
         // New York evenings are the next day in UTC, New York noon is not.
-        {"late evenings in New York",
-         newYork,
-         {ny(March, 1, 21h), ny(March, 2, 21h), ny(March, 3, 21h)},
-         ny(March, 4, 12h),
-         3,
-         3,
-         {1, 2, 3}},
+        {"late evenings in New York", newYork, "03-01 21:00, 03-02 21:00, 03-03 21:00", "03-04 12:00", 3, 3,
+         "1 2 3"},
         // 29 March has 23 hours in Berlin, 25 October has 25.
-        {"over the spring clock change",
-         berlin,
-         {b(March, 28, 23h + 30min), b(March, 29, 23h + 30min), b(March, 30, 15min)},
-         b(March, 31, 30min),
-         3,
-         3,
-         {1, 2, 3}},
-        {"over the autumn clock change",
-         berlin,
-         {b(October, 24, 23h + 30min), b(October, 25, 15min), b(October, 25, 23h + 45min),
-          b(October, 26, 5min)},
-         b(October, 26, 23h + 50min),
-         3,
-         3,
-         {0, 1, 2}},
-        {"over New York's spring and autumn changes",
-         newYork,
-         {ny(March, 7, 23h + 30min), ny(March, 8, 23h + 30min), ny(October, 31, 23h + 30min),
-          ny(November, 1, 30min), ny(November, 1, 23h + 30min), ny(November, 2, 1min)},
-         ny(November, 2, 23h),
-         3,
-         3,
-         {0, 1, 2}},
-        {"a break ends the longest run",
-         berlin,
-         {b(April, 1, 10h), b(April, 2, 10h), b(April, 4, 10h), b(April, 5, 10h), b(April, 6, 10h),
-          b(April, 7, 10h)},
-         b(April, 20, 10h),
-         4,
-         0,
-         {13, 14, 15, 16, 18, 19}},
+        {"over the spring clock change", berlin, "03-28 23:30, 03-29 23:30, 03-30 00:15", "03-31 00:30", 3, 3,
+         "1 2 3"},
+        {"over the autumn clock change", berlin, "10-24 23:30, 10-25 00:15, 10-25 23:45, 10-26 00:05",
+         "10-26 23:50", 3, 3, "0 1 2"},
+        {"over New York's clock changes", newYork,
+         "03-07 23:30, 03-08 23:30, 10-31 23:30, 11-01 00:30, 11-01 23:30, 11-02 00:01", "11-02 23:00", 3, 3,
+         "0 1 2"},
+        {"a break ends the longest run", berlin,
+         "04-01 10:00, 04-02 10:00, 04-04 10:00, 04-05 10:00, 04-06 10:00, 04-07 10:00", "04-20 10:00", 4, 0,
+         "13 14 15 16 18 19"},
     };
-    for (const auto& testCase : cases) {
-        SCOPED_TRACE(testCase.name);
+    const auto statsOf = [](const char* zone, const std::vector<Date>& starts, Date currentDate) {
         std::vector<PlayEvent> events;
-        for (const Date start : testCase.starts) {
+        for (const Date start : starts) {
             events.push_back(event(SoundTrack::rain, start, 60));
         }
-        const auto stats = computeListeningStats(events, testCase.currentDate, testCase.currentDate,
-                                                 calendar(testCase.zone));
-        EXPECT_EQ(stats.longestStreak, testCase.longestStreak);
-        EXPECT_EQ(stats.currentStreak, testCase.currentStreak);
-        EXPECT_EQ(stats.lastThirtyDaysPlayedIndexes, testCase.indexes);
+        return computeListeningStats(events, currentDate, currentDate, calendar(zone));
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto stats = statsOf(c.zone, times(c.zone, c.starts), times(c.zone, c.currentDate).at(0));
+        EXPECT_EQ(stats.longestStreak, c.longestStreak);
+        EXPECT_EQ(stats.currentStreak, c.currentStreak);
+        std::string indexes;
+        for (const auto index : stats.lastThirtyDaysPlayedIndexes) {
+            indexes += (indexes.empty() ? "" : " ") + std::to_string(index);
+        }
+        EXPECT_EQ(indexes, c.indexes);
     }
+    // Every day from forty days ago to today: one run, and the last thirty days all played.
+    std::vector<Date> daily;
+    for (int back = 40; back >= 0; --back) {
+        daily.push_back(at(berlin, daysBefore(december5, back), 8h));
+    }
+    const auto stats = statsOf(berlin, daily, at(berlin, december5, 12h));
+    EXPECT_EQ(stats.longestStreak, 41);
+    EXPECT_EQ(stats.currentStreak, 41);
+    EXPECT_EQ(stats.lastThirtyDaysPlayedIndexes.size(), 30U);
+    EXPECT_EQ(*stats.lastThirtyDaysPlayedIndexes.rbegin(), 29);
 }
 
 TEST(ListeningStatsTest, APlayOverMidnightCountsForTheDayItBegan) {
@@ -346,8 +292,7 @@ TEST(UserCalendarTest, DaysStartAtLocalMidnightOrAtTheFirstInstantAfterASkippedO
         {berlin, {date::year{2026}, October, date::day{26}}, "2026-10-26T00:00:00+01:00"},
         {newYork, {date::year{2026}, November, date::day{1}}, "2026-11-01T00:00:00-04:00"},
         // Chile moves its clocks at midnight: on 6 September 2026 the day begins at 01:00.
-        {"America/Santiago", {date::year{2026}, date::September, date::day{6}}, "2026-09-06T01:00:00-03:00"},
-    };
+        {"America/Santiago", {date::year{2026}, date::September, date::day{6}}, "2026-09-06T01:00:00-03:00"}};
     for (const auto& testCase : cases) {
         const auto calendar = *UserCalendar::named(testCase.zone);
         const std::int64_t number = date::sys_days{testCase.day}.time_since_epoch().count();
@@ -374,8 +319,7 @@ TEST(UserCalendarTest, ReadsISODatesWithAndWithoutOffsets) {
         {"2026-03-29", "2026-03-29T23:59:59+02:00"},
         {"2026-12-05T22:30:00+01:00 and more", std::nullopt},
         {"yesterday", std::nullopt},
-        {"", std::nullopt},
-    };
+        {"", std::nullopt}};
     for (const auto& [text, expected] : cases) {
         const auto parsed = berlinCalendar.parseDate(text);
         ASSERT_EQ(parsed.has_value(), expected.has_value()) << text;
