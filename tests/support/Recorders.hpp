@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace somnara::test {
@@ -38,6 +39,16 @@ public:
 private:
     Task<void> task_;
 };
+
+template <class Stream>
+struct StreamElement;
+template <class T>
+struct StreamElement<AsyncStream<T>> {
+    using type = T;
+};
+template <class Subject>
+StreamRecorder(const std::shared_ptr<Subject>&)
+    -> StreamRecorder<typename StreamElement<decltype(std::declval<Subject&>().subscribe())>::type>;
 
 /// The analytics records reported while it lives, from any thread.
 class AnalyticsRecorder {
