@@ -28,8 +28,8 @@ TEST(ContinuousClock, IsTheBootTimeClock) {
     if (slept > std::chrono::milliseconds(10)) {
         EXPECT_GT(continuous - read(CLOCK_MONOTONIC), slept / 2);
     } else {
-        GTEST_LOG_(INFO) << "this machine has not slept since boot: the clocks agree to "
-                         << slept.count() << " ns";
+        GTEST_LOG_(INFO) << "this machine has not slept since boot: the clocks agree to " << slept.count()
+                         << " ns";
     }
 }
 

@@ -23,7 +23,8 @@ class RenderHarness : public NoisePlayerHarness {
 public:
     /// Starts the player on an offline output, with `tones` playing sines instead of noise and no
     /// start fade, so that levels are full from the first block.
-    void startOffline(NoisePlayerSettings stored, const std::vector<std::pair<SoundTrack, double>>& tones = {}) {
+    void startOffline(NoisePlayerSettings stored,
+                      const std::vector<std::pair<SoundTrack, double>>& tones = {}) {
         for (const auto& [soundTrack, frequency] : tones) {
             auto sine = makeSine(frequency, rate, 4'410, 0.5);
             addFile(soundTrack, {sine, sine});
@@ -50,7 +51,6 @@ public:
         }
         return left;
     }
-
 };
 
 TEST(NoisePlayerRender, ASleepTimerHoldsTheLevelThenFadesLinearlyToSilence) {
@@ -86,7 +86,8 @@ TEST(NoisePlayerRender, SelectionChangesFadeOnTheirOwnTimes) {
         double fade;
         double oldGainAtEnd;
     };
-    for (const auto& c : {Case{"swap", SelectionMode::single, 2.5, 0.0}, Case{"add", SelectionMode::multiple, 1.0, 1.0}}) {
+    for (const auto& c :
+         {Case{"swap", SelectionMode::single, 2.5, 0.0}, Case{"add", SelectionMode::multiple, 1.0, 1.0}}) {
         SCOPED_TRACE(c.name);
         RenderHarness t;
         t.startOffline(NoisePlayerHarness::selecting({rain}, c.mode), {{rain, 441}, {waves, 1'102.5}});

@@ -14,7 +14,9 @@
 #include <memory>
 
 namespace somnara {
-inline void PrintTo(const NoisePlayerState& state, std::ostream* out) { *out << state.description(); }
+inline void PrintTo(const NoisePlayerState& state, std::ostream* out) {
+    *out << state.description();
+}
 } // namespace somnara
 
 namespace somnara::test {
@@ -27,7 +29,8 @@ public:
     NoisePlayerHarness() {
         EventLogger::setLaunchArgumentsForTesting(std::vector<std::string>{"test"});
         observation_ = ZelAnalyticsLogger::shared().observe([this](const ZelAnalyticsLogger::Record& record) {
-            (record.kind == ZelAnalyticsLogger::Record::Kind::assertionFailure ? assertions : events).push_back(record);
+            (record.kind == ZelAnalyticsLogger::Record::Kind::assertionFailure ? assertions : events)
+                .push_back(record);
         });
         lines().clear();
     }
@@ -53,10 +56,12 @@ public:
             }
         }
         const auto text = stored.encode();
-        defaults->set(UserDefaultsValue::Data(text.begin(), text.end()), NoisePlayerSettingsStore::userDefaultsKey);
+        defaults->set(UserDefaultsValue::Data(text.begin(), text.end()),
+                      NoisePlayerSettingsStore::userDefaultsKey);
         settingsStore = NoisePlayerSettingsStore::make(defaults, "/nonexistent/settings");
         const auto& cases = SoundTrack::allCases();
-        collection = SoundTracksCollection::make({cases.begin(), cases.end()}, favourites, mixes, settingsStore);
+        collection =
+            SoundTracksCollection::make({cases.begin(), cases.end()}, favourites, mixes, settingsStore);
         auto factory = std::make_shared<AudioFileFactory>(
             bundle.path() / "lossless", Bundle(bundle.path()), [this](const std::filesystem::path& path) {
                 const auto found = files.find(path);
@@ -65,9 +70,9 @@ public:
                 }
                 return found->second;
             });
-        player = NoisePlayer::make(settingsStore, collection, std::move(factory),
-                                   std::make_shared<NowPlayingImageFactory>(nullptr), SystemVolumeObserver::make(session),
-                                   {std::move(makeOutput), session, &center});
+        player = NoisePlayer::make(
+            settingsStore, collection, std::move(factory), std::make_shared<NowPlayingImageFactory>(nullptr),
+            SystemVolumeObserver::make(session), {std::move(makeOutput), session, &center});
         states = std::make_unique<Recorder<NoisePlayerState>>(player->stateSubject());
         loop.runUntilIdle();
     }
@@ -77,10 +82,12 @@ public:
         const auto path = bundlePath(soundTrack);
         std::filesystem::create_directories(path.parent_path());
         std::ofstream{path} << "m4a";
-        files[path] = std::make_shared<MemoryAudioFile>(std::move(channels), 44'100, path.filename().string());
+        files[path] =
+            std::make_shared<MemoryAudioFile>(std::move(channels), 44'100, path.filename().string());
     }
 
-    static NoisePlayerSettings selecting(SoundTrackSet soundTracks, SelectionMode mode = SelectionMode::multiple) {
+    static NoisePlayerSettings selecting(SoundTrackSet soundTracks,
+                                         SelectionMode mode = SelectionMode::multiple) {
         return NoisePlayerSettings{}.withCurrentSoundTracks(std::move(soundTracks)).withSelectionMode(mode);
     }
 
@@ -110,14 +117,17 @@ public:
     }
     void wait(double seconds) { loop.advance(Seconds{seconds}); }
 
-    float volumeOf(SoundTrack soundTrack) { return player->players().at(soundTrack)->audioPlayerNode()->volume(); }
+    float volumeOf(SoundTrack soundTrack) {
+        return player->players().at(soundTrack)->audioPlayerNode()->volume();
+    }
     bool isPlaying(SoundTrack soundTrack) {
         return player->players().at(soundTrack)->audioPlayerNode()->isPlaying();
     }
     /// How many lines logged since the harness was made start with `prefix`.
     static std::size_t count(const std::string& prefix) {
-        return static_cast<std::size_t>(std::count_if(lines().begin(), lines().end(),
-                                                      [&](const std::string& line) { return line.starts_with(prefix); }));
+        return static_cast<std::size_t>(
+            std::count_if(lines().begin(), lines().end(),
+                          [&](const std::string& line) { return line.starts_with(prefix); }));
     }
     std::vector<std::string> eventNames() const {
         std::vector<std::string> names;
@@ -138,7 +148,8 @@ public:
     std::shared_ptr<FileUserDefaults> groupDefaults = std::make_shared<FileUserDefaults>(std::nullopt);
     std::shared_ptr<SoundTrackFavouritesStore> favourites =
         std::make_shared<SoundTrackFavouritesStore>(cloud, [defaults = groupDefaults] { return defaults; });
-    std::shared_ptr<SoundTrackMixesStore> mixes = std::make_shared<SoundTrackMixesStore>(cloud, groupDefaults);
+    std::shared_ptr<SoundTrackMixesStore> mixes =
+        std::make_shared<SoundTrackMixesStore>(cloud, groupDefaults);
     std::shared_ptr<NoisePlayerSettingsStore> settingsStore;
     std::shared_ptr<SoundTracksCollection> collection;
     std::shared_ptr<NoisePlayer> player;
@@ -148,7 +159,8 @@ public:
 
 private:
     std::filesystem::path bundlePath(SoundTrack soundTrack) const {
-        return bundle.path() / AudioFileFactory::bundleSubdirectory / (std::string(soundTrack.fileName()) + ".m4a");
+        return bundle.path() / AudioFileFactory::bundleSubdirectory /
+               (std::string(soundTrack.fileName()) + ".m4a");
     }
     /// Every line logged (handlers cannot be removed: one for all harnesses).
     static std::vector<std::string>& lines() {

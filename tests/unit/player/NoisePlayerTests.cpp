@@ -30,7 +30,10 @@ TEST(NoisePlayer, CommandsFollowTheStateMachine) {
         {"play while playing", {play, play}, {State::stopped(), State::playing()}, "Already playing"},
         {"pause while stopped", {pause}, {State::stopped()}, "Already stopped"},
         {"stop while stopped", {stopIn2}, {State::stopped()}, "Already stopped"},
-        {"sleep fade while stopped", {sleepFade}, {State::stopped()}, "Not in correct state to do sleep fade out"},
+        {"sleep fade while stopped",
+         {sleepFade},
+         {State::stopped()},
+         "Not in correct state to do sleep fade out"},
         {"stop from interrupted",
          {play, pause, stopIn2},
          {State::stopped(), State::playing(), State::interrupted(), State::stopping(2), State::stopped()},
@@ -59,7 +62,8 @@ TEST(NoisePlayer, AFailedStartIsReportedAndStops) {
     auto play = t.player->play(false);
     t.finish(play);
     EXPECT_TRUE(t.failureOf(play));
-    EXPECT_THAT(t.states->values, ElementsAre(State::stopped(), State::playing(), State::stopping(0), State::stopped()));
+    EXPECT_THAT(t.states->values,
+                ElementsAre(State::stopped(), State::playing(), State::stopping(0), State::stopped()));
     EXPECT_EQ(t.count("Error starting engine"), 1U);
     ASSERT_EQ(t.assertions.size(), 1U);
     EXPECT_EQ(t.assertions[0].function, "play(fromInterrupt:)");
@@ -311,7 +315,8 @@ TEST(NoisePlayer, SessionEventsPauseResumeAndStop) {
 TEST(NoisePlayer, RouteChangesAreReportedAndMixWithOthersReachesTheSession) {
     NoisePlayerHarness t;
     t.start(NoisePlayerHarness::selecting({rain}));
-    t.session->changeRoute({{AudioSessionPort::headphones, "Headphones", "h"}}, AudioSession::RouteChangeReason::override_);
+    t.session->changeRoute({{AudioSessionPort::headphones, "Headphones", "h"}},
+                           AudioSession::RouteChangeReason::override_);
     t.loop.runUntilIdle();
     ASSERT_EQ(t.events.size(), 1U);
     EXPECT_EQ(t.events[0].name, "audio_route_changed");
@@ -355,25 +360,41 @@ TEST(NoisePlayer, SelectionChangesFadeAsTheirKindSays) {
     };
     const auto single = NoisePlayerHarness::selecting({rain}, SelectionMode::single);
     const std::vector<Case> cases{
-        {"a swap cross-fades over crossFade", single, [](SoundTracksCollection& c) { return c.add(waves); }, 1.25,
-         {{rain, 0.5F}, {waves, 0.5F}}, {{rain, 0.0F}, {waves, 1.0F}}},
-        {"an added sound fades in over add", NoisePlayerHarness::selecting({rain}),
-         [](SoundTracksCollection& c) { return c.add(waves); }, 0.5, {{rain, 1.0F}, {waves, 0.5F}},
+        {"a swap cross-fades over crossFade",
+         single,
+         [](SoundTracksCollection& c) { return c.add(waves); },
+         1.25,
+         {{rain, 0.5F}, {waves, 0.5F}},
+         {{rain, 0.0F}, {waves, 1.0F}}},
+        {"an added sound fades in over add",
+         NoisePlayerHarness::selecting({rain}),
+         [](SoundTracksCollection& c) { return c.add(waves); },
+         0.5,
+         {{rain, 1.0F}, {waves, 0.5F}},
          {{rain, 1.0F}, {waves, 1.0F}}},
-        {"a removed sound fades out over remove", NoisePlayerHarness::selecting({rain, waves}),
-         [](SoundTracksCollection& c) -> asio::awaitable<void> { co_await c.remove(waves); }, 0.25,
-         {{rain, 1.0F}, {waves, 0.5F}}, {{rain, 1.0F}, {waves, 0.0F}}},
-        {"adds and removes together each take their own fade", NoisePlayerHarness::selecting({rain, waves}),
+        {"a removed sound fades out over remove",
+         NoisePlayerHarness::selecting({rain, waves}),
+         [](SoundTracksCollection& c) -> asio::awaitable<void> { co_await c.remove(waves); },
+         0.25,
+         {{rain, 1.0F}, {waves, 0.5F}},
+         {{rain, 1.0F}, {waves, 0.0F}}},
+        {"adds and removes together each take their own fade",
+         NoisePlayerHarness::selecting({rain, waves}),
          [](SoundTracksCollection& c) -> asio::awaitable<void> {
              co_await c.add(SoundTrack::fan);
              co_await c.add(SoundTrack::thunder);
              co_await c.remove(rain);
              co_await c.remove(waves);
          },
-         0.25, {{rain, 0.5F}, {SoundTrack::fan, 0.25F}}, {{rain, 0.0F}, {SoundTrack::thunder, 1.0F}}},
-        {"a mode switch sets the mix volumes at once", single.withSoundTracksMixVolume({{rain, 0.4F}}),
-         [](SoundTracksCollection& c) { return c.setSelectionMode(SelectionMode::multiple); }, 0.0,
-         {{rain, 0.4F}}, {{rain, 0.4F}}},
+         0.25,
+         {{rain, 0.5F}, {SoundTrack::fan, 0.25F}},
+         {{rain, 0.0F}, {SoundTrack::thunder, 1.0F}}},
+        {"a mode switch sets the mix volumes at once",
+         single.withSoundTracksMixVolume({{rain, 0.4F}}),
+         [](SoundTracksCollection& c) { return c.setSelectionMode(SelectionMode::multiple); },
+         0.0,
+         {{rain, 0.4F}},
+         {{rain, 0.4F}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
