@@ -255,14 +255,10 @@ void addSelectionCommands(CLI::App& app) {
     volume->add_option("VALUE", *volumeText, "A number from 0 to 1")->required();
 
     addCommand(app, "next", "Play the next sound of the catalogue alone", []() -> Operation {
-        return [](std::shared_ptr<SoundTracksCollection> collection) {
-            return collection->selectNext();
-        };
+        return [](std::shared_ptr<SoundTracksCollection> collection) { return collection->selectNext(); };
     });
     addCommand(app, "previous", "Play the previous sound of the catalogue alone", []() -> Operation {
-        return [](std::shared_ptr<SoundTracksCollection> collection) {
-            return collection->selectPrevious();
-        };
+        return [](std::shared_ptr<SoundTracksCollection> collection) { return collection->selectPrevious(); };
     });
 }
 

@@ -117,9 +117,7 @@ void printHeatmap(const ListeningStats& stats, const std::map<std::int64_t, doub
     };
     const std::int64_t first = today - 29;
     // Weekday of day 0 (1 January 1970) was a Thursday: Monday-based index 3.
-    const auto weekday = [](std::int64_t day) {
-        return static_cast<int>(((day % 7) + 7 + 3) % 7);
-    };
+    const auto weekday = [](std::int64_t day) { return static_cast<int>(((day % 7) + 7 + 3) % 7); };
     std::cout << "  Mo Tu We Th Fr Sa Su\n";
     std::int64_t day = first - weekday(first);
     while (day <= today) {
@@ -146,9 +144,7 @@ void printHeatmap(const ListeningStats& stats, const std::map<std::int64_t, doub
 void printForPeople(const ListeningStats& stats, const std::vector<PlayEvent>& events, Date currentDate,
                     Date now, const UserCalendar& calendar) {
     const bool colour = ::isatty(STDOUT_FILENO) == 1;
-    const auto bold = [&](const std::string& text) {
-        return colour ? "\x1b[1m" + text + "\x1b[0m" : text;
-    };
+    const auto bold = [&](const std::string& text) { return colour ? "\x1b[1m" + text + "\x1b[0m" : text; };
     std::cout << bold("Listening statistics") << " as of " << calendar.isoString(currentDate) << " ("
               << calendar.zoneName() << ")\n\n";
     if (events.empty()) {

@@ -2,12 +2,12 @@
 // settings the player uses when the effect is on. The items-per-second counter is frames per second;
 // divide by 44 100 for "times faster than real time".
 
-#include <somnara/audio/dsp/AudioSource.hpp>
-#include <somnara/audio/dsp/Delay.hpp>
-#include <somnara/audio/dsp/ParametricEQ.hpp>
-#include <somnara/audio/dsp/Reverb.hpp>
-#include <somnara/audio/dsp/TimePitch.hpp>
-#include <somnara/audio/dsp/Varispeed.hpp>
+#include "audio/dsp/AudioSource.hpp"
+#include "audio/dsp/Delay.hpp"
+#include "audio/dsp/ParametricEQ.hpp"
+#include "audio/dsp/Reverb.hpp"
+#include "audio/dsp/TimePitch.hpp"
+#include "audio/dsp/Varispeed.hpp"
 
 #include <benchmark/benchmark.h>
 

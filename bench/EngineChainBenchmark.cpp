@@ -104,9 +104,7 @@ public:
         // SOMNARA_BENCH_BYPASS=pitch,speed,echo,reverb,eq bypasses units, to see what each one costs.
         const std::string bypassed =
             std::getenv("SOMNARA_BENCH_BYPASS") != nullptr ? std::getenv("SOMNARA_BENCH_BYPASS") : "";
-        const auto off = [&](const char* name) {
-            return bypassed.find(name) != std::string::npos;
-        };
+        const auto off = [&](const char* name) { return bypassed.find(name) != std::string::npos; };
         pitch->setBypass(off("pitch"));
         speed->setBypass(off("speed"));
         delay->setBypass(off("echo"));

@@ -66,9 +66,7 @@ asio::awaitable<PlaybackCompletion> awaitCompletion(Start start) {
 
 asio::awaitable<PlaybackCompletion> AudioPlayerNode::scheduleFile(std::shared_ptr<AudioFile> file) {
     auto self = std::static_pointer_cast<AudioPlayerNode>(shared_from_this());
-    auto start = [self, file](CompletionHandler handler) {
-        self->scheduleFile(file, std::move(handler));
-    };
+    auto start = [self, file](CompletionHandler handler) { self->scheduleFile(file, std::move(handler)); };
     const PlaybackCompletion result = co_await awaitCompletion(std::move(start));
     co_return result;
 }

@@ -26,9 +26,7 @@ std::string languageTag(std::string_view locale) {
 } // namespace
 
 Locale::Environment Locale::defaultEnvironment() {
-    return [](const char* name) -> const char* {
-        return std::getenv(name);
-    };
+    return [](const char* name) -> const char* { return std::getenv(name); };
 }
 
 std::vector<std::string> Locale::preferredLanguages(const Environment& environment) {

@@ -1,5 +1,4 @@
 #include <somnara/runtime/Loop.hpp>
-
 #include <somnara/runtime/NotificationCenter.hpp>
 
 #include <asio/executor_work_guard.hpp>

@@ -1,13 +1,11 @@
 #pragma once
 
-// An in-memory audio file for tests of code that reads `AudioFile`s: the samples are given, the
-// length is exact, reads are sequential like a decoder's, and it counts how often it was read through.
+// An in-memory audio file for tests of code that reads `AudioFile`s: the engine's own in-memory file
+// under a name of the test's choosing, damaged on request, counting how often it was read through.
 
-#include <somnara/platform/AudioFile.hpp>
+#include "audio/PcmBufferAudioFile.hpp"
 
-#include <algorithm>
 #include <atomic>
-#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <vector>
@@ -18,8 +16,8 @@ class MemoryAudioFile final : public AudioFile {
 public:
     MemoryAudioFile(std::vector<std::vector<float>> channels, double sampleRate,
                     std::filesystem::path url = "memory.wav")
-        : channels_(std::move(channels)),
-          url_(std::move(url)), format_{sampleRate, static_cast<int>(channels_.size())} {}
+        : url_(std::move(url)), file_(std::make_shared<const AudioPcmBuffer>(AudioPcmBuffer{
+                                    {sampleRate, static_cast<int>(channels.size())}, std::move(channels)})) {}
 
     /// A stereo file with the same samples on both channels, or different ones.
     static std::shared_ptr<MemoryAudioFile> stereo(std::vector<float> left, std::vector<float> right,
@@ -29,30 +27,17 @@ public:
     }
 
     const std::filesystem::path& url() const noexcept override { return url_; }
-    AudioFormat processingFormat() const noexcept override { return format_; }
-    std::int64_t length() const noexcept override {
-        return channels_.empty() ? 0 : static_cast<std::int64_t>(channels_[0].size());
-    }
-    std::int64_t framePosition() const noexcept override { return position_; }
-
-    void seek(std::int64_t frame) override {
-        if (frame < 0 || frame > length()) {
-            throw AudioFileError("seek outside the file");
-        }
-        position_ = frame;
-    }
+    AudioFormat processingFormat() const noexcept override { return file_.processingFormat(); }
+    std::int64_t length() const noexcept override { return file_.length(); }
+    std::int64_t framePosition() const noexcept override { return file_.framePosition(); }
+    void seek(std::int64_t frame) override { file_.seek(frame); }
 
     std::size_t read(float* const* channels, std::size_t frames) override {
-        if (failAt_ >= 0 && position_ >= failAt_) {
+        if (failAt_ >= 0 && framePosition() >= failAt_) {
             throw AudioFileError("damaged data");
         }
-        const auto count = static_cast<std::size_t>(
-            std::min<std::int64_t>(static_cast<std::int64_t>(frames), length() - position_));
-        for (std::size_t c = 0; c < channels_.size(); ++c) {
-            std::copy_n(channels_[c].begin() + position_, count, channels[c]);
-        }
-        position_ += static_cast<std::int64_t>(count);
-        if (count > 0 && position_ == length()) {
+        const auto count = file_.read(channels, frames);
+        if (count > 0 && framePosition() == length()) {
             readThrough_.fetch_add(1, std::memory_order_relaxed);
         }
         return count;
@@ -64,10 +49,8 @@ public:
     int readThroughCount() const noexcept { return readThrough_.load(std::memory_order_relaxed); }
 
 private:
-    std::vector<std::vector<float>> channels_;
     std::filesystem::path url_;
-    AudioFormat format_;
-    std::int64_t position_ = 0;
+    PcmBufferAudioFile file_;
     std::int64_t failAt_ = -1;
     std::atomic<int> readThrough_{0};
 };

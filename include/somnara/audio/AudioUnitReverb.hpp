@@ -1,7 +1,7 @@
 #pragma once
 
 #include <somnara/audio/AudioNode.hpp>
-#include <somnara/audio/dsp/Reverb.hpp>
+#include <somnara/audio/AudioUnitTypes.hpp>
 
 #include <memory>
 

@@ -2,7 +2,7 @@
 
 #include <somnara/foundation/CaseIterable.hpp>
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 #include <array>
 #include <compare>

@@ -1,4 +1,4 @@
-#include <somnara/audio/dsp/Biquad.hpp>
+#include "audio/dsp/Biquad.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -1,17 +1,14 @@
-#include <somnara/audio/dsp/Delay.hpp>
-#include <somnara/audio/dsp/Denormals.hpp>
+#include "audio/dsp/Delay.hpp"
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <cstring>
 #include <numbers>
 
 namespace somnara::dsp {
 
 void Delay::prepare(double sampleRate, std::size_t maxFrames) {
     sampleRate_ = sampleRate;
-    maxFrames_ = maxFrames;
     rampFrames_ = static_cast<std::size_t>(std::lround(rampSeconds * sampleRate));
     crossfadeFrames_ = static_cast<std::size_t>(std::lround(tapCrossfadeSeconds * sampleRate));
     const auto lineFrames =
@@ -19,9 +16,7 @@ void Delay::prepare(double sampleRate, std::size_t maxFrames) {
     lineLeft_.assign(lineFrames, 0.0f);
     lineRight_.assign(lineFrames, 0.0f);
     mask_ = lineFrames - 1;
-    dryLeft_.assign(maxFrames, 0.0f);
-    dryRight_.assign(maxFrames, 0.0f);
-    bypass_.prepare(sampleRate);
+    bypass_.prepare(sampleRate, maxFrames);
     // Re-derive the sample-rate dependent values from the user's settings.
     const float seconds = delaySeconds_;
     delaySeconds_ = -1.0f;
@@ -40,8 +35,7 @@ void Delay::reset() noexcept {
     wet_.reset(wet_.target());
     lowPassA_.reset(lowPassA_.target());
     lowPassLeft_ = lowPassRight_ = 0.0f;
-    bypass_.finishFade();
-    running_ = false;
+    bypass_.reset();
 }
 
 float Delay::lowPassCoefficient(float hertz) const noexcept {
@@ -57,7 +51,7 @@ void Delay::setDelayTime(float seconds) noexcept {
     delaySeconds_ = seconds;
     const auto frames = static_cast<std::size_t>(std::lround(static_cast<double>(seconds) * sampleRate_));
     targetTapFrames_ = std::max<std::size_t>(frames, 1);
-    if (!audible()) {
+    if (!bypass_.isAudible()) {
         tapFrames_ = nextTapFrames_ = targetTapFrames_;
         tapFade_.reset(0.0f);
     }
@@ -68,7 +62,7 @@ void Delay::setFeedback(float percent) noexcept {
         return;
     }
     const float gain = std::clamp(percent / 100.0f, -maxLoopGain, maxLoopGain);
-    audible() ? feedback_.setTarget(gain, rampFrames_) : feedback_.reset(gain);
+    bypass_.isAudible() ? feedback_.setTarget(gain, rampFrames_) : feedback_.reset(gain);
 }
 
 void Delay::setLowPassCutoff(float hertz) noexcept {
@@ -77,7 +71,7 @@ void Delay::setLowPassCutoff(float hertz) noexcept {
     }
     cutoffHz_ = std::clamp(hertz, 10.0f, static_cast<float>(sampleRate_ / 2.0));
     const float a = lowPassCoefficient(cutoffHz_);
-    audible() ? lowPassA_.setTarget(a, rampFrames_) : lowPassA_.reset(a);
+    bypass_.isAudible() ? lowPassA_.setTarget(a, rampFrames_) : lowPassA_.reset(a);
 }
 
 void Delay::setWetDryMix(float percent) noexcept {
@@ -85,51 +79,14 @@ void Delay::setWetDryMix(float percent) noexcept {
         return;
     }
     const float mix = std::clamp(percent, 0.0f, 100.0f) / 100.0f;
-    audible() ? wet_.setTarget(mix, rampFrames_) : wet_.reset(mix);
-}
-
-void Delay::setBypass(bool bypass) noexcept {
-    bypass_.setBypass(bypass);
-    if (!running_) {
-        bypass_.finishFade();
-    }
+    bypass_.isAudible() ? wet_.setTarget(mix, rampFrames_) : wet_.reset(mix);
 }
 
 void Delay::process(float* left, float* right, std::size_t frames) noexcept {
-    if (maxFrames_ == 0) {
-        return;
-    }
-    ScopedFlushDenormals flushDenormals;
-    for (std::size_t offset = 0; offset < frames; offset += maxFrames_) {
-        processChunk(left + offset, right + offset, std::min(maxFrames_, frames - offset));
-    }
-}
-
-void Delay::processChunk(float* left, float* right, std::size_t frames) noexcept {
-    running_ = true;
-    if (bypass_.isFullyBypassed()) {
-        if (!stateCleared_) {
-            // Bypass drops the tail, so re-enabling never replays stale echoes.
-            reset();
-            stateCleared_ = true;
-        }
-        return;
-    }
-    stateCleared_ = false;
-    if (bypass_.isFullyActive()) {
-        processWet(left, right, frames);
-        return;
-    }
-    // Fading: stop at the end of the fade so that the unit switches state on the exact frame, whatever
-    // the caller's block size.
-    const std::size_t n = std::min(frames, bypass_.remainingFrames());
-    std::memcpy(dryLeft_.data(), left, n * sizeof(float));
-    std::memcpy(dryRight_.data(), right, n * sizeof(float));
-    processWet(left, right, n);
-    bypass_.mix(dryLeft_.data(), dryRight_.data(), left, right, n);
-    if (n < frames) {
-        processChunk(left + n, right + n, frames - n);
-    }
+    bypass_.process(
+        left, right, frames, [] { return false; },
+        // Bypass drops the tail, so re-enabling never replays stale echoes.
+        [this] { reset(); }, [this](float* l, float* r, std::size_t n) { processWet(l, r, n); });
 }
 
 namespace {

@@ -1,9 +1,7 @@
-#include <somnara/audio/dsp/Denormals.hpp>
-#include <somnara/audio/dsp/ParametricEQ.hpp>
+#include "audio/dsp/ParametricEQ.hpp"
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <utility>
 
 namespace somnara::dsp {
@@ -80,11 +78,8 @@ ParametricEQ::ParametricEQ() {
 
 void ParametricEQ::prepare(double sampleRate, std::size_t maxFrames) {
     sampleRate_ = sampleRate;
-    maxFrames_ = maxFrames;
     rampFrames_ = static_cast<std::size_t>(std::lround(rampSeconds * sampleRate));
-    dryLeft_.assign(maxFrames, 0.0f);
-    dryRight_.assign(maxFrames, 0.0f);
-    bypass_.prepare(sampleRate);
+    bypass_.prepare(sampleRate, maxFrames);
     runSections_ = &runSectionsPortable;
 #if defined(__x86_64__) || defined(__i386__)
     if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
@@ -103,10 +98,9 @@ void ParametricEQ::reset() noexcept {
         redesign(band);
     }
     globalGain_.reset(globalGain_.target());
-    bypass_.finishFade();
+    bypass_.reset();
     framesUntilRedesign_ = redesignInterval;
     resetFilterState();
-    running_ = false;
 }
 
 void ParametricEQ::resetFilterState() noexcept {
@@ -149,7 +143,7 @@ void ParametricEQ::setBandFrequency(std::size_t band, float hertz) noexcept {
         return;
     }
     auto& b = bands_[band];
-    const bool audible = running_ && !bypass_.isFullyBypassed() && b.mix.current() > 0.0f;
+    const bool audible = bypass_.isAudible() && b.mix.current() > 0.0f;
     setParameter(b.frequency, std::clamp(hertz, 1.0f, static_cast<float>(0.495 * sampleRate_)), audible,
                  rampFrames_);
     if (!audible || (!b.frequency.isSmoothing() && !b.bandwidth.isSmoothing() && !b.gain.isSmoothing())) {
@@ -162,7 +156,7 @@ void ParametricEQ::setBandBandwidth(std::size_t band, float octaves) noexcept {
         return;
     }
     auto& b = bands_[band];
-    const bool audible = running_ && !bypass_.isFullyBypassed() && b.mix.current() > 0.0f;
+    const bool audible = bypass_.isAudible() && b.mix.current() > 0.0f;
     setParameter(b.bandwidth, std::clamp(octaves, 0.05f, 5.0f), audible, rampFrames_);
     if (!audible || (!b.frequency.isSmoothing() && !b.bandwidth.isSmoothing() && !b.gain.isSmoothing())) {
         redesign(b); // a jump rather than a glide: apply it now
@@ -174,7 +168,7 @@ void ParametricEQ::setBandGain(std::size_t band, float decibels) noexcept {
         return;
     }
     auto& b = bands_[band];
-    const bool audible = running_ && !bypass_.isFullyBypassed() && b.mix.current() > 0.0f;
+    const bool audible = bypass_.isAudible() && b.mix.current() > 0.0f;
     setParameter(b.gain, std::clamp(decibels, -96.0f, 24.0f), audible, rampFrames_);
     if (!audible || (!b.frequency.isSmoothing() && !b.bandwidth.isSmoothing() && !b.gain.isSmoothing())) {
         redesign(b); // a jump rather than a glide: apply it now
@@ -185,7 +179,7 @@ void ParametricEQ::setBandBypass(std::size_t band, bool bypass) noexcept {
     if (band >= bandCount) {
         return;
     }
-    const bool audible = running_ && !bypass_.isFullyBypassed();
+    const bool audible = bypass_.isAudible();
     setParameter(bands_[band].mix, bypass ? 0.0f : 1.0f, audible, rampFrames_);
 }
 
@@ -196,15 +190,8 @@ void ParametricEQ::setGlobalGain(float decibels) noexcept {
     globalGainDb_ = std::clamp(decibels, -96.0f, 24.0f);
     const float linear =
         globalGainDb_ == 0.0f ? 1.0f : static_cast<float>(std::pow(10.0, globalGainDb_ / 20.0));
-    const bool audible = running_ && !bypass_.isFullyBypassed();
+    const bool audible = bypass_.isAudible();
     setParameter(globalGain_, linear, audible, rampFrames_);
-}
-
-void ParametricEQ::setBypass(bool bypass) noexcept {
-    bypass_.setBypass(bypass);
-    if (!running_) {
-        bypass_.finishFade();
-    }
 }
 
 double ParametricEQ::magnitudeResponse(double frequency) const noexcept {
@@ -224,40 +211,10 @@ double ParametricEQ::magnitudeResponse(double frequency) const noexcept {
 }
 
 void ParametricEQ::process(float* left, float* right, std::size_t frames) noexcept {
-    if (maxFrames_ == 0) {
-        return;
-    }
-    ScopedFlushDenormals flushDenormals;
-    for (std::size_t offset = 0; offset < frames; offset += maxFrames_) {
-        processChunk(left + offset, right + offset, std::min(maxFrames_, frames - offset));
-    }
-}
-
-void ParametricEQ::processChunk(float* left, float* right, std::size_t frames) noexcept {
-    running_ = true;
-    if (bypass_.isFullyBypassed()) {
-        if (!stateCleared_) {
-            // Settle every glide so that the unit resumes from its targets with empty filters.
-            reset();
-            stateCleared_ = true;
-        }
-        return;
-    }
-    stateCleared_ = false;
-    if (bypass_.isFullyActive()) {
-        processBands(left, right, frames);
-        return;
-    }
-    // Fading: stop at the end of the fade so that the unit switches state on the exact frame, whatever
-    // the caller's block size.
-    const std::size_t n = std::min(frames, bypass_.remainingFrames());
-    std::memcpy(dryLeft_.data(), left, n * sizeof(float));
-    std::memcpy(dryRight_.data(), right, n * sizeof(float));
-    processBands(left, right, n);
-    bypass_.mix(dryLeft_.data(), dryRight_.data(), left, right, n);
-    if (n < frames) {
-        processChunk(left + n, right + n, frames - n);
-    }
+    bypass_.process(
+        left, right, frames, [] { return false; },
+        // Settle every glide so that the unit resumes from its targets with empty filters.
+        [this] { reset(); }, [this](float* l, float* r, std::size_t n) { processBands(l, r, n); });
 }
 
 bool ParametricEQ::anyBandGliding() const noexcept {

@@ -1,10 +1,8 @@
-#include <somnara/audio/dsp/Denormals.hpp>
-#include <somnara/audio/dsp/Reverb.hpp>
+#include "audio/dsp/Reverb.hpp"
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <cstring>
 #include <numbers>
 
 namespace somnara::dsp {
@@ -148,7 +146,6 @@ ReverbPresetParameters Reverb::presetParameters(ReverbPreset preset) noexcept {
 
 void Reverb::prepare(double sampleRate, std::size_t maxFrames) {
     sampleRate_ = sampleRate;
-    maxFrames_ = maxFrames;
     rampFrames_ = static_cast<std::size_t>(std::lround(rampSeconds * sampleRate));
     const double scale = sampleRate / 44100.0;
     std::size_t longest = 0;
@@ -165,12 +162,10 @@ void Reverb::prepare(double sampleRate, std::size_t maxFrames) {
             std::max<std::size_t>(1, static_cast<std::size_t>(std::lround(diffuserFrames[i] * scale)));
         diffusers_[i].buffer.assign(diffusers_[i].length, 0.0f);
     }
-    dryLeft_.assign(maxFrames, 0.0f);
-    dryRight_.assign(maxFrames, 0.0f);
     input_.assign(maxFrames, 0.0f);
     wetLeft_.assign(maxFrames, 0.0f);
     wetRight_.assign(maxFrames, 0.0f);
-    bypass_.prepare(sampleRate);
+    bypass_.prepare(sampleRate, maxFrames);
     configure();
     reset();
 }
@@ -215,8 +210,7 @@ void Reverb::clearState() noexcept {
 void Reverb::reset() noexcept {
     clearState();
     mix_.reset(mix_.target());
-    bypass_.finishFade();
-    running_ = false;
+    bypass_.reset();
 }
 
 void Reverb::loadFactoryPreset(ReverbPreset preset) noexcept {
@@ -230,66 +224,19 @@ void Reverb::setWetDryMix(float percent) noexcept {
         return;
     }
     const float mix = std::clamp(percent, 0.0f, 100.0f) / 100.0f;
-    if (running_ && !bypass_.isFullyBypassed()) {
+    if (bypass_.isAudible()) {
         mix_.setTarget(mix, rampFrames_);
     } else {
         mix_.reset(mix);
     }
 }
 
-void Reverb::setBypass(bool bypass) noexcept {
-    bypass_.setBypass(bypass);
-    if (!running_) {
-        bypass_.finishFade();
-    }
-}
-
 void Reverb::process(float* left, float* right, std::size_t frames) noexcept {
-    if (maxFrames_ == 0) {
-        return;
-    }
-    ScopedFlushDenormals flushDenormals;
-    for (std::size_t offset = 0; offset < frames; offset += maxFrames_) {
-        processChunk(left + offset, right + offset, std::min(maxFrames_, frames - offset));
-    }
-}
-
-void Reverb::processChunk(float* left, float* right, std::size_t frames) noexcept {
-    running_ = true;
-    const bool idle = mix_.target() == 0.0f && !mix_.isSmoothing();
-    if (bypass_.isFullyBypassed() || idle) {
-        if (!stateCleared_) {
-            // Nothing of the tail is heard: drop it, so that raising the mix starts from silence
-            // rather than from a frozen old tail.
-            clearState();
-            stateCleared_ = true;
-        }
-        return;
-    }
-    stateCleared_ = false;
-    if (bypass_.isFullyActive()) {
-        processWet(left, right, frames);
-        return;
-    }
-    // Fading: stop at the end of the fade so that the unit switches state on the exact frame, whatever
-    // the caller's block size.
-    const std::size_t n = std::min(frames, bypass_.remainingFrames());
-    std::memcpy(dryLeft_.data(), left, n * sizeof(float));
-    std::memcpy(dryRight_.data(), right, n * sizeof(float));
-    processWet(left, right, n);
-    bypass_.mix(dryLeft_.data(), dryRight_.data(), left, right, n);
-    if (n < frames) {
-        processChunk(left + n, right + n, frames - n);
-    }
-}
-
-void Reverb::processWet(float* left, float* right, std::size_t frames) noexcept {
-    // Block by block, each stage over the whole block.
-    for (std::size_t done = 0; done < frames;) {
-        const std::size_t n = std::min(frames - done, maxFrames_);
-        processBlock(left + done, right + done, n);
-        done += n;
-    }
+    bypass_.process(
+        left, right, frames, [this] { return mix_.target() == 0.0f && !mix_.isSmoothing(); },
+        // Nothing of the tail is heard: drop it, so that raising the mix starts from silence rather than
+        // from a frozen old tail.
+        [this] { clearState(); }, [this](float* l, float* r, std::size_t n) { processBlock(l, r, n); });
 }
 
 void Reverb::processBlock(float* left, float* right, std::size_t frames) noexcept {

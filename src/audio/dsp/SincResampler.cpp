@@ -1,4 +1,4 @@
-#include <somnara/audio/dsp/SincResampler.hpp>
+#include "audio/dsp/SincResampler.hpp"
 
 #include <algorithm>
 #include <cmath>

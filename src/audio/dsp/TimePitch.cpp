@@ -1,4 +1,4 @@
-#include <somnara/audio/dsp/TimePitch.hpp>
+#include "audio/dsp/TimePitch.hpp"
 
 #include <SoundTouch.h>
 
@@ -152,24 +152,16 @@ void TimePitch::leaveWetPath() noexcept {
 
 void TimePitch::renderChunk(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept {
     rendered_ += frames;
-    while (frames > 0) {
-        bool switched = false;
-        const std::size_t n = path_.nextPiece(frames, switched);
-        if (switched && !path_.isProcessed()) {
-            leaveWetPath();
-        }
-        if (path_.isProcessed()) {
-            renderWet(left, right, n, upstream);
-        } else {
-            upstream.pull(left, right, n);
-            consumed_ += n;
-            lastUpstreamFrames_ += n;
-        }
-        path_.apply(left, right, n);
-        left += n;
-        right += n;
-        frames -= n;
-    }
+    const std::size_t passed = path_.render(
+        left, right, frames, upstream,
+        [this](bool processed) {
+            if (!processed) {
+                leaveWetPath();
+            }
+        },
+        [&](float* l, float* r, std::size_t n) { renderWet(l, r, n, upstream); });
+    consumed_ += passed;
+    lastUpstreamFrames_ += passed;
 }
 
 } // namespace somnara::dsp

@@ -1,4 +1,4 @@
-#include <somnara/audio/dsp/Varispeed.hpp>
+#include "audio/dsp/Varispeed.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -82,30 +82,22 @@ void Varispeed::renderWet(float* left, float* right, std::size_t frames, AudioSo
 
 void Varispeed::renderChunk(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept {
     running_ = true;
-    while (frames > 0) {
-        bool switched = false;
-        const std::size_t n = path_.nextPiece(frames, switched);
-        if (switched && !path_.isProcessed()) {
-            // Re-entering later starts from a clean kernel, at the rate then asked for.
-            appliedRate_ = rate_;
-            resampler_.setRatio(rate_, 0);
-            resampler_.reset();
-        } else if (switched) {
-            // The clean resampler would meet the upstream mid-waveform; ramp its input in instead.
-            fadeInInput();
-        }
-        if (path_.isProcessed()) {
-            renderWet(left, right, n, upstream);
-        } else {
-            upstream.pull(left, right, n);
-            consumed_ += n;
-            lastUpstreamFrames_ += n;
-        }
-        path_.apply(left, right, n);
-        left += n;
-        right += n;
-        frames -= n;
-    }
+    const std::size_t passed = path_.render(
+        left, right, frames, upstream,
+        [this](bool processed) {
+            if (!processed) {
+                // Re-entering later starts from a clean kernel, at the rate then asked for.
+                appliedRate_ = rate_;
+                resampler_.setRatio(rate_, 0);
+                resampler_.reset();
+            } else {
+                // The clean resampler would meet the upstream mid-waveform; ramp its input in instead.
+                fadeInInput();
+            }
+        },
+        [&](float* l, float* r, std::size_t n) { renderWet(l, r, n, upstream); });
+    consumed_ += passed;
+    lastUpstreamFrames_ += passed;
 }
 
 } // namespace somnara::dsp

@@ -4,8 +4,7 @@
 #include "SharedParameters.hpp"
 #include "Stage.hpp"
 #include "Voice.hpp"
-
-#include <somnara/audio/dsp/LinearSmoother.hpp>
+#include "audio/dsp/LinearSmoother.hpp"
 
 #include <cstdint>
 #include <memory>

@@ -1,6 +1,6 @@
 #include "RenderGraph.hpp"
 
-#include <somnara/audio/dsp/Denormals.hpp>
+#include "audio/dsp/Denormals.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -2,12 +2,11 @@
 
 #include "SharedParameters.hpp"
 #include "Stage.hpp"
-
-#include <somnara/audio/dsp/Delay.hpp>
-#include <somnara/audio/dsp/ParametricEQ.hpp>
-#include <somnara/audio/dsp/Reverb.hpp>
-#include <somnara/audio/dsp/TimePitch.hpp>
-#include <somnara/audio/dsp/Varispeed.hpp>
+#include "audio/dsp/Delay.hpp"
+#include "audio/dsp/ParametricEQ.hpp"
+#include "audio/dsp/Reverb.hpp"
+#include "audio/dsp/TimePitch.hpp"
+#include "audio/dsp/Varispeed.hpp"
 
 #include <array>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "Voice.hpp"
 
-#include <somnara/audio/dsp/Pan.hpp>
+#include "audio/dsp/Pan.hpp"
 
 #include <algorithm>
 #include <array>

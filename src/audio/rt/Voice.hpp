@@ -4,9 +4,8 @@
 #include "EventSink.hpp"
 #include "PcmBuffer.hpp"
 #include "SharedParameters.hpp"
-
-#include <somnara/audio/dsp/LinearSmoother.hpp>
-#include <somnara/audio/dsp/Pan.hpp>
+#include "audio/dsp/LinearSmoother.hpp"
+#include "audio/dsp/Pan.hpp"
 
 #include <array>
 #include <cstddef>

@@ -25,8 +25,4 @@ struct CloudValueEnvelope {
     static std::optional<CloudValueEnvelope> decode(std::string_view text);
 };
 
-std::string base64Encode(const CloudData& data);
-/// None when `text` is not canonical padded base64.
-std::optional<CloudData> base64Decode(std::string_view text);
-
 } // namespace somnara::linux_cloud

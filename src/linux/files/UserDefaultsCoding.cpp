@@ -1,6 +1,7 @@
 #include "linux/files/UserDefaultsCoding.hpp"
 
-#include <array>
+#include "foundation/Base64.hpp"
+
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -11,17 +12,10 @@ using nlohmann::json;
 
 namespace {
 
-constexpr std::string_view alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
 constexpr std::string_view dataTag = "$data";
 constexpr std::string_view dateTag = "$date";
 constexpr std::string_view doubleTag = "$double";
 constexpr std::string_view dictionaryTag = "$dictionary";
-
-int base64Digit(char c) {
-    const auto at = alphabet.find(c);
-    return at == std::string_view::npos ? -1 : static_cast<int>(at);
-}
 
 /// Whether a dictionary, written as a plain JSON object, would read back as a tag.
 bool looksLikeTag(const UserDefaultsValue::Dictionary& dictionary) {
@@ -29,69 +23,6 @@ bool looksLikeTag(const UserDefaultsValue::Dictionary& dictionary) {
 }
 
 } // namespace
-
-std::string base64Encode(const UserDefaultsValue::Data& data) {
-    std::string text;
-    text.reserve((data.size() + 2) / 3 * 4);
-    std::size_t i = 0;
-    for (; i + 2 < data.size(); i += 3) {
-        const unsigned group = (data[i] << 16) | (data[i + 1] << 8) | data[i + 2];
-        text += alphabet[(group >> 18) & 63];
-        text += alphabet[(group >> 12) & 63];
-        text += alphabet[(group >> 6) & 63];
-        text += alphabet[group & 63];
-    }
-    if (i + 1 == data.size()) {
-        const unsigned group = data[i] << 16;
-        text += alphabet[(group >> 18) & 63];
-        text += alphabet[(group >> 12) & 63];
-        text += "==";
-    } else if (i + 2 == data.size()) {
-        const unsigned group = (data[i] << 16) | (data[i + 1] << 8);
-        text += alphabet[(group >> 18) & 63];
-        text += alphabet[(group >> 12) & 63];
-        text += alphabet[(group >> 6) & 63];
-        text += '=';
-    }
-    return text;
-}
-
-std::optional<UserDefaultsValue::Data> base64Decode(std::string_view text) {
-    if (text.size() % 4 != 0) {
-        return std::nullopt;
-    }
-    UserDefaultsValue::Data data;
-    data.reserve(text.size() / 4 * 3);
-    for (std::size_t i = 0; i < text.size(); i += 4) {
-        const bool last = i + 4 == text.size();
-        std::array<int, 4> digits{};
-        int padding = 0;
-        for (std::size_t j = 0; j < 4; ++j) {
-            const char c = text[i + j];
-            if (c == '=' && last && j >= 2) {
-                digits[j] = 0;
-                ++padding;
-                continue;
-            }
-            if (padding > 0) {
-                return std::nullopt; // a digit after padding
-            }
-            digits[j] = base64Digit(c);
-            if (digits[j] < 0) {
-                return std::nullopt;
-            }
-        }
-        const unsigned group = (digits[0] << 18) | (digits[1] << 12) | (digits[2] << 6) | digits[3];
-        data.push_back(static_cast<std::uint8_t>(group >> 16));
-        if (padding < 2) {
-            data.push_back(static_cast<std::uint8_t>(group >> 8));
-        }
-        if (padding < 1) {
-            data.push_back(static_cast<std::uint8_t>(group));
-        }
-    }
-    return data;
-}
 
 json encode(const UserDefaultsValue& value) {
     struct Encoder {

@@ -10,10 +10,6 @@
 
 namespace somnara::userdefaults {
 
-std::string base64Encode(const UserDefaultsValue::Data& data);
-/// None when `text` is not canonical padded base64.
-std::optional<UserDefaultsValue::Data> base64Decode(std::string_view text);
-
 nlohmann::json encode(const UserDefaultsValue& value);
 /// None when `json` holds no value of ours (null, a malformed tag).
 std::optional<UserDefaultsValue> decode(const nlohmann::json& json);

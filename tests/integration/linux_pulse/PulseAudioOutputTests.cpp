@@ -1,4 +1,5 @@
 #include "PulseTestServer.hpp"
+#include "support/ScopedEnvironment.hpp"
 #include "support/SignalMeasurements.hpp"
 #include "support/TestLoop.hpp"
 
@@ -27,9 +28,7 @@ class PulseAudioOutputTest : public LoopTest {};
 // With no server to talk to, starting the output or activating the session fails with an error that
 // says so, and nothing is left running.
 TEST_F(PulseAudioOutputTest, unreachableServerIsAClearError) {
-    const char* previous = std::getenv("PULSE_SERVER");
-    const std::string saved = previous != nullptr ? previous : "";
-    setenv("PULSE_SERVER", "unix:/nonexistent/somnara/pulse/native", 1);
+    const test::ScopedEnvironment server("PULSE_SERVER", "unix:/nonexistent/somnara/pulse/native");
     AudioOutputConfiguration configuration;
     auto output = makePulseAudioOutput(configuration);
     class Silence final : public AudioRenderer {
@@ -53,11 +52,6 @@ TEST_F(PulseAudioOutputTest, unreachableServerIsAClearError) {
         }
     }
     EXPECT_FALSE(output->isRunning());
-    if (previous != nullptr) {
-        setenv("PULSE_SERVER", saved.c_str(), 1);
-    } else {
-        unsetenv("PULSE_SERVER");
-    }
 }
 
 // What the engine plays into a null sink comes back from its monitor: found by cross-correlation, it

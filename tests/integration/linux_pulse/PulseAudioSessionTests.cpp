@@ -157,9 +157,7 @@ TEST_F(PulseAudioSessionTest, aPhoneCallInterruptsUnlessMixingWithOthers) {
         // Mixing, we undo the server's muting and go on; otherwise we stay muted and cork ourselves.
         EXPECT_TRUE(waitFor([&] {
             const std::string ours = ourSinkInput();
-            const auto shows = [&](const char* line) {
-                return ours.find(line) != std::string::npos;
-            };
+            const auto shows = [&](const char* line) { return ours.find(line) != std::string::npos; };
             return mixWithOthers ? shows("Corked: no") && shows("Mute: no")
                                  : shows("Corked: yes") && shows("Mute: yes");
         }));

@@ -46,6 +46,17 @@ struct EngineRig {
         engine->connect(eq, engine->mainMixerNode());
     }
 
+    /// Queues `copies` copies of `buffer` back to back on the first player and starts it and the engine;
+    /// the completions land in `completions`.
+    void playCopies(const std::shared_ptr<AudioPcmBuffer>& buffer, int copies) {
+        for (int copy = 0; copy < copies; ++copy) {
+            players[0]->scheduleBuffer(buffer,
+                                       [this](const PlaybackCompletion& c) { completions.push_back(c); });
+        }
+        players[0]->play();
+        engine->start();
+    }
+
     /// Renders `frames` frames in calls of `block` frames.
     std::vector<float> render(std::size_t frames, std::size_t block, std::vector<float>* right = nullptr) {
         std::vector<float> left(frames);
@@ -62,6 +73,7 @@ struct EngineRig {
 
     std::shared_ptr<AudioEngine> engine;
     std::vector<std::shared_ptr<AudioPlayerNode>> players;
+    std::vector<PlaybackCompletion> completions;
     std::shared_ptr<AudioMixerNode> playersMixer = std::make_shared<AudioMixerNode>();
     std::shared_ptr<AudioUnitTimePitch> timePitch = std::make_shared<AudioUnitTimePitch>();
     std::shared_ptr<AudioUnitVarispeed> varispeed = std::make_shared<AudioUnitVarispeed>();

@@ -13,12 +13,13 @@ namespace {
 
 class SchedulingRender : public LoopTest {};
 
+std::shared_ptr<AudioPcmBuffer> makeBuffer(std::vector<float> left, std::vector<float> right) {
+    return std::make_shared<AudioPcmBuffer>(
+        AudioPcmBuffer{{EngineRig::rate, 2}, {std::move(left), std::move(right)}});
+}
+
 std::shared_ptr<AudioPcmBuffer> makeBuffer(std::size_t frames, unsigned long long seed) {
-    auto buffer = std::make_shared<AudioPcmBuffer>();
-    buffer->format = AudioFormat{EngineRig::rate, 2};
-    buffer->channels.push_back(makeNoise(frames, 0.5, seed));
-    buffer->channels.push_back(makeNoise(frames, 0.5, seed + 1));
-    return buffer;
+    return makeBuffer(makeNoise(frames, 0.5, seed), makeNoise(frames, 0.5, seed + 1));
 }
 
 // Three copies of one buffer, queued back to back through the whole (bypassed) chain, must come out as
@@ -30,13 +31,8 @@ TEST_F(SchedulingRender, copiesPlayBackToBackBitExactAtEveryBlockSize) {
     for (const std::size_t block : {std::size_t{1}, std::size_t{64}, std::size_t{441}, std::size_t{4096}}) {
         SCOPED_TRACE(block);
         EngineRig rig{block};
-        std::vector<PlaybackCompletion> completions;
-        for (int copy = 0; copy < 3; ++copy) {
-            rig.players[0]->scheduleBuffer(buffer,
-                                           [&](const PlaybackCompletion& c) { completions.push_back(c); });
-        }
-        rig.players[0]->play();
-        rig.engine->start();
+        rig.playCopies(buffer, 3);
+        const auto& completions = rig.completions;
         std::vector<float> right;
         const auto left = rig.render(3 * length + 500, block, &right);
         loop.runUntilIdle();
@@ -60,16 +56,13 @@ TEST_F(SchedulingRender, copiesPlayBackToBackBitExactAtEveryBlockSize) {
 TEST_F(SchedulingRender, completionWaitsForTheLastFrameToBeRendered) {
     EngineRig rig{256};
     const auto buffer = makeBuffer(1'000, 3);
-    int completed = 0;
-    rig.players[0]->scheduleBuffer(buffer, [&](const PlaybackCompletion&) { ++completed; });
-    rig.players[0]->play();
-    rig.engine->start();
+    rig.playCopies(buffer, 1);
     rig.render(999, 999);
     loop.runUntilIdle();
-    EXPECT_EQ(completed, 0);
+    EXPECT_TRUE(rig.completions.empty());
     rig.render(1, 1);
     loop.runUntilIdle();
-    EXPECT_EQ(completed, 1);
+    EXPECT_EQ(rig.completions.size(), 1U);
 }
 
 // A file at another rate is resampled once, to the engine's rate: its tone keeps its pitch and its length
@@ -129,13 +122,8 @@ TEST_F(SchedulingRender, decodedSoundIsSharedByItsCopiesAndReleasedAfterThem) {
 TEST_F(SchedulingRender, stopFlushesThePendingItemsAndPauseKeepsThem) {
     EngineRig rig{512, 1, false};
     const auto buffer = makeBuffer(4'000, 11);
-    std::vector<PlaybackCompletion> completions;
-    for (int copy = 0; copy < 3; ++copy) {
-        rig.players[0]->scheduleBuffer(buffer,
-                                       [&](const PlaybackCompletion& c) { completions.push_back(c); });
-    }
-    rig.players[0]->play();
-    rig.engine->start();
+    rig.playCopies(buffer, 3);
+    const auto& completions = rig.completions;
     const auto first = rig.render(1'000, 512);
     rig.players[0]->pause();
     const auto paused = rig.render(1'000, 512);
@@ -188,21 +176,15 @@ TEST_F(SchedulingRender, awaitedScheduleResumesAfterPlayback) {
 // left the resampler, and the audio has stopped by then.
 TEST_F(SchedulingRender, completionsFollowTheVarispeedRate) {
     constexpr std::size_t length = 22'000; // whole cycles of 441 Hz: the copies join without a seam
-    const auto buffer = std::make_shared<AudioPcmBuffer>();
-    buffer->format = AudioFormat{EngineRig::rate, 2};
-    buffer->channels = {makeSine(441, EngineRig::rate, length), makeSine(441, EngineRig::rate, length)};
+    const auto buffer =
+        makeBuffer(makeSine(441, EngineRig::rate, length), makeSine(441, EngineRig::rate, length));
     for (const float rate : {0.5F, 2.0F, 1.25F}) {
         SCOPED_TRACE(rate);
         EngineRig rig{512};
         rig.varispeed->setBypass(false);
         rig.varispeed->setRate(rate);
-        std::vector<PlaybackCompletion> completions;
-        for (int copy = 0; copy < 3; ++copy) {
-            rig.players[0]->scheduleBuffer(buffer,
-                                           [&](const PlaybackCompletion& c) { completions.push_back(c); });
-        }
-        rig.players[0]->play();
-        rig.engine->start();
+        rig.playCopies(buffer, 3);
+        const auto& completions = rig.completions;
         const auto total = static_cast<std::size_t>(3 * length / rate) + 20'000;
         const auto left = rig.render(total, 512);
         loop.runUntilIdle();
@@ -232,9 +214,8 @@ TEST_F(SchedulingRender, pitchAndVarispeedShiftTheToneThroughTheWholeGraph) {
         float rate;
     };
     constexpr std::size_t length = 88'200;
-    const auto buffer = std::make_shared<AudioPcmBuffer>();
-    buffer->format = AudioFormat{EngineRig::rate, 2};
-    buffer->channels = {makeSine(440, EngineRig::rate, length), makeSine(440, EngineRig::rate, length)};
+    const auto buffer =
+        makeBuffer(makeSine(440, EngineRig::rate, length), makeSine(440, EngineRig::rate, length));
     for (const Case c : {Case{1'200, 1}, Case{-300, 1}, Case{0, 0.5F}, Case{0, 2}, Case{-300, 0.9F}}) {
         SCOPED_TRACE(testing::Message() << c.cents << " cents, rate " << c.rate);
         EngineRig rig{512};

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <somnara/audio/dsp/AudioSource.hpp>
+#include "audio/dsp/AudioSource.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,5 @@
 #include "DspRenderSupport.hpp"
-
-#include <somnara/audio/dsp/ParametricEQ.hpp>
+#include "audio/dsp/ParametricEQ.hpp"
 
 #include <gtest/gtest.h>
 #include <support/SignalMeasurements.hpp>
@@ -193,66 +192,13 @@ TEST(ParametricEQRender, GainJumpOfTwelveDecibelsGlidesWithoutAStep) {
     Stereo in(makeSine(100, rate, frames, 0.2), makeSine(100, rate, frames, 0.2));
     // The jump lands where the sine is at its peak, the worst place for a gain step.
     const std::size_t jumpAt = static_cast<std::size_t>(rate / 4 + rate / 400);
-    const Stereo out = processInBlocks(eq, in, {512}, {{jumpAt, [&] {
-                                                            eq.setBandGain(0, 12.0f);
-                                                        }}});
+    const Stereo out = processInBlocks(eq, in, {512}, {{jumpAt, [&] { eq.setBandGain(0, 12.0f); }}});
     const double gain = eq.magnitudeResponse(100.0);
     ASSERT_NEAR(toDecibels(gain), 12.0, 0.5);
     const double steadyAfter = maxStep(slice(out.left, frames - frames / 4, frames / 4));
     const double during = maxStep(slice(out.left, jumpAt - 1, static_cast<std::size_t>(0.1 * rate)));
     EXPECT_NEAR(steadyAfter, 2 * std::numbers::pi * 100 * 0.2 * gain / rate, 2e-4);
     EXPECT_LE(during, 1.05 * steadyAfter);
-}
-
-TEST(ParametricEQRender, OutputDoesNotDependOnBlockSize) {
-    const std::size_t frames = 30000;
-    const Stereo in(makeNoise(frames), makeNoise(frames, 0.5, 7));
-    auto render = [&](const std::vector<std::size_t>& blocks) {
-        ParametricEQ eq;
-        eq.prepare(rate, 4096);
-        eq.setBandFrequency(0, 300.0f);
-        eq.setBandGain(0, 9.0f);
-        eq.setBandBypass(0, false);
-        eq.setBandFilterType(1, EQFilterType::highShelf);
-        eq.setBandFrequency(1, 6000.0f);
-        eq.setBandGain(1, -6.0f);
-        eq.setBandBypass(1, false);
-        const std::vector<Change> changes = {
-            {5000,
-             [&] {
-                 eq.setBandGain(0, -12.0f);
-             }},
-            {9001,
-             [&] {
-                 eq.setBandFrequency(1, 2000.0f);
-             }},
-            {12000,
-             [&] {
-                 eq.setGlobalGain(-3.0f);
-             }},
-            {15000,
-             [&] {
-                 eq.setBandBypass(0, true);
-             }},
-            {20000,
-             [&] {
-                 eq.setBypass(true);
-             }},
-            {25000,
-             [&] {
-                 eq.setBypass(false);
-             }},
-        };
-        return processInBlocks(eq, in, blocks, changes);
-    };
-    const Stereo whole = render({frames});
-    for (const auto& blocks :
-         std::vector<std::vector<std::size_t>>{{1}, {64}, {441}, {4096}, {1, 64, 441, 4096, 3}}) {
-        SCOPED_TRACE(blocks.size() == 1 ? blocks[0] : 0);
-        const Stereo split = render(blocks);
-        EXPECT_EQ(split.left, whole.left);
-        EXPECT_EQ(split.right, whole.right);
-    }
 }
 
 } // namespace

@@ -1,7 +1,6 @@
 #include "DspRenderSupport.hpp"
-
-#include <somnara/audio/dsp/TimePitch.hpp>
-#include <somnara/audio/dsp/Varispeed.hpp>
+#include "audio/dsp/TimePitch.hpp"
+#include "audio/dsp/Varispeed.hpp"
 
 #include <gtest/gtest.h>
 #include <support/SignalMeasurements.hpp>

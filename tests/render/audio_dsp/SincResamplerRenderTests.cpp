@@ -1,6 +1,5 @@
 #include "DspRenderSupport.hpp"
-
-#include <somnara/audio/dsp/SincResampler.hpp>
+#include "audio/dsp/SincResampler.hpp"
 
 #include <gtest/gtest.h>
 #include <support/SignalMeasurements.hpp>

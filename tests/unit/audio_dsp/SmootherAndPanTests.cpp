@@ -1,6 +1,6 @@
-#include <somnara/audio/dsp/Biquad.hpp>
-#include <somnara/audio/dsp/LinearSmoother.hpp>
-#include <somnara/audio/dsp/Pan.hpp>
+#include "audio/dsp/Biquad.hpp"
+#include "audio/dsp/LinearSmoother.hpp"
+#include "audio/dsp/Pan.hpp"
 
 #include <gtest/gtest.h>
 

@@ -8,9 +8,7 @@
 namespace somnara {
 namespace {
 
-const bool englishNames = [] {
-    return ::setenv("LANGUAGE", "en", 1) == 0;
-}();
+const bool englishNames = [] { return ::setenv("LANGUAGE", "en", 1) == 0; }();
 
 using Track = SoundTrack;
 using Tracks = std::vector<Track>;

@@ -1,7 +1,9 @@
+#include "support/ScopedEnvironment.hpp"
+#include "support/TemporaryDirectory.hpp"
+
 #include <somnara/foundation/Bundle.hpp>
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -13,16 +15,12 @@ namespace {
 class BundleTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        root_ = std::filesystem::temp_directory_path() / ("somnara-bundle-" + std::to_string(::getpid()));
         std::filesystem::create_directories(root_ / "sounds" / "folder.m4a");
         std::ofstream(root_ / "sounds" / "rain.m4a") << "x";
         std::ofstream(root_ / "LICENSE") << "x";
     }
-    void TearDown() override {
-        std::filesystem::remove_all(root_);
-        ::unsetenv("SOMNARA_RESOURCES");
-    }
-    std::filesystem::path root_;
+    test::TemporaryDirectory directory_;
+    const std::filesystem::path& root_ = directory_.path();
 };
 
 TEST_F(BundleTest, FindsOnlyRegularFilesWhereAsked) {
@@ -35,9 +33,9 @@ TEST_F(BundleTest, FindsOnlyRegularFilesWhereAsked) {
 }
 
 TEST_F(BundleTest, EnvironmentOverridesThenBuildTree) {
-    ::setenv("SOMNARA_RESOURCES", root_.c_str(), 1);
+    test::ScopedEnvironment environment("SOMNARA_RESOURCES", root_.string());
     EXPECT_EQ(Bundle::locateModuleResources(), root_);
-    ::unsetenv("SOMNARA_RESOURCES");
+    environment.set("SOMNARA_RESOURCES", std::nullopt);
     // Run from the build tree, nothing is installed beside this program.
     EXPECT_EQ(Bundle::locateModuleResources(), std::filesystem::path(SOMNARA_BINARY_DIR) / "resources");
 }

@@ -73,18 +73,10 @@ TEST(JsonDates, RoundTripExactlyAsSecondsSinceTheReferenceDate) {
 
 TEST(JsonReaders, AcceptOnlyTheirOwnType) {
     using Reader = std::function<void(const Json&)>;
-    const Reader asFloat = [](const Json& v) {
-        json::toFloat(v, "v");
-    };
-    const Reader asInteger = [](const Json& v) {
-        json::toInteger(v, "v");
-    };
-    const Reader asBool = [](const Json& v) {
-        json::toBool(v, "v");
-    };
-    const Reader asString = [](const Json& v) {
-        json::toString(v, "v");
-    };
+    const Reader asFloat = [](const Json& v) { json::toFloat(v, "v"); };
+    const Reader asInteger = [](const Json& v) { json::toInteger(v, "v"); };
+    const Reader asBool = [](const Json& v) { json::toBool(v, "v"); };
+    const Reader asString = [](const Json& v) { json::toString(v, "v"); };
     struct Case {
         const char* text;
         const Reader* reader;

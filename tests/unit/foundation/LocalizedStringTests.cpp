@@ -1,7 +1,8 @@
+#include "support/TemporaryDirectory.hpp"
+
 #include <somnara/foundation/LocalizedString.hpp>
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -14,18 +15,17 @@ namespace {
 class LocalizedStringTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        root_ = std::filesystem::temp_directory_path() / ("somnara-tables-" + std::to_string(::getpid()));
         std::filesystem::create_directories(root_ / "Localizable");
         write("en", R"({"sound_track.name.rain": "Rain", "mix_name.default_name": "My Mix"})");
         write("fr", R"({"sound_track.name.rain": "Pluie"})");
         write("pt-BR", R"({"sound_track.name.rain": "Chuva"})");
         write("de", "not json");
     }
-    void TearDown() override { std::filesystem::remove_all(root_); }
     void write(const std::string& language, const std::string& text) {
         std::ofstream(root_ / "Localizable" / (language + ".json")) << text;
     }
-    std::filesystem::path root_;
+    test::TemporaryDirectory directory_;
+    const std::filesystem::path& root_ = directory_.path();
 };
 
 TEST_F(LocalizedStringTest, PicksTheFirstPreferredLanguageWithATable) {

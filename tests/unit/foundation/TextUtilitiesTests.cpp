@@ -1,4 +1,3 @@
-#include <somnara/foundation/Clamped.hpp>
 #include <somnara/foundation/Locale.hpp>
 #include <somnara/foundation/QueryParameters.hpp>
 #include <somnara/foundation/StringScore.hpp>
@@ -85,14 +84,6 @@ TEST(QueryParameters, TakesItemsInOrder) {
     for (const auto& [url, expected] : cases) {
         EXPECT_EQ(queryParameters(url), expected) << url;
     }
-}
-
-TEST(Clamped, LimitsToTheClosedRange) {
-    EXPECT_EQ(clamped(1.5, 0.0, 1.0), 1.0);
-    EXPECT_EQ(clamped(-0.2, 0.0, 1.0), 0.0);
-    EXPECT_EQ(clamped(0.25f, 0.0f, 1.0f), 0.25f);
-    EXPECT_EQ(clamped(7, 1, 5), 5);
-    static_assert(clamped(3, 1, 5) == 3);
 }
 
 TEST(Locale, FirstPreferredLanguageDecidesEnglish) {

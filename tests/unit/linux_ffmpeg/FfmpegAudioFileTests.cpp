@@ -1,4 +1,5 @@
 #include "linux/ffmpeg/ITunSmpb.hpp"
+#include "support/TemporaryDirectory.hpp"
 
 #include <somnara/linux/ffmpeg/FfmpegAudioFile.hpp>
 
@@ -6,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <soundgen/Encoder.hpp>
 #include <soundgen/Synth.hpp>
-#include <unistd.h>
 
 #include <cmath>
 #include <fstream>
@@ -19,23 +19,6 @@ using soundgen::Codec;
 using soundgen::Stereo;
 using ::testing::AllOf;
 using ::testing::HasSubstr;
-
-// Test files live in a directory of their own, removed at the end.
-class Scratch {
-public:
-    Scratch()
-        : dir_(std::filesystem::temp_directory_path() / ("somnara-ffmpeg-" + std::to_string(::getpid()))) {
-        std::filesystem::create_directories(dir_);
-    }
-    ~Scratch() {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-    }
-    std::filesystem::path operator/(const std::string& name) const { return dir_ / name; }
-
-private:
-    std::filesystem::path dir_;
-};
 
 // A loop of 16-bit values (as the generator writes): tones and a little noise in each channel, the
 // right channel different from the left. Little noise, because AAC replaces noise by other noise.
@@ -103,7 +86,7 @@ double rmsDifference(const std::vector<float>& decoded, const soundgen::Signal& 
 
 class FfmpegAudioFileTest : public ::testing::Test {
 protected:
-    Scratch scratch;
+    test::TemporaryDirectory scratch{"somnara-ffmpeg"};
 };
 
 TEST_F(FfmpegAudioFileTest, DecodesExactLengthsForBothCodecsAndRates) {

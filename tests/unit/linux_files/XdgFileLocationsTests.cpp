@@ -1,3 +1,4 @@
+#include "support/ScopedEnvironment.hpp"
 #include "support/TemporaryDirectory.hpp"
 
 #include <somnara/linux/files/XdgFileLocations.hpp>
@@ -99,21 +100,14 @@ TEST(XdgFileLocationsDeathTest, NoDocumentsDirectoryEndsTheProcess) {
 
 TEST(FileLocationsShared, ReadTheEnvironmentAgainAfterAReset) {
     test::TemporaryDirectory root;
-    const char* previous = std::getenv("SOMNARA_HOME");
-    const std::optional<std::string> saved = previous ? std::optional<std::string>(previous) : std::nullopt;
-    ::setenv("SOMNARA_HOME", (root / "first").c_str(), 1);
+    test::ScopedEnvironment environment("SOMNARA_HOME", (root / "first").string());
     FileLocations::setShared(nullptr);
     EXPECT_EQ(FileLocations::shared()->documentsDirectory(), root / "first");
-    ::setenv("SOMNARA_HOME", (root / "second").c_str(), 1);
+    environment.set("SOMNARA_HOME", (root / "second").string());
     // Read once: a change of the environment is seen only after a reset.
     EXPECT_EQ(FileLocations::shared()->documentsDirectory(), root / "first");
     FileLocations::setShared(nullptr);
     EXPECT_EQ(FileLocations::shared()->userDefaultsDirectory(), root / "second/defaults");
-    if (saved) {
-        ::setenv("SOMNARA_HOME", saved->c_str(), 1);
-    } else {
-        ::unsetenv("SOMNARA_HOME");
-    }
     FileLocations::setShared(nullptr);
 }
 

@@ -50,7 +50,7 @@ TEST_F(AudioFileFactoryTest, prefersTheLosslessCopyOnceItExistsAndOpensEachCopyO
         co_return co_await task.value();
     });
     EXPECT_EQ(bundleOnly, bundled);
-    EXPECT_TRUE(assertions.empty());
+    EXPECT_TRUE(analytics.assertions().empty());
 }
 
 // A sound with no copy anywhere gives none, and every request reports it: the assertion and the event.
@@ -59,11 +59,13 @@ TEST_F(AudioFileFactoryTest, aSoundWithNoCopyReportsEachRequest) {
     EXPECT_EQ(request(*factory, SoundTrack::rain), nullptr);
     EXPECT_EQ(request(*factory, SoundTrack::rain), nullptr);
 
+    const auto assertions = analytics.assertions();
     ASSERT_EQ(assertions.size(), 2U);
     EXPECT_EQ(assertions[0].message, "Failed to load audio file unableToLoadFile");
     EXPECT_EQ(assertions[0].file, "SomnaraKit/AudioFileFactory");
     EXPECT_EQ(assertions[0].function, "audioFileFromBundleOrCache(for:)");
     EXPECT_EQ(assertions[0].line, 69);
+    const auto events = analytics.events();
     ASSERT_EQ(events.size(), 2U);
     EXPECT_EQ(events[0].name, "failed_to_load_audio_files");
     ASSERT_TRUE(events[0].parameters.has_value());
@@ -75,8 +77,9 @@ TEST_F(AudioFileFactoryTest, aSoundWithNoCopyReportsEachRequest) {
     addBundleCopy(SoundTrack::rain, nullptr);
     files.erase(bundleDirectory / "sounds" / "rain.m4a");
     EXPECT_EQ(request(*factory, SoundTrack::rain), nullptr);
-    ASSERT_EQ(assertions.size(), 3U);
-    EXPECT_EQ(assertions[2].message, "Failed to load audio file The file \"rain.m4a\" couldn't be opened.");
+    ASSERT_EQ(analytics.assertions().size(), 3U);
+    EXPECT_EQ(analytics.assertions()[2].message,
+              "Failed to load audio file The file \"rain.m4a\" couldn't be opened.");
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "support/MemoryAudioFile.hpp"
+#include "support/Recorders.hpp"
 #include "support/SignalMeasurements.hpp"
 #include "support/TemporaryDirectory.hpp"
 #include "support/TestLoop.hpp"
@@ -30,13 +31,6 @@ class PlayerTest : public LoopTest {
 protected:
     PlayerTest() {
         EventLogger::setLaunchArgumentsForTesting(std::vector<std::string>{"test"});
-        observation_ = ZelAnalyticsLogger::shared().observe([this](const ZelAnalyticsLogger::Record& record) {
-            if (record.kind == ZelAnalyticsLogger::Record::Kind::assertionFailure) {
-                assertions.push_back(record);
-            } else if (record.kind == ZelAnalyticsLogger::Record::Kind::event) {
-                events.push_back(record);
-            }
-        });
         logLines().clear();
     }
     ~PlayerTest() override { EventLogger::setLaunchArgumentsForTesting(std::nullopt); }
@@ -105,11 +99,9 @@ protected:
     std::filesystem::path bundleDirectory = root.path();
     std::map<std::filesystem::path, std::shared_ptr<AudioFile>> files;
     std::map<std::filesystem::path, int> openCounts;
-    std::vector<ZelAnalyticsLogger::Record> assertions;
-    std::vector<ZelAnalyticsLogger::Record> events;
+    AnalyticsRecorder analytics;
 
 private:
-    ZelAnalyticsLogger::Observation observation_;
 };
 
 } // namespace somnara::test

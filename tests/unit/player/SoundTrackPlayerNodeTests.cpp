@@ -209,12 +209,11 @@ TEST_F(SoundTrackPlayerNodeTest, playWithoutAnEngineReportsIt) {
     EXPECT_TRUE(fadeIn.isFinished());
     EXPECT_FALSE(node->audioPlayerNode()->isPlaying());
     EXPECT_EQ(node->audioPlayerNode()->volume(), 0.6F);
-    const auto ours = std::count_if(assertions.begin(), assertions.end(), [](const auto& record) {
-        return record.file == "SomnaraKit/SoundTrackPlayerNode" &&
-               record.message == "No engine on avaudio node" && record.function == "play()" &&
-               record.line == 227;
-    });
-    EXPECT_EQ(ours, 1);
+    const auto assertions = analytics.assertions("SomnaraKit/SoundTrackPlayerNode");
+    ASSERT_EQ(assertions.size(), 1U);
+    EXPECT_EQ(assertions[0].message, "No engine on avaudio node");
+    EXPECT_EQ(assertions[0].function, "play()");
+    EXPECT_EQ(assertions[0].line, 227);
 }
 
 } // namespace

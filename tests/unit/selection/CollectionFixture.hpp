@@ -1,5 +1,6 @@
 #pragma once
 
+#include "support/Recorders.hpp"
 #include "support/TestLoop.hpp"
 
 #include <somnara/library/CloudStore.hpp>
@@ -20,29 +21,6 @@
 
 namespace somnara::test {
 
-/// Every value a subject publishes, in order, from the moment of subscription.
-template <class T>
-class Recorder {
-public:
-    explicit Recorder(const std::shared_ptr<AsyncCurrentValueSubject<T>>& subject)
-        : stream_(std::make_shared<AsyncStream<T>>(subject->subscribe())) {
-        task_ = spawn([this, stream = stream_]() -> asio::awaitable<void> {
-            while (auto value = co_await stream->next()) {
-                values.push_back(*value);
-            }
-        });
-    }
-    Recorder(const Recorder&) = delete;
-    Recorder& operator=(const Recorder&) = delete;
-    ~Recorder() { task_.cancel(); }
-
-    std::vector<T> values;
-
-private:
-    std::shared_ptr<AsyncStream<T>> stream_;
-    Task<void> task_;
-};
-
 /// A logged assertion as the tests compare it.
 struct Assertion {
     std::string message;
@@ -61,14 +39,6 @@ class CollectionTest : public LoopTest {
 protected:
     CollectionTest() {
         EventLogger::setLaunchArgumentsForTesting(std::vector<std::string>{"test"});
-        observation_ = ZelAnalyticsLogger::shared().observe([this](const ZelAnalyticsLogger::Record& record) {
-            if (record.kind == ZelAnalyticsLogger::Record::Kind::assertionFailure &&
-                record.file == "SomnaraKit/SoundTracksCollection") {
-                assertions.push_back({record.message.value_or(""), record.function, record.line});
-            } else if (record.kind == ZelAnalyticsLogger::Record::Kind::event) {
-                events.push_back(record);
-            }
-        });
         logLines().clear();
     }
 
@@ -125,11 +95,12 @@ protected:
     }
 
     void recordSubjects() {
-        modes = std::make_unique<Recorder<SelectionMode>>(collection->selectionModeSubject());
-        names = std::make_unique<Recorder<std::string>>(collection->selectionNameSubject());
-        changes =
-            std::make_unique<Recorder<SelectedSoundTracksChange>>(collection->selectedSoundTracksSubject());
-        selectedMixes = std::make_unique<Recorder<std::optional<Mix>>>(collection->selectedMixSubject());
+        modes = std::make_unique<StreamRecorder<SelectionMode>>(collection->selectionModeSubject());
+        names = std::make_unique<StreamRecorder<std::string>>(collection->selectionNameSubject());
+        changes = std::make_unique<StreamRecorder<SelectedSoundTracksChange>>(
+            collection->selectedSoundTracksSubject());
+        selectedMixes =
+            std::make_unique<StreamRecorder<std::optional<Mix>>>(collection->selectedMixSubject());
     }
 
     std::shared_ptr<FileUserDefaults> defaults = std::make_shared<FileUserDefaults>(std::nullopt);
@@ -143,16 +114,22 @@ protected:
         std::make_shared<SoundTrackMixesStore>(cloud, groupDefaults);
     std::shared_ptr<SoundTracksCollection> collection;
 
-    std::unique_ptr<Recorder<SelectionMode>> modes;
-    std::unique_ptr<Recorder<std::string>> names;
-    std::unique_ptr<Recorder<SelectedSoundTracksChange>> changes;
-    std::unique_ptr<Recorder<std::optional<Mix>>> selectedMixes;
+    std::unique_ptr<StreamRecorder<SelectionMode>> modes;
+    std::unique_ptr<StreamRecorder<std::string>> names;
+    std::unique_ptr<StreamRecorder<SelectedSoundTracksChange>> changes;
+    std::unique_ptr<StreamRecorder<std::optional<Mix>>> selectedMixes;
 
-    std::vector<Assertion> assertions;
-    std::vector<ZelAnalyticsLogger::Record> events;
+    AnalyticsRecorder analytics;
+    /// The collection's logged assertions since the last `analytics.clear()`.
+    std::vector<Assertion> assertions() const {
+        std::vector<Assertion> found;
+        for (const auto& record : analytics.assertions("SomnaraKit/SoundTracksCollection")) {
+            found.push_back({record.message.value_or(""), record.function, record.line});
+        }
+        return found;
+    }
 
 private:
-    ZelAnalyticsLogger::Observation observation_;
 };
 
 } // namespace somnara::test

@@ -24,7 +24,7 @@ TEST_F(SessionTest, EveryPublishedValueOfAScriptedSession) {
     const Mix evening("E", "Evening", {{SoundTrack::rain, 0.5f}, {SoundTrack::fan, 0.8f}});
     run([&] { return mixes->add(evening); });
     start(storedSelection({SoundTrack::rain}, multiple));
-    Recorder<float> fanVolumes(collection->volumeSubject(SoundTrack::fan));
+    StreamRecorder<float> fanVolumes(collection->volumeSubject(SoundTrack::fan));
 
     run([&] { return collection->add(SoundTrack::fan); });
     run([&] { return collection->add(SoundTrack::wind); });
@@ -87,7 +87,7 @@ TEST_F(SessionTest, EveryPublishedValueOfAScriptedSession) {
     // untouched.
     EXPECT_EQ(persisted(), storedSelection({SoundTrack::rain, SoundTrack::fan}, multiple,
                                            {{SoundTrack::rain, 0.5f}, {SoundTrack::fan, 0.3f}}));
-    EXPECT_TRUE(assertions.empty());
+    EXPECT_TRUE(assertions().empty());
 }
 
 // Two operations that interleave at the stores never lose each other's settings change.

@@ -1,3 +1,5 @@
+#include "support/Recorders.hpp"
+#include "support/ScopedEnvironment.hpp"
 #include "support/TemporaryDirectory.hpp"
 #include "support/TestLoop.hpp"
 
@@ -42,19 +44,6 @@ protected:
                       NoisePlayerSettingsStore::userDefaultsKey);
     }
 
-    /// Every value the store's subject publishes from now on.
-    std::shared_ptr<std::vector<std::optional<NoisePlayerSettings>>>
-    record(const std::shared_ptr<NoisePlayerSettingsStore>& store) {
-        auto values = std::make_shared<std::vector<std::optional<NoisePlayerSettings>>>();
-        spawn([values,
-               stream = store->noisePlayerSettingsSubject()->subscribe()]() mutable -> asio::awaitable<void> {
-            while (auto value = co_await stream.next()) {
-                values->push_back(std::move(*value));
-            }
-        });
-        return values;
-    }
-
     static NoisePlayerSettings custom() {
         return NoisePlayerSettings()
             .withSelectionMode(SelectionMode::multiple)
@@ -64,11 +53,11 @@ protected:
 
 TEST_F(NoisePlayerSettingsStoreTest, FirstLaunchPublishesNoneAndThenTheDefaults) {
     auto store = makeStore();
-    auto published = record(store);
+    const test::StreamRecorder published(store->noisePlayerSettingsSubject());
     loop.runUntilIdle();
-    ASSERT_EQ(published->size(), 2U);
-    EXPECT_EQ((*published)[0], std::nullopt);
-    EXPECT_EQ((*published)[1], NoisePlayerSettings::defaultValue());
+    ASSERT_EQ(published.values.size(), 2U);
+    EXPECT_EQ(published.values[0], std::nullopt);
+    EXPECT_EQ(published.values[1], NoisePlayerSettings::defaultValue());
     EXPECT_EQ(run([&] { return store->noisePlayerSettings(); }).currentSoundTracks,
               NoisePlayerSettings::SoundTracks{SoundTrack::rain});
     // Loading writes nothing back.
@@ -130,7 +119,7 @@ TEST_F(NoisePlayerSettingsStoreTest, NeverWritesTheLegacyFile) {
 
 TEST_F(NoisePlayerSettingsStoreTest, EveryWriteIsPublishedAndSavedInOrder) {
     auto store = makeStore();
-    auto published = record(store);
+    const test::StreamRecorder published(store->noisePlayerSettingsSubject());
     loop.runUntilIdle();
     const auto first = NoisePlayerSettings().withSelectionMode(SelectionMode::multiple);
     const auto second = first.withAudioAllowsMixWithOthers(true);
@@ -141,9 +130,9 @@ TEST_F(NoisePlayerSettingsStoreTest, EveryWriteIsPublishedAndSavedInOrder) {
     EXPECT_EQ(run([&] { return store->noisePlayerSettings(); }), second);
     EXPECT_EQ(store->noisePlayerSettingsSubject()->currentValue(), second);
     EXPECT_EQ(stored(), second);
-    ASSERT_EQ(published->size(), 4U);
-    EXPECT_EQ((*published)[2], first);
-    EXPECT_EQ((*published)[3], second);
+    ASSERT_EQ(published.values.size(), 4U);
+    EXPECT_EQ(published.values[2], first);
+    EXPECT_EQ(published.values[3], second);
 
     // Each write on its own turn is saved before the next.
     for (const float reverb : {1.0F, 2.0F, 3.0F}) {
@@ -244,14 +233,13 @@ TEST(NoisePlayerSettingsStoreDeathTest, NoDocumentsDirectoryEndsTheProcess) {
     test::TemporaryDirectory directory;
     // A file where the documents directory should be: the platform cannot make one.
     writeFileAtomically(directory / "blocked", "");
-    ::setenv("SOMNARA_HOME", (directory / "blocked").c_str(), 1);
+    test::ScopedEnvironment environment("SOMNARA_HOME", (directory / "blocked").string());
     FileLocations::setShared(nullptr);
     EXPECT_DEATH(NoisePlayerSettingsStore::localDataPath(),
                  "SomnaraKit/NoisePlayerSettings:109: Fatal error: Can't find documents directory");
-    ::setenv("SOMNARA_HOME", directory.path().c_str(), 1);
+    environment.set("SOMNARA_HOME", directory.path().string());
     FileLocations::setShared(nullptr);
     EXPECT_EQ(NoisePlayerSettingsStore::localDataPath(), directory / "settings");
-    ::unsetenv("SOMNARA_HOME");
     FileLocations::setShared(nullptr);
 }
 

@@ -1,3 +1,5 @@
+#include "support/Recorders.hpp"
+#include "support/ScopedEnvironment.hpp"
 #include "support/TestLoop.hpp"
 
 #include <somnara/stats/ListeningStats.hpp>
@@ -78,53 +80,24 @@ TEST(ListeningStatsTest, SessionsJoinEventsThatOverlapOrTouch) {
     const Date ten = at(berlin, december5, 10h);
     const Date currentDate = at(berlin, december5, 18h);
     const Date now = at(berlin, december5, 20h);
-    const std::vector<SessionCase> cases = {
-        {"overlapping sounds",
-         {event(SoundTrack::rain, ten, 1800), event(SoundTrack::fan, ten.addingTimeInterval(900), 2700)},
-         3600,
-         3600,
-         1},
-        {"touching at 10:30",
-         {event(SoundTrack::rain, ten, 1800), event(SoundTrack::fan, ten.addingTimeInterval(1800), 1800)},
-         3600,
-         3600,
-         1},
-        {"one second apart",
-         {event(SoundTrack::rain, ten, 1800), event(SoundTrack::fan, ten.addingTimeInterval(1801), 1799)},
-         3599,
-         1800,
-         2},
-        {"a short play inside a long one",
-         {event(SoundTrack::rain, ten, 7200), event(SoundTrack::fan, ten.addingTimeInterval(600), 60)},
-         7200,
-         7200,
-         1},
-        {"recorded out of order",
-         {event(SoundTrack::rain, ten.addingTimeInterval(7200), 600), event(SoundTrack::fan, ten, 300),
-          event(SoundTrack::waves, ten.addingTimeInterval(200), 400)},
-         1200,
-         600,
-         2},
-        {"the same sound twice in a row",
-         {event(SoundTrack::rain, ten, 600), event(SoundTrack::rain, ten.addingTimeInterval(600), 600)},
-         1200,
-         1200,
-         1},
-        // With several events, a session still open ends at the date asked about, not at the clock.
-        {"open after a closed one",
-         {event(SoundTrack::rain, ten, 600),
-          event(SoundTrack::fan, ten.addingTimeInterval(3600), std::nullopt)},
-         600 + currentDate.timeIntervalSince(ten.addingTimeInterval(3600)),
-         currentDate.timeIntervalSince(ten.addingTimeInterval(3600)),
-         2},
-        // A lone open event runs until the clock's present.
-        {"a lone open event",
-         {event(SoundTrack::rain, ten, std::nullopt)},
-         now.timeIntervalSince(ten),
-         now.timeIntervalSince(ten),
-         1},
-        {"a lone closed event", {event(SoundTrack::rain, ten, 42.5)}, 42.5, 42.5, 1},
+    const auto e = [&](SoundTrack soundTrack, double offset, std::optional<double> length) {
+        return event(soundTrack, ten.addingTimeInterval(offset), length);
     };
+    const SoundTrack rain = SoundTrack::rain, fan = SoundTrack::fan, waves = SoundTrack::waves;
+    const double open = currentDate.timeIntervalSince(ten.addingTimeInterval(3600));
+    const double lone = now.timeIntervalSince(ten);
+    const std::vector<SessionCase> cases = {
+        {"overlapping sounds", {e(rain, 0, 1800), e(fan, 900, 2700)}, 3600, 3600, 1},
+        {"touching at 10:30", {e(rain, 0, 1800), e(fan, 1800, 1800)}, 3600, 3600, 1},
+        {"one second apart", {e(rain, 0, 1800), e(fan, 1801, 1799)}, 3599, 1800, 2},
+        {"a short play inside a long one", {e(rain, 0, 7200), e(fan, 600, 60)}, 7200, 7200, 1},
+        {"recorded out of order", {e(rain, 7200, 600), e(fan, 0, 300), e(waves, 200, 400)}, 1200, 600, 2},
+        {"the same sound twice in a row", {e(rain, 0, 600), e(rain, 600, 600)}, 1200, 1200, 1},
+        // With several events, a session still open ends at the date asked about, not at the clock.
+        {"open after a closed one", {e(rain, 0, 600), e(fan, 3600, std::nullopt)}, 600 + open, open, 2},
+        // A lone open event runs until the clock's present.
+        {"a lone open event", {e(rain, 0, std::nullopt)}, lone, lone, 1},
+        {"a lone closed event", {e(rain, 0, 42.5)}, 42.5, 42.5, 1}};
     for (const auto& testCase : cases) {
         SCOPED_TRACE(testCase.name);
         const auto stats = computeListeningStats(testCase.events, currentDate, now, calendar(berlin));
@@ -168,144 +141,88 @@ TEST(ListeningStatsTest, EqualTotalsGoToTheSoundPlayedLast) {
     EXPECT_EQ(stats.mostPlayedSoundTrack, SoundTrack{SoundTrack::whiteNoise});
 }
 
-struct StreakCase {
-    const char* name;
-    const char* zone;
-    std::vector<Date> starts;
-    Date currentDate;
-    std::int64_t longestStreak;
-    std::int64_t currentStreak;
-    std::set<std::int64_t> indexes;
-};
-
-std::vector<Date> dailyStarts(const char* zone, date::year_month_day last, int days,
-                              std::chrono::minutes timeOfDay) {
-    std::vector<Date> starts;
-    for (int back = days - 1; back >= 0; --back) {
-        starts.push_back(at(zone, daysBefore(last, back), timeOfDay));
+/// Local wall-clock times in `zone`, "MM-DD hh:mm" in 2026 or "YYYY-MM-DD hh:mm", separated by commas.
+std::vector<Date> times(const char* zone, std::string_view list) {
+    const auto calendar = *UserCalendar::named(zone);
+    std::vector<Date> dates;
+    while (!list.empty()) {
+        const auto end = std::min(list.find(','), list.size());
+        const auto item = list.substr(0, end);
+        dates.push_back(
+            *calendar.parseDate(item.size() == 11 ? "2026-" + std::string(item) : std::string(item)));
+        list.remove_prefix(std::min(end + 2, list.size()));
     }
-    return starts;
+    return dates;
 }
 
 TEST(ListeningStatsTest, StreaksAndRecentDaysFollowTheLocalCalendar) {
-    const auto day = [](date::month month, unsigned d) {
-        return date::year_month_day{date::year{2026}, month, date::day{d}};
+    struct Case {
+        const char* name;
+        const char* zone;
+        const char* starts;
+        const char* currentDate;
+        std::int64_t longestStreak, currentStreak;
+        const char* indexes; // of the last thirty days played, separated by spaces
     };
-    const Date noonToday = at(berlin, december5, 12h);
-    std::vector<StreakCase> cases = {
-        {"today and yesterday",
-         berlin,
-         {at(berlin, december5, 9h), at(berlin, daysBefore(december5, 1), 22h)},
-         noonToday,
-         2,
-         2,
-         {0, 1}},
-        {"yesterday and the day before, none yet today",
-         berlin,
-         {at(berlin, daysBefore(december5, 1), 9h), at(berlin, daysBefore(december5, 2), 9h)},
-         noonToday,
-         2,
-         2,
-         {1, 2}},
-        {"only two days ago", berlin, {at(berlin, daysBefore(december5, 2), 9h)}, noonToday, 1, 0, {2}},
-        {"only forty days ago", berlin, {at(berlin, daysBefore(december5, 40), 9h)}, noonToday, 1, 0, {}},
-        {"every day from forty days ago to today",
-         berlin,
-         dailyStarts(berlin, december5, 41, 8h),
-         noonToday,
-         41,
-         41,
-         {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14,
-          15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29}},
-        {"several plays on one day count once",
-         berlin,
-         {at(berlin, december5, 1h), at(berlin, december5, 9h), at(berlin, december5, 23h + 59min)},
-         noonToday,
-         1,
-         1,
-         {0}},
-        {"days 1, 2, 3, 5 and 6 of a month",
-         berlin,
-         {at(berlin, day(November, 1), 10h), at(berlin, day(November, 2), 10h),
-          at(berlin, day(November, 3), 10h), at(berlin, day(November, 5), 10h),
-          at(berlin, day(November, 6), 10h)},
-         at(berlin, day(November, 6), 20h),
-         3,
-         2,
-         {0, 1, 3, 4, 5}},
-        {"across the end of January",
-         berlin,
-         {at(berlin, day(January, 30), 23h), at(berlin, day(January, 31), 0min),
-          at(berlin, day(February, 1), 23h + 30min), at(berlin, day(February, 2), 6h)},
-         at(berlin, day(February, 3), 8h),
-         4,
-         4,
-         {1, 2, 3, 4}},
-        // Just after midnight in Berlin is still the day before in UTC: counted in UTC days, every
-        // play would move a day back and today would have none.
-        {"just after local midnight",
-         berlin,
-         {at(berlin, date::year_month_day{date::year{2025}, December, date::day{31}}, 0h + 30min),
-          at(berlin, day(January, 1), 0h + 30min), at(berlin, day(January, 2), 0h + 30min)},
-         at(berlin, day(January, 2), 12h),
-         3,
-         3,
-         {0, 1, 2}},
+    const std::vector<Case> cases = {
+        {"today and yesterday", berlin, "12-05 09:00, 12-04 22:00", "12-05 12:00", 2, 2, "0 1"},
+        {"yesterday and the day before, none today", berlin, "12-04 09:00, 12-03 09:00", "12-05 12:00", 2, 2,
+         "1 2"},
+        {"only two days ago", berlin, "12-03 09:00", "12-05 12:00", 1, 0, "2"},
+        {"only forty days ago", berlin, "10-26 09:00", "12-05 12:00", 1, 0, ""},
+        {"several plays on one day count once", berlin, "12-05 01:00, 12-05 09:00, 12-05 23:59",
+         "12-05 12:00", 1, 1, "0"},
+        {"days 1, 2, 3, 5 and 6 of a month", berlin,
+         "11-01 10:00, 11-02 10:00, 11-03 10:00, 11-05 10:00, 11-06 10:00", "11-06 20:00", 3, 2, "0 1 3 4 5"},
+        {"across the end of January", berlin, "01-30 23:00, 01-31 00:00, 02-01 23:30, 02-02 06:00",
+         "02-03 08:00", 4, 4, "1 2 3 4"},
+        // Just after midnight in Berlin is still the day before in UTC: counted in UTC days, every play
+        // would move a day back and today would have none.
+        {"just after local midnight", berlin, "2025-12-31 00:30, 01-01 00:30, 01-02 00:30", "01-02 12:00", 3,
+         3, "0 1 2"},
         // New York evenings are the next day in UTC, New York noon is not.
-        {"late evenings in New York",
-         newYork,
-         {at(newYork, day(March, 1), 21h), at(newYork, day(March, 2), 21h), at(newYork, day(March, 3), 21h)},
-         at(newYork, day(March, 4), 12h),
-         3,
-         3,
-         {1, 2, 3}},
+        {"late evenings in New York", newYork, "03-01 21:00, 03-02 21:00, 03-03 21:00", "03-04 12:00", 3, 3,
+         "1 2 3"},
         // 29 March has 23 hours in Berlin, 25 October has 25.
-        {"over the spring clock change",
-         berlin,
-         {at(berlin, day(March, 28), 23h + 30min), at(berlin, day(March, 29), 23h + 30min),
-          at(berlin, day(March, 30), 0h + 15min)},
-         at(berlin, day(March, 31), 0h + 30min),
-         3,
-         3,
-         {1, 2, 3}},
-        {"over the autumn clock change",
-         berlin,
-         {at(berlin, day(October, 24), 23h + 30min), at(berlin, day(October, 25), 0h + 15min),
-          at(berlin, day(October, 25), 23h + 45min), at(berlin, day(October, 26), 0h + 5min)},
-         at(berlin, day(October, 26), 23h + 50min),
-         3,
-         3,
-         {0, 1, 2}},
-        {"over New York's spring and autumn changes",
-         newYork,
-         {at(newYork, day(March, 7), 23h + 30min), at(newYork, day(March, 8), 23h + 30min),
-          at(newYork, day(October, 31), 23h + 30min), at(newYork, day(November, 1), 0h + 30min),
-          at(newYork, day(November, 1), 23h + 30min), at(newYork, day(November, 2), 0h + 1min)},
-         at(newYork, day(November, 2), 23h),
-         3,
-         3,
-         {0, 1, 2}},
-        {"a break ends the longest run",
-         berlin,
-         {at(berlin, day(April, 1), 10h), at(berlin, day(April, 2), 10h), at(berlin, day(April, 4), 10h),
-          at(berlin, day(April, 5), 10h), at(berlin, day(April, 6), 10h), at(berlin, day(April, 7), 10h)},
-         at(berlin, day(April, 20), 10h),
-         4,
-         0,
-         {13, 14, 15, 16, 18, 19}},
+        {"over the spring clock change", berlin, "03-28 23:30, 03-29 23:30, 03-30 00:15", "03-31 00:30", 3, 3,
+         "1 2 3"},
+        {"over the autumn clock change", berlin, "10-24 23:30, 10-25 00:15, 10-25 23:45, 10-26 00:05",
+         "10-26 23:50", 3, 3, "0 1 2"},
+        {"over New York's clock changes", newYork,
+         "03-07 23:30, 03-08 23:30, 10-31 23:30, 11-01 00:30, 11-01 23:30, 11-02 00:01", "11-02 23:00", 3, 3,
+         "0 1 2"},
+        {"a break ends the longest run", berlin,
+         "04-01 10:00, 04-02 10:00, 04-04 10:00, 04-05 10:00, 04-06 10:00, 04-07 10:00", "04-20 10:00", 4, 0,
+         "13 14 15 16 18 19"},
     };
-    for (const auto& testCase : cases) {
-        SCOPED_TRACE(testCase.name);
+    const auto statsOf = [](const char* zone, const std::vector<Date>& starts, Date currentDate) {
         std::vector<PlayEvent> events;
-        for (const Date start : testCase.starts) {
+        for (const Date start : starts) {
             events.push_back(event(SoundTrack::rain, start, 60));
         }
-        const auto stats = computeListeningStats(events, testCase.currentDate, testCase.currentDate,
-                                                 calendar(testCase.zone));
-        EXPECT_EQ(stats.longestStreak, testCase.longestStreak);
-        EXPECT_EQ(stats.currentStreak, testCase.currentStreak);
-        EXPECT_EQ(stats.lastThirtyDaysPlayedIndexes, testCase.indexes);
+        return computeListeningStats(events, currentDate, currentDate, calendar(zone));
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto stats = statsOf(c.zone, times(c.zone, c.starts), times(c.zone, c.currentDate).at(0));
+        EXPECT_EQ(stats.longestStreak, c.longestStreak);
+        EXPECT_EQ(stats.currentStreak, c.currentStreak);
+        std::string indexes;
+        for (const auto index : stats.lastThirtyDaysPlayedIndexes) {
+            indexes += (indexes.empty() ? "" : " ") + std::to_string(index);
+        }
+        EXPECT_EQ(indexes, c.indexes);
     }
+    // Every day from forty days ago to today: one run, and the last thirty days all played.
+    std::vector<Date> daily;
+    for (int back = 40; back >= 0; --back) {
+        daily.push_back(at(berlin, daysBefore(december5, back), 8h));
+    }
+    const auto stats = statsOf(berlin, daily, at(berlin, december5, 12h));
+    EXPECT_EQ(stats.longestStreak, 41);
+    EXPECT_EQ(stats.currentStreak, 41);
+    EXPECT_EQ(stats.lastThirtyDaysPlayedIndexes.size(), 30U);
+    EXPECT_EQ(*stats.lastThirtyDaysPlayedIndexes.rbegin(), 29);
 }
 
 TEST(ListeningStatsTest, APlayOverMidnightCountsForTheDayItBegan) {
@@ -333,9 +250,7 @@ TEST(ListeningStatsTest, TheSameHistoryGivesOtherDaysInAnotherZone) {
 }
 
 TEST(ListeningStatsTest, ADateTheCalendarCannotPlaceIsReportedAndCountsNothing) {
-    std::vector<ZelAnalyticsLogger::Record> reports;
-    auto observation =
-        ZelAnalyticsLogger::shared().observe([&](const auto& record) { reports.push_back(record); });
+    const test::AnalyticsRecorder analytics;
     const Date today = at(berlin, december5, 12h);
     const std::vector<PlayEvent> events = {event(SoundTrack::rain, today, 60)};
     const auto stats =
@@ -343,6 +258,7 @@ TEST(ListeningStatsTest, ADateTheCalendarCannotPlaceIsReportedAndCountsNothing) 
     EXPECT_EQ(stats.currentStreak, 0);
     EXPECT_TRUE(stats.lastThirtyDaysPlayedIndexes.empty());
     EXPECT_DOUBLE_EQ(stats.totalListeningTime, 60);
+    const auto reports = analytics.all();
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].message, "How did we not get a date?!");
     EXPECT_EQ(reports[0].file, "SomnaraKit/StatsTracker");
@@ -362,15 +278,6 @@ TEST(ListeningStatsTest, MinutesAndHoursDeriveFromTheTotal) {
         EXPECT_DOUBLE_EQ(stats.totalListeningMinutes(), minutes) << total;
         EXPECT_EQ(stats.totalListeningHours(), hours) << total;
     }
-    const auto stub = ListeningStats::stub();
-    EXPECT_EQ(stub.mostPlayedSoundTrack, SoundTrack{SoundTrack::airConditioner});
-    EXPECT_EQ(stub.totalListeningTime, 500);
-    EXPECT_EQ(stub.totalPlaysCount, 50);
-    EXPECT_TRUE(stub.totalTimePerSoundTrack.empty());
-    EXPECT_EQ(stub.longestSession, 50);
-    EXPECT_EQ(stub.longestStreak, 50);
-    EXPECT_EQ(stub.currentStreak, 20);
-    EXPECT_EQ(stub.lastThirtyDaysPlayedIndexes, (std::set<std::int64_t>{1, 2, 3}));
 }
 
 TEST(UserCalendarTest, DaysStartAtLocalMidnightOrAtTheFirstInstantAfterASkippedOne) {
@@ -385,8 +292,7 @@ TEST(UserCalendarTest, DaysStartAtLocalMidnightOrAtTheFirstInstantAfterASkippedO
         {berlin, {date::year{2026}, October, date::day{26}}, "2026-10-26T00:00:00+01:00"},
         {newYork, {date::year{2026}, November, date::day{1}}, "2026-11-01T00:00:00-04:00"},
         // Chile moves its clocks at midnight: on 6 September 2026 the day begins at 01:00.
-        {"America/Santiago", {date::year{2026}, date::September, date::day{6}}, "2026-09-06T01:00:00-03:00"},
-    };
+        {"America/Santiago", {date::year{2026}, date::September, date::day{6}}, "2026-09-06T01:00:00-03:00"}};
     for (const auto& testCase : cases) {
         const auto calendar = *UserCalendar::named(testCase.zone);
         const std::int64_t number = date::sys_days{testCase.day}.time_since_epoch().count();
@@ -413,8 +319,7 @@ TEST(UserCalendarTest, ReadsISODatesWithAndWithoutOffsets) {
         {"2026-03-29", "2026-03-29T23:59:59+02:00"},
         {"2026-12-05T22:30:00+01:00 and more", std::nullopt},
         {"yesterday", std::nullopt},
-        {"", std::nullopt},
-    };
+        {"", std::nullopt}};
     for (const auto& [text, expected] : cases) {
         const auto parsed = berlinCalendar.parseDate(text);
         ASSERT_EQ(parsed.has_value(), expected.has_value()) << text;
@@ -425,22 +330,16 @@ TEST(UserCalendarTest, ReadsISODatesWithAndWithoutOffsets) {
 }
 
 TEST(UserCalendarTest, TheCurrentZoneComesFromTZ) {
-    const char* previous = std::getenv("TZ");
-    const std::string saved = previous ? previous : "";
+    test::ScopedEnvironment environment;
     const std::vector<std::pair<const char*, std::string>> cases = {
         {"Europe/Berlin", "Europe/Berlin"}, {":America/New_York", "America/New_York"}};
     for (const auto& [value, zone] : cases) {
-        setenv("TZ", value, 1);
+        environment.set("TZ", value);
         EXPECT_EQ(UserCalendar::current().zoneName(), zone);
     }
     // An unknown name falls back to the system's zone rather than failing.
-    setenv("TZ", "Nowhere/Special", 1);
+    environment.set("TZ", "Nowhere/Special");
     EXPECT_FALSE(UserCalendar::current().zoneName().empty());
-    if (previous) {
-        setenv("TZ", saved.c_str(), 1);
-    } else {
-        unsetenv("TZ");
-    }
 }
 
 } // namespace

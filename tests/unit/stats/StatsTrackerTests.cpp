@@ -1,3 +1,6 @@
+#include "support/Recorders.hpp"
+#include "support/ScopedEnvironment.hpp"
+#include "support/TemporaryDirectory.hpp"
 #include "support/TestLoop.hpp"
 
 #include <somnara/foundation/AsyncCurrentValueSubject.hpp>
@@ -99,42 +102,27 @@ std::vector<PlayEvent> sorted(std::vector<PlayEvent> events) {
 class StatsTrackerTest : public test::LoopTest {
 protected:
     StatsTrackerTest() {
-        std::string pattern = (fs::temp_directory_path() / "somnara-tracker-XXXXXX").string();
-        home_ = ::mkdtemp(pattern.data());
-        setenv("SOMNARA_HOME", home_.c_str(), 1);
-        setenv("TZ", "Europe/Berlin", 1);
+        environment_.set("SOMNARA_HOME", home_.path().string());
+        environment_.set("TZ", "Europe/Berlin");
         FileLocations::setShared(nullptr);
         UserDefaults::resetShared();
     }
     ~StatsTrackerTest() override {
         UserDefaults::resetShared();
         FileLocations::setShared(nullptr);
-        unsetenv("SOMNARA_HOME");
-        std::error_code error;
-        fs::remove_all(home_, error);
     }
 
     Date now() const { return loop.now(); }
     std::optional<Date> lastActiveDate() const {
         return UserDefaults::standard()->date(LastActiveDateTracker::userDefaultsKey);
     }
-    std::vector<ZelAnalyticsLogger::Record> assertionFailures() const {
-        std::vector<ZelAnalyticsLogger::Record> failures;
-        for (const auto& record : records_) {
-            if (record.kind == ZelAnalyticsLogger::Record::Kind::assertionFailure) {
-                failures.push_back(record);
-            }
-        }
-        return failures;
-    }
-
     std::shared_ptr<MemoryStatsStore> store = std::make_shared<MemoryStatsStore>();
 
+    test::ScopedEnvironment environment_;
+    test::AnalyticsRecorder analytics;
+
 private:
-    fs::path home_;
-    std::vector<ZelAnalyticsLogger::Record> records_;
-    ZelAnalyticsLogger::Observation observation_ =
-        ZelAnalyticsLogger::shared().observe([this](const auto& record) { records_.push_back(record); });
+    test::TemporaryDirectory home_;
 };
 
 TEST_F(StatsTrackerTest, PlayingThenDeselectingThenStoppingClosesEachSoundWhenItEnds) {
@@ -158,7 +146,7 @@ TEST_F(StatsTrackerTest, PlayingThenDeselectingThenStoppingClosesEachSoundWhenIt
     EXPECT_EQ(sorted(*store->stored),
               (std::vector<PlayEvent>{{start, SoundTrack::rain, start.addingTimeInterval(123)},
                                       {start, SoundTrack::fan, start.addingTimeInterval(60)}}));
-    EXPECT_TRUE(assertionFailures().empty());
+    EXPECT_TRUE(analytics.assertions().empty());
 }
 
 TEST_F(StatsTrackerTest, SelectionChangesOpenEventsOnlyWhilePlaying) {
@@ -280,7 +268,7 @@ TEST_F(StatsTrackerTest, AnUnreadableHistoryStartsAfreshAndIsReplaced) {
     EXPECT_EQ(tracker->stats(now()), ListeningStats{});
     loop.runUntilIdle();
     EXPECT_EQ(store->stored, std::vector<PlayEvent>{});
-    EXPECT_TRUE(assertionFailures().empty());
+    EXPECT_TRUE(analytics.assertions().empty());
 }
 
 TEST_F(StatsTrackerTest, FailedSavesAreReportedAndTheNextSaveWritesEverything) {
@@ -294,7 +282,7 @@ TEST_F(StatsTrackerTest, FailedSavesAreReportedAndTheNextSaveWritesEverything) {
     player->select({SoundTrack::fan});
     loop.runUntilIdle();
 
-    const auto failures = assertionFailures();
+    const auto failures = analytics.assertions();
     std::vector<std::pair<std::string, int>> places;
     for (const auto& failure : failures) {
         EXPECT_EQ(failure.message, "Failed to save stats");
@@ -326,11 +314,9 @@ TEST_F(StatsTrackerTest, StatsUseTheUsersTimeZone) {
     auto tracker = StatsTracker::make(player, store);
     loop.runUntilIdle();
     const Date noonInBerlin = now().addingTimeInterval(11 * 3600);
-    setenv("TZ", "Europe/Berlin", 1);
     EXPECT_EQ(tracker->stats(noonInBerlin).lastThirtyDaysPlayedIndexes, (std::set<std::int64_t>{0}));
-    setenv("TZ", "America/New_York", 1);
+    environment_.set("TZ", "America/New_York");
     EXPECT_EQ(tracker->stats(noonInBerlin).lastThirtyDaysPlayedIndexes, (std::set<std::int64_t>{1}));
-    setenv("TZ", "Europe/Berlin", 1);
 }
 
 TEST_F(StatsTrackerTest, TheLastActiveDateTrailsTheClockByAtMostTwentySeconds) {

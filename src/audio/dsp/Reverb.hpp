@@ -1,30 +1,15 @@
 #pragma once
 
-#include <somnara/audio/dsp/BypassFader.hpp>
-#include <somnara/audio/dsp/LinearSmoother.hpp>
+#include "audio/dsp/BypassFader.hpp"
+#include "audio/dsp/LinearSmoother.hpp"
+
+#include <somnara/audio/AudioUnitTypes.hpp>
 
 #include <array>
 #include <cstddef>
 #include <vector>
 
 namespace somnara::dsp {
-
-/// The reverb's factory presets, with the platform's raw values.
-enum class ReverbPreset : int {
-    smallRoom = 0,
-    mediumRoom = 1,
-    largeRoom = 2,
-    mediumHall = 3,
-    largeHall = 4,
-    plate = 5,
-    mediumChamber = 6,
-    largeChamber = 7,
-    cathedral = 8,
-    largeRoom2 = 9,
-    mediumHall2 = 10,
-    mediumHall3 = 11,
-    largeHall2 = 12,
-};
 
 /// What a preset sets.
 struct ReverbPresetParameters {
@@ -64,7 +49,7 @@ public:
     void loadFactoryPreset(ReverbPreset preset) noexcept;
     /// Percent, 0 = dry … 100 = wet. Defaults to 100 so that a freshly inserted reverb is heard.
     void setWetDryMix(float percent) noexcept;
-    void setBypass(bool bypass) noexcept;
+    void setBypass(bool bypass) noexcept { bypass_.setBypass(bypass); }
 
     [[nodiscard]] ReverbPreset preset() const noexcept { return preset_; }
 
@@ -77,13 +62,10 @@ private:
 
     void configure() noexcept;
     void clearState() noexcept;
-    void processChunk(float* left, float* right, std::size_t frames) noexcept;
-    void processWet(float* left, float* right, std::size_t frames) noexcept;
     void processBlock(float* left, float* right, std::size_t frames) noexcept;
 
     // Render thread only.
     double sampleRate_ = 44100.0;
-    std::size_t maxFrames_ = 0;
     std::size_t rampFrames_ = 882;
     ReverbPreset preset_ = ReverbPreset::mediumHall;
 
@@ -104,9 +86,6 @@ private:
 
     LinearSmoother mix_{1.0f};
     BypassFader bypass_;
-    bool stateCleared_ = true;
-    bool running_ = false; // processed audio since prepare() or reset(): only then do changes glide
-    std::vector<float> dryLeft_, dryRight_;
     // Scratch of one block: the diffused input and the network's two outputs.
     std::vector<float> input_, wetLeft_, wetRight_;
 };

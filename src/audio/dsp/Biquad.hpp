@@ -1,21 +1,8 @@
 #pragma once
 
-namespace somnara::dsp {
+#include <somnara/audio/AudioUnitTypes.hpp>
 
-/// The equaliser's filter types, with the platform's raw values.
-enum class EQFilterType : int {
-    parametric = 0,
-    lowPass = 1,
-    highPass = 2,
-    resonantLowPass = 3,
-    resonantHighPass = 4,
-    bandPass = 5,
-    bandStop = 6,
-    lowShelf = 7,
-    highShelf = 8,
-    resonantLowShelf = 9,
-    resonantHighShelf = 10,
-};
+namespace somnara::dsp {
 
 /// Normalised second-order section: y = b0·x + b1·x[-1] + b2·x[-2] - a1·y[-1] - a2·y[-2].
 struct BiquadCoefficients {

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <somnara/audio/dsp/LinearSmoother.hpp>
+#include "audio/dsp/AudioSource.hpp"
+#include "audio/dsp/LinearSmoother.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -33,8 +34,39 @@ public:
         }
     }
 
+    /// Renders `frames` frames piece by piece, each on one path: `wet(left, right, n)` on the processed
+    /// one, the upstream itself on the other, with the dip's gain applied. `switched(processed)` runs at
+    /// the silent moment the path changes, for the unit to drop the old path's state. Returns the frames
+    /// pulled straight from the upstream.
+    template <class Switched, class Wet>
+    std::size_t render(float* left, float* right, std::size_t frames, AudioSource& upstream,
+                       Switched switched, Wet wet) noexcept {
+        std::size_t passed = 0;
+        while (frames > 0) {
+            bool changed = false;
+            const std::size_t n = nextPiece(frames, changed);
+            if (changed) {
+                switched(processed_);
+            }
+            if (processed_) {
+                wet(left, right, n);
+            } else {
+                upstream.pull(left, right, n);
+                passed += n;
+            }
+            apply(left, right, n);
+            left += n;
+            right += n;
+            frames -= n;
+        }
+        return passed;
+    }
+
+    [[nodiscard]] bool isProcessed() const noexcept { return processed_; }
+
+private:
     /// Frames that may be rendered on the current path before the switch changes state, at most `frames`.
-    /// Sets `switched` when the path has just changed (the caller then drops the old path's state).
+    /// Sets `switched` when the path has just changed.
     std::size_t nextPiece(std::size_t frames, bool& switched) noexcept {
         switched = false;
         if (!gain_.isSmoothing()) {
@@ -65,9 +97,6 @@ public:
         }
     }
 
-    [[nodiscard]] bool isProcessed() const noexcept { return processed_; }
-
-private:
     bool wanted_ = true;
     bool processed_ = true;
     LinearSmoother gain_{1.0f};

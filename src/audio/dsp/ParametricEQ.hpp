@@ -1,8 +1,8 @@
 #pragma once
 
-#include <somnara/audio/dsp/Biquad.hpp>
-#include <somnara/audio/dsp/BypassFader.hpp>
-#include <somnara/audio/dsp/LinearSmoother.hpp>
+#include "audio/dsp/Biquad.hpp"
+#include "audio/dsp/BypassFader.hpp"
+#include "audio/dsp/LinearSmoother.hpp"
 
 #include <array>
 #include <cstddef>
@@ -39,7 +39,7 @@ public:
     void setBandBypass(std::size_t band, bool bypass) noexcept;
     /// Gain applied after the bands, -96…24 dB.
     void setGlobalGain(float decibels) noexcept;
-    void setBypass(bool bypass) noexcept;
+    void setBypass(bool bypass) noexcept { bypass_.setBypass(bypass); }
 
     /// The magnitude (linear) of the whole unit at `frequency` as designed from the target parameters:
     /// the product of every band that is not bypassed and the global gain; 1 when the unit is bypassed.
@@ -66,7 +66,6 @@ private:
         double leftS1 = 0.0, leftS2 = 0.0, rightS1 = 0.0, rightS2 = 0.0;
     };
 
-    void processChunk(float* left, float* right, std::size_t frames) noexcept;
     void processBands(float* left, float* right, std::size_t frames) noexcept;
     void processBand(Band& band, float* left, float* right, std::size_t frames) noexcept;
     /// All bands at once, while none of them fades in or out.
@@ -77,16 +76,12 @@ private:
 
     // Render thread only.
     double sampleRate_ = 44100.0;
-    std::size_t maxFrames_ = 0;
     std::size_t rampFrames_ = 882;
     std::size_t framesUntilRedesign_ = redesignInterval;
     std::array<Band, bandCount> bands_;
     LinearSmoother globalGain_{1.0f}; // linear
     float globalGainDb_ = 0.0f;
     BypassFader bypass_;
-    bool stateCleared_ = true;
-    bool running_ = false; // processed audio since prepare() or reset(): only then do changes glide
-    std::vector<float> dryLeft_, dryRight_;
     SectionRunner runSections_ = nullptr; // chosen for the processor in prepare()
 };
 

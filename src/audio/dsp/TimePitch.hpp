@@ -1,8 +1,8 @@
 #pragma once
 
-#include <somnara/audio/dsp/AudioSource.hpp>
-#include <somnara/audio/dsp/PathSwitch.hpp>
-#include <somnara/audio/dsp/Varispeed.hpp>
+#include "audio/dsp/AudioSource.hpp"
+#include "audio/dsp/PathSwitch.hpp"
+#include "audio/dsp/Varispeed.hpp"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <somnara/audio/dsp/BypassFader.hpp>
-#include <somnara/audio/dsp/LinearSmoother.hpp>
+#include "audio/dsp/BypassFader.hpp"
+#include "audio/dsp/LinearSmoother.hpp"
 
 #include <cstddef>
 #include <vector>
@@ -39,20 +39,17 @@ public:
     void setLowPassCutoff(float hertz) noexcept;
     /// Percent, 0 = dry … 100 = wet (default 100).
     void setWetDryMix(float percent) noexcept;
-    void setBypass(bool bypass) noexcept;
+    void setBypass(bool bypass) noexcept { bypass_.setBypass(bypass); }
 
     /// The delay in frames currently heard (the new tap once a crossfade has finished).
     [[nodiscard]] std::size_t delayFrames() const noexcept { return tapFrames_; }
 
 private:
-    void processChunk(float* left, float* right, std::size_t frames) noexcept;
     void processWet(float* left, float* right, std::size_t frames) noexcept;
     [[nodiscard]] float lowPassCoefficient(float hertz) const noexcept;
-    [[nodiscard]] bool audible() const noexcept { return running_ && !bypass_.isFullyBypassed(); }
 
     // Render thread only.
     double sampleRate_ = 44100.0;
-    std::size_t maxFrames_ = 0;
     std::size_t rampFrames_ = 882;
     std::size_t crossfadeFrames_ = 2205;
     std::vector<float> lineLeft_, lineRight_;
@@ -69,9 +66,6 @@ private:
     LinearSmoother lowPassA_{1.0f};
     float lowPassLeft_ = 0.0f, lowPassRight_ = 0.0f;
     BypassFader bypass_;
-    bool stateCleared_ = true;
-    bool running_ = false; // processed audio since prepare() or reset(): only then do changes glide
-    std::vector<float> dryLeft_, dryRight_;
 };
 
 } // namespace somnara::dsp

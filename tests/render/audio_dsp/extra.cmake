@@ -1,0 +1,1 @@
+target_link_libraries(${exe} PRIVATE somnara_allocation_counter)
