@@ -41,8 +41,8 @@ inline std::filesystem::path testBucketScript() {
 }
 
 /// The verifying test bucket (tests/support/test_bucket.py) serving `root` on 127.0.0.1, running for
-/// the life of the object. `behaviours` maps object names to a mode (missing, slow, truncated, empty,
-/// garbage).
+/// the life of the object. `behaviours` maps object names to a mode (forbidden, missing, slow, truncated,
+/// empty, garbage).
 class TestBucket {
 public:
     TestBucket(const std::filesystem::path& root, const std::map<std::string, std::string>& behaviours = {},

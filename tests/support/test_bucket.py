@@ -6,7 +6,7 @@ answers; a missing object 404.
 
     test_bucket.py serve --root DIR --bucket NAME --access-key-id ID --secret-access-key KEY
                          [--region us-east-1] [--port 0] [--behaviour OBJECT=MODE]...
-        prints "port N" once it listens. MODE: missing (404), slow (half the body at once, then a
+        prints "port N" once it listens. MODE: forbidden (403), missing (404), slow (half the body at once, then a
         trickle), truncated (half the body, then the connection closes), empty (200 with no body),
         garbage (200 with a body that is not audio).
 
@@ -135,6 +135,9 @@ class Bucket(http.server.BaseHTTPRequestHandler):
         key = self.object_key(raw_path)
         behaviour = options.behaviours.get(key, 'normal')
         file = os.path.join(options.root, key) if key else None
+        if behaviour == 'forbidden':
+            self.refuse(403, 'AccessDenied', 'Access Denied')
+            return
         if (behaviour == 'missing' or not file or '..' in key.split('/') or not os.path.isfile(file)):
             self.refuse(404, 'NoSuchKey', 'The specified key does not exist.')
             return

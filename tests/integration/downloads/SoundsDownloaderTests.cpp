@@ -1,0 +1,212 @@
+#include "support/TemporaryDirectory.hpp"
+#include "support/TestBucket.hpp"
+#include "support/TestLoop.hpp"
+
+#include <somnara/catalogue/SoundTrack.hpp>
+#include <somnara/downloads/SoundsDownloader.hpp>
+#include <somnara/linux/curl/CurlTransferSession.hpp>
+#include <somnara/linux/ffmpeg/FfmpegAudioFile.hpp>
+#include <somnara/system/SomnaraLogger.hpp>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <set>
+
+using namespace somnara;
+
+namespace {
+
+namespace fs = std::filesystem;
+using State = SoundsDownloader::State;
+
+const fs::path bucketRoot = fs::path(SOMNARA_BINARY_DIR) / "bucket";
+
+std::string fileName(SoundTrack soundTrack) {
+    return std::string(soundTrack.fileName()) + ".m4a";
+}
+
+std::string contents(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), {}};
+}
+
+std::set<std::string> namesIn(const fs::path& directory) {
+    std::set<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(directory, ignored)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+/// Every line logged (handlers cannot be removed: one for all tests).
+std::vector<std::string>& logLines() {
+    static std::vector<std::string> lines = [] {
+        SomnaraLogger::add([](const std::string& message, LogType) { logLines().push_back(message); });
+        return std::vector<std::string>{};
+    }();
+    return lines;
+}
+
+std::size_t linesStartingWith(const std::string& prefix) {
+    return static_cast<std::size_t>(std::count_if(
+        logLines().begin(), logLines().end(), [&](const auto& line) { return line.starts_with(prefix); }));
+}
+
+/// A downloader on a fresh documents folder, downloading from the test bucket over libcurl.
+class SoundsDownloaderTest : public test::LoopTest {
+protected:
+    void SetUp() override {
+        if (!test::botocorePython()) {
+            GTEST_SKIP() << "no python3 with botocore (apt-get install python3-botocore)";
+        }
+        logLines().clear();
+        // The bucket checks signatures against the real clock.
+        loop.setDate(Date::fromSystemClock(std::chrono::system_clock::now()));
+    }
+
+    void makeDownloader(const test::TestBucket& bucket, bool synchronisesAtStart, std::string secret = {}) {
+        const auto& credentials = bucket.credentials();
+        BucketConfiguration configuration{
+            bucket.baseURL(),
+            credentials.region,
+            {credentials.accessKeyId, secret.empty() ? credentials.secretAccessKey : secret}};
+        downloader = SoundsDownloader::make(documents.path(), configuration, CurlTransferSession::factory(),
+                                            openAudioFile, synchronisesAtStart);
+        downloader->setBackgroundCompletionHandler([this] { eventsFinished = true; });
+        observation = spawn([this, stream = downloader->stateUpdates()]() mutable -> asio::awaitable<void> {
+            while (auto state = co_await stream.next()) {
+                states.push_back(*state);
+            }
+        });
+        loop.runUntilIdle();
+    }
+
+    /// Runs the loop until the session has delivered every event of its transfers.
+    bool waitForTransfers() {
+        return loop.runUntil([this] { return eventsFinished; }, std::chrono::minutes(3));
+    }
+
+    /// Synchronises now and waits for the transfers.
+    std::size_t synchronise() {
+        eventsFinished = false;
+        const auto scheduled = run([this] { return downloader->sync().value(); });
+        EXPECT_TRUE(scheduled == 0 || waitForTransfers());
+        return scheduled;
+    }
+
+    /// Sounds in the sounds folder that are not the bucket's bytes, and files there that are no sound.
+    std::vector<std::string> badFiles() const {
+        std::vector<std::string> bad;
+        for (const auto& name : namesIn(downloader->soundsDirectory())) {
+            const auto source = bucketRoot / name;
+            if (!fs::exists(source) || contents(source) != contents(downloader->soundsDirectory() / name)) {
+                bad.push_back(name);
+            }
+        }
+        return bad;
+    }
+
+    void copyFromBucket(SoundTrack soundTrack) {
+        fs::create_directories(documents / "sounds");
+        fs::copy_file(bucketRoot / fileName(soundTrack), documents / "sounds" / fileName(soundTrack));
+    }
+
+    test::TemporaryDirectory documents;
+    std::shared_ptr<SoundsDownloader> downloader;
+    std::vector<State> states;
+    Task<void> observation;
+    bool eventsFinished = false;
+};
+
+TEST_F(SoundsDownloaderTest, DownloadsEverySoundTenSecondsAfterStartThenSaysItIsSynced) {
+    const test::TestBucket bucket(bucketRoot);
+    makeDownloader(bucket, true);
+    loop.advance(Seconds{9.9});
+    EXPECT_FALSE(fs::exists(downloader->soundsDirectory()));
+    loop.advance(Seconds{0.1});
+    EXPECT_EQ(linesStartingWith("Resume download task "), 50U);
+    ASSERT_TRUE(waitForTransfers());
+
+    EXPECT_EQ(downloader->state(), State::downloaded());
+    EXPECT_EQ(namesIn(downloader->soundsDirectory()).size(), 50U);
+    EXPECT_EQ(badFiles(), std::vector<std::string>{});
+    // Only the sounds and the session's journal, emptied: no download is left behind.
+    EXPECT_EQ(namesIn(documents.path()),
+              (std::set<std::string>{"sounds", ".sound_downloads.transfers.json"}));
+    EXPECT_EQ(contents(documents / ".sound_downloads.transfers.json"), "[]");
+    ASSERT_GE(states.size(), 3U);
+    EXPECT_EQ(states.front(), State::notSynced());
+    EXPECT_EQ(states.back(), State::downloaded());
+    for (std::size_t i = 1; i + 1 < states.size(); ++i) {
+        EXPECT_EQ(states[i].kind(), State::Kind::downloading) << i;
+        EXPECT_GT(states[i].progress(), i > 1 ? states[i - 1].progress() : 0.0F) << i;
+    }
+    EXPECT_EQ(downloader->transferProgress().tasksCompleted, 50U);
+
+    states.clear();
+    EXPECT_EQ(synchronise(), 0U);
+    EXPECT_EQ(linesStartingWith("Not syncing. We're already synced"), 1U);
+    EXPECT_EQ(downloader->state(), State::downloaded());
+}
+
+TEST_F(SoundsDownloaderTest, AFailedDownloadStoresNothingAndTheNextSyncFetchesWhatIsMissing) {
+    const auto victim = SoundTrack::allCases()[0];
+    struct Case {
+        const char* what;
+        std::string behaviour;
+        bool wrongSecret = false;
+        const char* logged = nullptr;
+    };
+    const Case cases[] = {
+        {"403", "forbidden", false, "Download failed { URL: "},
+        {"wrong secret", "", true, "Download failed { URL: "},
+        {"404", "missing", false, "Download failed { URL: "},
+        {"truncated body", "truncated", false, nullptr},
+        {"zero-length body", "empty", false, nullptr},
+        {"not audio", "garbage", false, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(documents / "sounds");
+        for (const auto soundTrack : SoundTrack::allCases()) {
+            if (soundTrack.rawValue() > 2) {
+                copyFromBucket(soundTrack);
+            }
+        }
+        logLines().clear();
+        int port = 0;
+        {
+            std::map<std::string, std::string> behaviours;
+            if (!c.behaviour.empty()) {
+                behaviours[fileName(victim)] = c.behaviour;
+            }
+            const test::TestBucket bucket(bucketRoot, behaviours);
+            port = bucket.port();
+            makeDownloader(bucket, false,
+                           c.wrongSecret ? "wrong" + bucket.credentials().secretAccessKey : "");
+            EXPECT_EQ(synchronise(), 3U);
+        }
+        const auto present = namesIn(downloader->soundsDirectory());
+        EXPECT_FALSE(present.contains(fileName(victim)));
+        EXPECT_EQ(present.size(), c.wrongSecret ? 47U : 49U);
+        EXPECT_EQ(badFiles(), std::vector<std::string>{});
+        EXPECT_EQ(downloader->state(), c.wrongSecret ? State::notSynced() : State::downloading(0.98F));
+        if (c.logged != nullptr) {
+            EXPECT_EQ(linesStartingWith(c.logged), c.wrongSecret ? 3U : 1U);
+        }
+
+        const test::TestBucket healed(bucketRoot, {}, port);
+        EXPECT_EQ(synchronise(), c.wrongSecret ? 3U : 1U);
+        EXPECT_EQ(downloader->state(), c.wrongSecret ? State::notSynced() : State::downloaded());
+        if (!c.wrongSecret) {
+            EXPECT_EQ(namesIn(downloader->soundsDirectory()).size(), 50U);
+            EXPECT_EQ(badFiles(), std::vector<std::string>{});
+        }
+    }
+}
+
+} // namespace
