@@ -5,7 +5,8 @@
 // Every subcommand of the somnara program registers itself here; each lives in its own file.
 namespace somnara::app {
 
-/// `somnara sounds [--search TERM]`: the catalogue as a table, or the sounds matching a term.
+/// `somnara sounds [--search TERM]`: the catalogue as a table, or the sounds matching a term;
+/// `somnara sounds download | status | clear`: the lossless copies.
 void addSoundsCommand(CLI::App& app);
 
 /// `somnara favourites [list | add SOUND | remove SOUND] [--sync-folder DIR]`.

@@ -2,10 +2,20 @@
 
 #include <somnara/catalogue/SoundTrack.hpp>
 #include <somnara/catalogue/SoundTracksStore.hpp>
+#include <somnara/downloads/SoundsDownloader.hpp>
 #include <somnara/foundation/StringScore.hpp>
+#include <somnara/linux/curl/CurlTransferSession.hpp>
+#include <somnara/linux/ffmpeg/FfmpegAudioFile.hpp>
+#include <somnara/platform/FileLocations.hpp>
+#include <somnara/runtime/Loop.hpp>
+#include <somnara/runtime/Sleep.hpp>
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <exception>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -47,6 +57,148 @@ void printTable(const std::vector<SoundTrack>& tracks, const std::string* term) 
     }
 }
 
+constexpr std::size_t soundCount = 50;
+
+std::filesystem::path documentsDirectory() {
+    return FileLocations::shared()->requireDocumentsDirectory(SoundsDownloader::sourceFile, 99);
+}
+
+std::shared_ptr<SoundsDownloader> makeDownloader(std::optional<BucketConfiguration> bucket) {
+    return SoundsDownloader::make(documentsDirectory(), std::move(bucket), CurlTransferSession::factory(),
+                                  openAudioFile, false);
+}
+
+std::string megabytes(double bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", bytes / 1e6);
+    return text;
+}
+
+/// The foreground download's progress on standard error: a bar redrawn in place on a terminal, else a
+/// line each time a sound is stored.
+class DownloadProgress {
+public:
+    explicit DownloadProgress(std::size_t presentAtStart)
+        : terminal_(::isatty(STDERR_FILENO) == 1), lastPresent_(presentAtStart),
+          start_(Loop::current().continuousNow()) {}
+
+    void show(std::size_t present, std::int64_t bytes) {
+        const double seconds =
+            std::chrono::duration<double>(Loop::current().continuousNow() - start_).count();
+        const auto text = std::to_string(present) + "/" + std::to_string(soundCount) + " sounds  " +
+                          megabytes(static_cast<double>(bytes)) + "  " +
+                          megabytes(seconds > 0 ? static_cast<double>(bytes) / seconds : 0) + "/s";
+        if (terminal_) {
+            constexpr std::size_t width = 30;
+            const auto filled = present * width / soundCount;
+            std::cerr << "\r[" << std::string(filled, '#') << std::string(width - filled, '.') << "] " << text
+                      << "   " << std::flush;
+        } else if (present != lastPresent_) {
+            std::cerr << text << std::endl;
+        }
+        lastPresent_ = present;
+    }
+
+    void end() const {
+        if (terminal_) {
+            std::cerr << '\n';
+        }
+    }
+
+private:
+    const bool terminal_;
+    std::size_t lastPresent_;
+    const ContinuousInstant start_;
+};
+
+/// `somnara sounds download`: one synchronisation in the foreground, until its transfers end.
+void download() {
+    auto bucket = BucketConfiguration::load();
+    if (!bucket) {
+        std::cerr
+            << "somnara: no download bucket is configured: set SOMNARA_BUCKET_URL, SOMNARA_BUCKET_REGION, "
+               "SOMNARA_ACCESS_KEY_ID and SOMNARA_SECRET_ACCESS_KEY, or write them to "
+            << BucketConfiguration::defaultFile().string() << " (readable by you alone)\n";
+        throw CLI::RuntimeError(1);
+    }
+    RealLoop loop;
+    const auto downloader = makeDownloader(std::move(bucket));
+    const auto present = [&downloader] {
+        return soundCount - downloader->missingSoundsCount();
+    };
+    DownloadProgress progress(present());
+    downloader->setBackgroundCompletionHandler([&loop] { loop.stop(); });
+    std::exception_ptr failure;
+    auto synchronising = spawn([&]() -> asio::awaitable<void> {
+        try {
+            const auto scheduled = co_await downloader->sync().value();
+            if (scheduled == 0) {
+                std::cout << "All " << soundCount << " sounds are already downloaded\n";
+                loop.stop();
+            }
+        } catch (...) {
+            failure = std::current_exception();
+            loop.stop();
+        }
+    });
+    auto drawing = spawn([&]() -> asio::awaitable<void> {
+        PeriodicTimer timer(Seconds{0.25});
+        while (co_await timer.next()) {
+            progress.show(present(), downloader->transferProgress().bytesWritten);
+        }
+    });
+    loop.run();
+    drawing.cancel();
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+    const auto& transfers = downloader->transferProgress();
+    if (transfers.tasksScheduled == 0) {
+        return;
+    }
+    progress.show(present(), transfers.bytesWritten);
+    progress.end();
+    std::cout << present() << " of " << soundCount << " sounds are lossless ("
+              << megabytes(static_cast<double>(transfers.bytesWritten)) << " downloaded)\n";
+    if (present() < soundCount) {
+        std::cerr
+            << "somnara: " << soundCount - present()
+            << " sounds could not be downloaded; run with the system log open (journalctl -f) to see why\n";
+        throw CLI::RuntimeError(1);
+    }
+}
+
+/// `somnara sounds status`: the downloads' state and which sounds play from a lossless copy.
+void status() {
+    RealLoop loop;
+    const auto bucket = BucketConfiguration::load();
+    const auto downloader = makeDownloader(bucket);
+    const auto present = soundCount - downloader->missingSoundsCount();
+    const auto state = SoundsDownloader::State::fromProgress(static_cast<float>(present) / soundCount);
+    std::cout << "state: " << (state ? state->description() : "unknown") << '\n'
+              << "lossless: " << present << " of " << soundCount << " in "
+              << downloader->soundsDirectory().string() << '\n'
+              << "bucket: " << (bucket ? bucket->baseURL + " (" + bucket->region + ")" : "none configured")
+              << '\n';
+    for (const auto soundTrack : SoundTrack::allCases()) {
+        const bool lossless = std::filesystem::exists(downloader->soundsDirectory() /
+                                                      (std::string(soundTrack.fileName()) + ".m4a"));
+        std::cout << "  " << padded(soundTrack.identifier(), 16) << (lossless ? "lossless" : "compressed")
+                  << '\n';
+    }
+}
+
+/// `somnara sounds clear`: removes the downloaded copies.
+void clear() {
+    RealLoop loop;
+    const auto downloader = makeDownloader(std::nullopt);
+    auto clearing = downloader->clearCacheDirectory();
+    loop.context().restart();
+    while (loop.context().poll() > 0) {
+    }
+    std::cout << "Removed " << downloader->soundsDirectory().string() << '\n';
+}
+
 } // namespace
 
 void addSoundsCommand(CLI::App& app) {
@@ -56,7 +208,15 @@ void addSoundsCommand(CLI::App& app) {
     command
         ->add_option("--search,-s", *term, "Show only the sounds whose name matches TERM, best match first")
         ->option_text("TERM");
+    command
+        ->add_subcommand("download", "Download the lossless copies of the sounds now, showing the progress")
+        ->callback(download);
+    command->add_subcommand("status", "Show which sounds play from a lossless copy")->callback(status);
+    command->add_subcommand("clear", "Remove the downloaded lossless copies")->callback(clear);
     command->callback([command, term] {
+        if (!command->get_subcommands().empty()) {
+            return;
+        }
         const std::vector<SoundTrack> all(SoundTrack::allCases().begin(), SoundTrack::allCases().end());
         if (command->count("--search") == 0) {
             printTable(all, nullptr);

@@ -233,15 +233,22 @@ void SoundsDownloader::didFinishDownloading(const DownloadTask& task, const fs::
     });
 }
 
-void SoundsDownloader::setState(float progress) {
-    std::optional<State> next;
+std::optional<SoundsDownloader::State> SoundsDownloader::State::fromProgress(float progress) noexcept {
     if (std::fabs(progress) < 0.001F) {
-        next = State::notSynced();
-    } else if (progress >= 0 && progress < 1) {
-        next = State::downloading(progress);
-    } else if (std::fabs(1 - progress) < 0.001F) {
-        next = State::downloaded();
-    } else {
+        return notSynced();
+    }
+    if (progress >= 0 && progress < 1) {
+        return downloading(progress);
+    }
+    if (std::fabs(1 - progress) < 0.001F) {
+        return downloaded();
+    }
+    return std::nullopt;
+}
+
+void SoundsDownloader::setState(float progress) {
+    const auto next = State::fromProgress(progress);
+    if (!next) {
         ZelAnalyticsLogger::shared().loggedAssertionFailure("Invalid value " + shortest(progress), sourceFile,
                                                             handleFunction, 220);
         return;

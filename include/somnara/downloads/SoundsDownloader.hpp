@@ -42,6 +42,8 @@ public:
         static State downloading(float progress) noexcept { return State(Kind::downloading, progress); }
         static State notSynced() noexcept { return State(Kind::notSynced, 0); }
         static State downloaded() noexcept { return State(Kind::downloaded, 0); }
+        /// The state for the fraction `progress` of the sounds present; none outside [0, 1].
+        static std::optional<State> fromProgress(float progress) noexcept;
 
         Kind kind() const noexcept { return kind_; }
         float progress() const noexcept { return progress_; }
@@ -101,6 +103,8 @@ public:
     const std::filesystem::path& soundsDirectory() const noexcept { return soundsDirectory_; }
     bool hasBucket() const noexcept { return signer_ != nullptr; }
     const TransferProgress& transferProgress() const noexcept { return transferProgress_; }
+    /// The sounds without a file in the sounds directory, counted on the disk now.
+    std::size_t missingSoundsCount() const;
 
     /// Schedules a download for every missing sound; returns how many were scheduled (none when every
     /// sound is present). Throws `SoundsDownloaderError` without a bucket and the file system's error
@@ -119,7 +123,6 @@ public:
 
 private:
     std::size_t synchronise();
-    std::size_t missingSoundsCount() const;
     void setState(float progress);
     void startObservation();
 
