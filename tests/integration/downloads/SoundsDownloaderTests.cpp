@@ -2,10 +2,13 @@
 #include "support/TestBucket.hpp"
 #include "support/TestLoop.hpp"
 
+#include <somnara/audio/AudioEngine.hpp>
+#include <somnara/audio/AudioPlayerNode.hpp>
 #include <somnara/catalogue/SoundTrack.hpp>
 #include <somnara/downloads/SoundsDownloader.hpp>
 #include <somnara/linux/curl/CurlTransferSession.hpp>
 #include <somnara/linux/ffmpeg/FfmpegAudioFile.hpp>
+#include <somnara/player/AudioFileFactory.hpp>
 #include <somnara/system/SomnaraLogger.hpp>
 
 #include <gtest/gtest.h>
@@ -14,6 +17,7 @@
 #include <fstream>
 #include <iterator>
 #include <set>
+#include <span>
 
 using namespace somnara;
 
@@ -62,6 +66,9 @@ protected:
     void SetUp() override {
         if (!test::botocorePython()) {
             GTEST_SKIP() << "no python3 with botocore (apt-get install python3-botocore)";
+        }
+        if (!fs::exists(bucketRoot / fileName(SoundTrack::allCases().back()))) {
+            GTEST_SKIP() << "no lossless copies in " << bucketRoot << " (build the sounds target)";
         }
         logLines().clear();
         // The bucket checks signatures against the real clock.
@@ -207,6 +214,71 @@ TEST_F(SoundsDownloaderTest, AFailedDownloadStoresNothingAndTheNextSyncFetchesWh
             EXPECT_EQ(badFiles(), std::vector<std::string>{});
         }
     }
+}
+
+/// The left channel of the whole of `file`, decoded.
+std::vector<float> decodedLeft(AudioFile& file) {
+    std::vector<float> left(static_cast<std::size_t>(file.length()));
+    std::vector<float> right(left.size());
+    std::size_t done = 0;
+    while (done < left.size()) {
+        float* channels[] = {left.data() + done, right.data() + done};
+        const auto read = file.read(channels, left.size() - done);
+        if (read == 0) {
+            break;
+        }
+        done += read;
+    }
+    left.resize(done);
+    return left;
+}
+
+// The file factory then opens the downloaded copy, and the engine plays it looped with the lossless
+// source's very samples on both sides of the seam.
+TEST_F(SoundsDownloaderTest, TheFactoryPlaysTheDownloadedCopyBitForBitAcrossTheLoopSeam) {
+    const auto sound = SoundTrack::allCases()[3];
+    for (const auto soundTrack : SoundTrack::allCases()) {
+        if (soundTrack != sound) {
+            copyFromBucket(soundTrack);
+        }
+    }
+    {
+        const test::TestBucket bucket(bucketRoot);
+        makeDownloader(bucket, false);
+        ASSERT_EQ(synchronise(), 1U);
+    }
+    AudioFileFactory factory(downloader->soundsDirectory(), Bundle(documents / "resources"), openAudioFile);
+    const auto file = run([&] { return factory.audioFile(sound).value(); });
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->url(), downloader->soundsDirectory() / fileName(sound));
+
+    AudioOutputConfiguration configuration;
+    configuration.sampleRate = file->processingFormat().sampleRate;
+    configuration.maximumFramesPerRender = 4'096;
+    const auto engine = std::make_shared<AudioEngine>(AudioOutput::make("offline", configuration));
+    const auto player = std::make_shared<AudioPlayerNode>();
+    engine->attach(player);
+    engine->connect(player, engine->mainMixerNode());
+    player->scheduleFile(file, nullptr);
+    player->scheduleFile(file, nullptr);
+    player->play();
+    engine->start();
+    const auto length = static_cast<std::size_t>(file->length());
+    constexpr std::size_t around = 8'192;
+    std::vector<float> left(length + around);
+    std::vector<float> right(left.size());
+    for (std::size_t done = 0; done < left.size(); done += 4'096) {
+        const auto count = std::min<std::size_t>(4'096, left.size() - done);
+        engine->renderOffline(left.data() + done, right.data() + done, count);
+        loop.runUntilIdle();
+    }
+
+    const auto source = decodedLeft(*openAudioFile(bucketRoot / fileName(sound)));
+    ASSERT_EQ(source.size(), length);
+    std::vector<float> expected(source.end() - around, source.end());
+    expected.insert(expected.end(), source.begin(), source.begin() + around);
+    const std::span<const float> rendered(left.data() + length - around, 2 * around);
+    EXPECT_TRUE(std::equal(rendered.begin(), rendered.end(), expected.begin()));
 }
 
 } // namespace
