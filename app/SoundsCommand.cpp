@@ -131,7 +131,9 @@ void download() {
     std::exception_ptr failure;
     auto synchronising = spawn([&]() -> asio::awaitable<void> {
         try {
-            const auto scheduled = co_await downloader->sync().value();
+            // Named first: g++ 12 destroys a temporary of a co_await expression twice.
+            const auto syncing = downloader->sync();
+            const auto scheduled = co_await syncing.value();
             if (scheduled == 0) {
                 std::cout << "All " << soundCount << " sounds are already downloaded\n";
                 loop.stop();
@@ -191,7 +193,7 @@ void status() {
 /// `somnara sounds clear`: removes the downloaded copies.
 void clear() {
     RealLoop loop;
-    const auto downloader = makeDownloader(std::nullopt);
+    const auto downloader = makeDownloader(BucketConfiguration::load());
     auto clearing = downloader->clearCacheDirectory();
     loop.context().restart();
     while (loop.context().poll() > 0) {

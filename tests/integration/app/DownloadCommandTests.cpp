@@ -7,7 +7,6 @@
 
 #include <array>
 #include <fstream>
-#include <iterator>
 #include <set>
 
 namespace {
@@ -18,7 +17,14 @@ const fs::path bucketRoot = fs::path(SOMNARA_BINARY_DIR) / "bucket";
 
 std::string contents(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), {}};
+    std::error_code error;
+    const auto size = fs::file_size(path, error);
+    if (error) {
+        return {};
+    }
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return bytes;
 }
 
 /// `somnara sounds download` in `home` from `bucket`, standard error on a pipe.

@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <iterator>
 #include <set>
 #include <span>
 
@@ -34,7 +33,14 @@ std::string fileName(SoundTrack soundTrack) {
 
 std::string contents(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), {}};
+    std::error_code error;
+    const auto size = fs::file_size(path, error);
+    if (error) {
+        return {};
+    }
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return bytes;
 }
 
 std::set<std::string> namesIn(const fs::path& directory) {
@@ -100,7 +106,9 @@ protected:
     /// Synchronises now and waits for the transfers.
     std::size_t synchronise() {
         eventsFinished = false;
-        const auto scheduled = run([this] { return downloader->sync().value(); });
+        const auto scheduled = run([task = downloader->sync()]() -> asio::awaitable<std::size_t> {
+            co_return co_await task.value();
+        });
         EXPECT_TRUE(scheduled == 0 || waitForTransfers());
         return scheduled;
     }
@@ -248,7 +256,9 @@ TEST_F(SoundsDownloaderTest, TheFactoryPlaysTheDownloadedCopyBitForBitAcrossTheL
         ASSERT_EQ(synchronise(), 1U);
     }
     AudioFileFactory factory(downloader->soundsDirectory(), Bundle(documents / "resources"), openAudioFile);
-    const auto file = run([&] { return factory.audioFile(sound).value(); });
+    const auto file = run([task = factory.audioFile(sound)]() -> asio::awaitable<std::shared_ptr<AudioFile>> {
+        co_return co_await task.value();
+    });
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file->url(), downloader->soundsDirectory() / fileName(sound));
 

@@ -84,6 +84,13 @@ protected:
         downloader->setBackgroundCompletionHandler([this] { ++completions; });
     }
 
+    /// Runs a synchronisation to its end; returns how many downloads it scheduled.
+    std::size_t synchronise() {
+        return run([task = downloader->sync()]() -> asio::awaitable<std::size_t> {
+            co_return co_await task.value();
+        });
+    }
+
     /// A transfer's end: the server's `status` with a body of `text`.
     void finish(const DownloadTask& resumed, long status, const std::string& text) {
         auto task = resumed;
@@ -188,10 +195,10 @@ TEST_F(SoundsDownloaderTest, SynchronisesTenSecondsAfterStartAndStoresOnlyPlayab
     loop.runUntilIdle();
     EXPECT_EQ(completions, 1);
 
-    run([this] { return downloader->clearCacheDirectory().value(); });
+    run([task = downloader->clearCacheDirectory()]() -> asio::awaitable<void> { co_await task.value(); });
     EXPECT_FALSE(fs::exists(downloader->soundsDirectory()));
     EXPECT_EQ(downloader->state(), State::downloaded());
-    EXPECT_EQ(run([this] { return downloader->sync().value(); }), 50U);
+    EXPECT_EQ(synchronise(), 50U);
     EXPECT_TRUE(fs::is_directory(downloader->soundsDirectory()));
     EXPECT_EQ(downloader->state(), State::notSynced());
     EXPECT_EQ(configurations.size(), 1U);
@@ -202,7 +209,7 @@ TEST_F(SoundsDownloaderTest, WithoutABucketItSaysSoOnceAndDownloadsNothing) {
     loop.advance(Seconds{60});
     EXPECT_EQ(linesStartingWith("Not downloading lossless sounds: no bucket is configured").size(), 1U);
     EXPECT_TRUE(configurations.empty());
-    EXPECT_THROW(run([this] { return downloader->sync().value(); }), std::system_error);
+    EXPECT_THROW(synchronise(), std::system_error);
 }
 
 TEST(BucketConfiguration, ComesFromTheEnvironmentOrAPrivateFile) {
