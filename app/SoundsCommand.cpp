@@ -123,9 +123,7 @@ void download() {
     }
     RealLoop loop;
     const auto downloader = makeDownloader(std::move(bucket));
-    const auto present = [&downloader] {
-        return soundCount - downloader->missingSoundsCount();
-    };
+    const auto present = [&downloader] { return soundCount - downloader->missingSoundsCount(); };
     DownloadProgress progress(present());
     downloader->setBackgroundCompletionHandler([&loop] { loop.stop(); });
     std::exception_ptr failure;
