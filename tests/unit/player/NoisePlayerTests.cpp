@@ -16,18 +16,10 @@ const SoundTrack waves = SoundTrack::waves;
 // Each command in a state where it has nothing to do only logs; the others walk the state machine.
 TEST(NoisePlayer, CommandsFollowTheStateMachine) {
     using Action = std::function<void(NoisePlayerHarness&)>;
-    const Action play = [](NoisePlayerHarness& t) {
-        t.finish(t.player->play(false));
-    };
-    const Action pause = [](NoisePlayerHarness& t) {
-        t.finish(t.player->pause());
-    };
-    const Action stopIn2 = [](NoisePlayerHarness& t) {
-        t.finish(t.player->stop(2));
-    };
-    const Action sleepFade = [](NoisePlayerHarness& t) {
-        t.finish(t.player->startSleepFadeOut(5));
-    };
+    const Action play = [](NoisePlayerHarness& t) { t.finish(t.player->play(false)); };
+    const Action pause = [](NoisePlayerHarness& t) { t.finish(t.player->pause()); };
+    const Action stopIn2 = [](NoisePlayerHarness& t) { t.finish(t.player->stop(2)); };
+    const Action sleepFade = [](NoisePlayerHarness& t) { t.finish(t.player->startSleepFadeOut(5)); };
     struct Case {
         const char* name;
         std::vector<Action> actions;
