@@ -27,4 +27,9 @@ void addMixesSelectionCommands(CLI::App& app);
 /// `somnara render SOUND... [--volume SOUND=V] [--duration D] [--output FILE] [--no-fades]`: a mix
 /// rendered offline through the effects into a WAV or FLAC file, or raw float32 on standard output.
 void addRenderCommand(CLI::App& app);
+
+/// `somnara daemon [--verbose] [--device SINK]`: the process that owns the library and plays.
+void addDaemonCommand(CLI::App& app);
+/// `somnara play [SOUND...]`, `pause`, `stop`, `timer DURATION|cancel`: commands for the daemon.
+void addPlayerCommands(CLI::App& app);
 } // namespace somnara::app

@@ -1,4 +1,5 @@
 #include "Commands.hpp"
+#include "DaemonClient.hpp"
 #include "SoundLookup.hpp"
 #include "SyncFolder.hpp"
 
@@ -76,17 +77,27 @@ void addFavouritesCommand(CLI::App& app) {
         }
     });
     add->callback([syncFolder, sound] {
+        if (!onDaemon(*syncFolder, [&](DaemonClient& daemon) {
+                daemon.call(bus::favouritesInterface, "Add", std::tuple{*sound});
+            })) {
+            runWithFavourites(*syncFolder, [soundTrack = soundNamed(*sound)](
+                                               std::shared_ptr<SoundTrackFavouritesStore> store) {
+                return store->add(soundTrack);
+            });
+        }
         const auto soundTrack = soundNamed(*sound);
-        runWithFavourites(*syncFolder, [soundTrack](std::shared_ptr<SoundTrackFavouritesStore> store) {
-            return store->add(soundTrack);
-        });
         std::cout << soundTrack.name() << " is a favourite.\n";
     });
     remove->callback([syncFolder, sound] {
+        if (!onDaemon(*syncFolder, [&](DaemonClient& daemon) {
+                daemon.call(bus::favouritesInterface, "Remove", std::tuple{*sound});
+            })) {
+            runWithFavourites(*syncFolder, [soundTrack = soundNamed(*sound)](
+                                               std::shared_ptr<SoundTrackFavouritesStore> store) {
+                return store->remove(soundTrack);
+            });
+        }
         const auto soundTrack = soundNamed(*sound);
-        runWithFavourites(*syncFolder, [soundTrack](std::shared_ptr<SoundTrackFavouritesStore> store) {
-            return store->remove(soundTrack);
-        });
         std::cout << soundTrack.name() << " is no longer a favourite.\n";
     });
 }

@@ -1,4 +1,6 @@
 #include "Commands.hpp"
+#include "DaemonClient.hpp"
+#include "SelectionOperations.hpp"
 #include "SyncFolder.hpp"
 
 #include <somnara/catalogue/Mix.hpp>
@@ -100,20 +102,21 @@ void addMixesCommand(CLI::App& app) {
                      });
     });
     remove->callback([syncFolder, name] {
-        // Removal goes by name; built here because a coroutine body must not hold braced initialisers.
-        const Mix named{"", *name, Mix::SoundsAndVolumeLevels{}};
+        const auto report = [name](std::size_t count) {
+            std::cout << "Deleted " << count << (count == 1 ? " mix" : " mixes") << " called \"" << *name
+                      << "\".\n";
+        };
+        if (onDaemon(*syncFolder, [&](DaemonClient& daemon) {
+                std::uint32_t count = 0;
+                daemon.call(bus::mixesInterface, "Delete", std::tuple{*name}, count);
+                report(count);
+            })) {
+            return;
+        }
         runWithMixes(*syncFolder,
-                     [name, named](std::shared_ptr<SoundTrackMixesStore> store) -> asio::awaitable<void> {
-                         const auto& mixes = store->mixesSubject()->currentValue();
-                         const auto count = std::count_if(
-                             mixes.begin(), mixes.end(), [&](const Mix& mix) { return mix.name() == *name; });
-                         if (count == 0) {
-                             throw std::runtime_error("no saved mix is called \"" + *name + "\"");
-                         }
-                         auto removing = store->remove(named);
-                         co_await std::move(removing);
-                         std::cout << "Deleted " << count << (count == 1 ? " mix" : " mixes") << " called \""
-                                   << *name << "\".\n";
+                     [name, report](std::shared_ptr<SoundTrackMixesStore> store) -> asio::awaitable<void> {
+                         const auto count = co_await deleteMixesNamed(store, *name);
+                         report(count);
                      });
     });
 }

@@ -1,4 +1,5 @@
 #include "Commands.hpp"
+#include "Durations.hpp"
 #include "MixRenderer.hpp"
 #include "SoundLookup.hpp"
 
@@ -19,24 +20,6 @@
 
 namespace somnara::app {
 namespace {
-
-/// Seconds from "90", "90s", "1.5m", "10m" or "1h".
-double parseDuration(const std::string& text) {
-    static const std::map<std::string, double> unitSeconds{{"", 1.0}, {"s", 1.0}, {"m", 60.0}, {"h", 3600.0}};
-    std::size_t end = 0;
-    double value = 0;
-    try {
-        value = std::stod(text, &end);
-    } catch (const std::exception&) {
-        end = 0;
-    }
-    const auto unit = unitSeconds.find(text.substr(end));
-    if (end == 0 || unit == unitSeconds.end() || !std::isfinite(value) || value <= 0) {
-        throw CLI::ValidationError("--duration",
-                                   "'" + text + "' is not a duration such as 90, 90s, 10m or 1h");
-    }
-    return value * unit->second;
-}
 
 /// "SOUND=VOLUME", the volume from 0 to 1.
 std::pair<SoundTrack, float> parseVolume(const std::string& text) {
@@ -128,7 +111,7 @@ MixRequest makeRequest(const RenderOptions& options) {
         }
         sound->volume = volume;
     }
-    request.durationSeconds = parseDuration(options.duration);
+    request.durationSeconds = parseDuration(options.duration, "--duration");
     request.output = options.output;
     auto extension = request.output.extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(),

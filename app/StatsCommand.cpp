@@ -1,4 +1,5 @@
 #include "Commands.hpp"
+#include "StatsJson.hpp"
 
 #include <somnara/runtime/Loop.hpp>
 #include <somnara/stats/ListeningStats.hpp>
@@ -47,7 +48,9 @@ std::string days(std::int64_t count) {
     return std::to_string(count) + (count == 1 ? " day" : " days");
 }
 
-nlohmann::ordered_json toJSON(const ListeningStats& stats, const UserCalendar& calendar) {
+} // namespace
+
+nlohmann::ordered_json statsJSON(const ListeningStats& stats, const UserCalendar& calendar) {
     nlohmann::ordered_json out = nlohmann::ordered_json::object();
     out["mostPlayedSoundTrack"] =
         stats.mostPlayedSoundTrack
@@ -86,6 +89,8 @@ nlohmann::ordered_json toJSON(const ListeningStats& stats, const UserCalendar& c
     out["totalListeningHours"] = stats.totalListeningHours();
     return out;
 }
+
+namespace {
 
 /// Seconds of listening per local day, each event counted whole on the day it began (as the streaks
 /// count it); an open event runs until `now`.
@@ -214,7 +219,7 @@ void runStats(const StatsOptions& options) {
     }
     const auto stats = computeListeningStats(events, currentDate, now, calendar);
     if (options.json) {
-        std::cout << toJSON(stats, calendar).dump(2) << '\n';
+        std::cout << statsJSON(stats, calendar).dump(2) << '\n';
     } else {
         printForPeople(stats, events, currentDate, now, calendar);
     }

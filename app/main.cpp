@@ -16,6 +16,8 @@ int main(int argc, char** argv) {
     somnara::app::addSelectionCommands(app);
     somnara::app::addMixesSelectionCommands(app);
     somnara::app::addRenderCommand(app);
+    somnara::app::addPlayerCommands(app);
+    somnara::app::addDaemonCommand(app);
     // "-DONTLOGANALYTICS" is a launch argument that the analytics code reads from the process's own
     // arguments; no command takes it, so the parser must not see it.
     std::vector<char*> arguments(argv, argv + argc);

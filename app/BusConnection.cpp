@@ -1,0 +1,97 @@
+#include "BusConnection.hpp"
+
+#include <somnara/system/SomnaraLogger.hpp>
+
+#include <asio/post.hpp>
+#include <poll.h>
+#include <sdbus-c++/sdbus-c++.h>
+
+#include <chrono>
+#include <cstdint>
+#include <limits>
+
+namespace somnara::app {
+
+BusConnection::BusConnection(Loop& loop, const std::string& name)
+    : connection_(sdbus::createSessionBusConnection(name)),
+      socket_(loop.context(), connection_->getEventLoopPollData().fd), timeout_(loop.context()) {}
+
+BusConnection::~BusConnection() {
+    // The socket belongs to the bus connection, which closes it.
+    socket_.release();
+}
+
+void BusConnection::flush() {
+    if (flushPosted_ || lost_) {
+        return;
+    }
+    flushPosted_ = true;
+    asio::post(socket_.get_executor(), [weak = weak_from_this()] {
+        if (const auto self = weak.lock()) {
+            self->flushPosted_ = false;
+            self->dispatch();
+        }
+    });
+}
+
+void BusConnection::dispatch() {
+    if (lost_) {
+        return;
+    }
+    try {
+        while (connection_->processPendingRequest()) {
+        }
+    } catch (const sdbus::Error& error) {
+        lost_ = true;
+        SomnaraLogger::log("The session bus went away: " + error.getMessage(), LogType::error);
+        socket_.cancel();
+        timeout_.cancel();
+        if (onLost_) {
+            onLost_();
+        }
+        return;
+    }
+    arm();
+}
+
+void BusConnection::arm() {
+    const auto poll = connection_->getEventLoopPollData();
+    if ((poll.events & POLLIN) != 0 && !readArmed_) {
+        readArmed_ = true;
+        socket_.async_wait(asio::posix::stream_descriptor::wait_read,
+                           [weak = weak_from_this()](std::error_code error) {
+                               if (const auto self = weak.lock()) {
+                                   self->readArmed_ = false;
+                                   if (!error) {
+                                       self->dispatch();
+                                   }
+                               }
+                           });
+    }
+    if ((poll.events & POLLOUT) != 0 && !writeArmed_) {
+        writeArmed_ = true;
+        socket_.async_wait(asio::posix::stream_descriptor::wait_write,
+                           [weak = weak_from_this()](std::error_code error) {
+                               if (const auto self = weak.lock()) {
+                                   self->writeArmed_ = false;
+                                   if (!error) {
+                                       self->dispatch();
+                                   }
+                               }
+                           });
+    }
+    // sd-bus's deadlines (of calls it waits on) are on CLOCK_MONOTONIC, the steady clock's own.
+    if (poll.timeout_usec == std::numeric_limits<std::uint64_t>::max()) {
+        timeout_.cancel();
+        return;
+    }
+    timeout_.expires_at(std::chrono::steady_clock::time_point(std::chrono::microseconds(poll.timeout_usec)));
+    timeout_.async_wait([weak = weak_from_this()](std::error_code error) {
+        const auto self = weak.lock();
+        if (self && !error) {
+            self->dispatch();
+        }
+    });
+}
+
+} // namespace somnara::app

@@ -1,0 +1,455 @@
+#include "BusService.hpp"
+
+#include "SelectionOperations.hpp"
+#include "SomnaraBus.hpp"
+#include "SoundLookup.hpp"
+#include "StatsJson.hpp"
+
+#include <somnara/foundation/Json.hpp>
+#include <somnara/runtime/StreamOperators.hpp>
+#include <somnara/stats/UserCalendar.hpp>
+
+#include <sdbus-c++/sdbus-c++.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <stdexcept>
+
+namespace somnara::app {
+
+namespace {
+
+using Volumes = std::map<std::string, double>;
+/// A saved mix on the bus: identifier, name, and each sound's volume by identifier.
+using MixEntry = sdbus::Struct<std::string, std::string, Volumes>;
+
+/// Runs `work` as a task and answers the call with its result, or with the error it threw.
+/// A call still running when the daemon closes its connection goes unanswered.
+template <class... Results, class Work>
+void answer(const std::shared_ptr<BusConnection>& connection, sdbus::Result<Results...>&& call, Work work) {
+    auto result = std::make_shared<sdbus::Result<Results...>>(std::move(call));
+    spawn([weak = std::weak_ptr<BusConnection>(connection), result,
+           work = std::move(work)]() mutable -> asio::awaitable<void> {
+        std::optional<sdbus::Error> failure;
+        try {
+            auto running = work();
+            if constexpr (sizeof...(Results) == 0) {
+                co_await std::move(running);
+                if (weak.expired()) {
+                    co_return;
+                }
+                result->returnResults();
+            } else {
+                auto value = co_await std::move(running);
+                if (weak.expired()) {
+                    co_return;
+                }
+                result->returnResults(value);
+            }
+        } catch (const std::invalid_argument& error) {
+            failure.emplace(bus::invalidArgumentError, error.what());
+        } catch (const json::DecodingError& error) {
+            failure.emplace(bus::invalidArgumentError, error.what());
+        } catch (const std::exception& error) {
+            failure.emplace(bus::failedError, error.what());
+        }
+        const auto bus = weak.lock();
+        if (!bus) {
+            co_return;
+        }
+        if (failure) {
+            result->returnError(*failure);
+        }
+        bus->flush();
+    });
+}
+
+std::vector<SoundTrack> soundsNamed(const std::vector<std::string>& names) {
+    std::vector<SoundTrack> soundTracks;
+    for (const auto& name : names) {
+        soundTracks.push_back(soundNamed(name));
+    }
+    return soundTracks;
+}
+
+/// The state's case name: "playing", "interrupted", "stopped", "stopping" or "sleepFadeOut".
+std::string stateName(const NoisePlayerState& state) {
+    const auto description = state.description();
+    return description.substr(0, description.find('('));
+}
+
+/// The sleep timer's range, checked here as the player leaves it to its callers.
+double checkedSleepDuration(double seconds) {
+    if (!(seconds > NoisePlayer::sleepRange.lowerBound && seconds <= NoisePlayer::sleepRange.upperBound)) {
+        char text[32];
+        const auto end = std::to_chars(text, text + sizeof text, seconds).ptr;
+        throw std::invalid_argument("a sleep timer lasts more than 0 s and at most 2 h (7200 s), not " +
+                                    std::string(text, end) + " s");
+    }
+    return seconds;
+}
+
+Volumes volumesOf(const Mix& mix) {
+    Volumes volumes;
+    for (const auto& [soundTrack, volume] : mix.soundsAndVolumeLevels()) {
+        volumes.emplace(soundTrack.identifier(), volume);
+    }
+    return volumes;
+}
+
+std::vector<MixEntry> entries(std::vector<Mix> mixes) {
+    std::stable_sort(mixes.begin(), mixes.end());
+    std::vector<MixEntry> result;
+    for (const auto& mix : mixes) {
+        result.emplace_back(mix.identifier(), mix.name(), volumesOf(mix));
+    }
+    return result;
+}
+
+} // namespace
+
+BusService::BusService(std::shared_ptr<BusConnection> bus, std::shared_ptr<Daemon> daemon)
+    : bus_(std::move(bus)), daemon_(std::move(daemon)),
+      object_(sdbus::createObject(bus_->connection(), bus::objectPath)) {
+    registerPlayer();
+    registerSelection();
+    registerMixes();
+    registerFavourites();
+    registerSettingsAndStatistics();
+    object_->finishRegistration();
+    observe();
+}
+
+BusService::~BusService() {
+    for (const auto& task : observations_) {
+        task.cancel();
+    }
+}
+
+void BusService::registerPlayer() {
+    const auto daemon = daemon_;
+    object_->registerMethod("Play")
+        .onInterface(bus::playerInterface)
+        .withInputParamNames("sounds")
+        .implementedAs([this, daemon](sdbus::Result<>&& call, std::vector<std::string> names) {
+            answer(bus_, std::move(call), [daemon, names]() -> asio::awaitable<void> {
+                const auto wanted = soundsNamed(names);
+                if (!wanted.empty()) {
+                    co_await selectExactly(daemon->collection, wanted);
+                }
+                auto playing = daemon->player->play(false);
+                co_await playing.value();
+            });
+        });
+    object_->registerMethod("Pause")
+        .onInterface(bus::playerInterface)
+        .implementedAs([this, daemon](sdbus::Result<>&& call) {
+            answer(bus_, std::move(call), [daemon]() -> asio::awaitable<void> {
+                auto pausing = daemon->player->pause();
+                co_await pausing.value();
+            });
+        });
+    object_->registerMethod("Stop")
+        .onInterface(bus::playerInterface)
+        .implementedAs([this, daemon](sdbus::Result<>&& call) {
+            answer(bus_, std::move(call), [daemon]() -> asio::awaitable<void> {
+                auto stopping =
+                    daemon->player->stop(daemon->settingsStore->currentSettings().fadeTiming.stop);
+                co_await stopping.value();
+            });
+        });
+    object_->registerMethod("StartSleepTimer")
+        .onInterface(bus::playerInterface)
+        .withInputParamNames("seconds")
+        .implementedAs([this, daemon](sdbus::Result<>&& call, double seconds) {
+            answer(bus_, std::move(call), [daemon, seconds]() -> asio::awaitable<void> {
+                auto starting = daemon->player->startSleepTimer(checkedSleepDuration(seconds));
+                co_await starting.value();
+            });
+        });
+    object_->registerMethod("CancelSleepTimer")
+        .onInterface(bus::playerInterface)
+        .implementedAs([this, daemon](sdbus::Result<>&& call) {
+            answer(bus_, std::move(call), [daemon]() -> asio::awaitable<void> {
+                auto cancelling = daemon->player->cancelSleepTimer();
+                co_await cancelling.value();
+            });
+        });
+    object_->registerMethod("Status")
+        .onInterface(bus::playerInterface)
+        .withOutputParamNames("json")
+        .implementedAs([this, daemon](sdbus::Result<std::string>&& call) {
+            answer(bus_, std::move(call), [daemon]() -> asio::awaitable<std::string> {
+                auto status = co_await selectionStatus(daemon->collection);
+                status["state"] = stateName(daemon->player->state());
+                const auto remaining = daemon->player->sleepTimeRemainingSubject()->currentValue();
+                status["sleepTimeRemaining"] = remaining ? nlohmann::json(*remaining) : nlohmann::json();
+                status["session"] = sessionStateName(daemon->player->sessionState());
+                co_return status.dump();
+            });
+        });
+    object_->registerProperty("State").onInterface(bus::playerInterface).withGetter([daemon] {
+        return stateName(daemon->player->state());
+    });
+    // D-Bus has no null: -1 while no timer runs.
+    object_->registerProperty("SleepTimeRemaining").onInterface(bus::playerInterface).withGetter([daemon] {
+        return daemon->player->sleepTimeRemainingSubject()->currentValue().value_or(-1.0);
+    });
+    object_->registerProperty("Session").onInterface(bus::playerInterface).withGetter([daemon] {
+        return std::string(sessionStateName(daemon->player->sessionState()));
+    });
+}
+
+void BusService::registerSelection() {
+    const auto daemon = daemon_;
+    const auto collection = daemon_->collection;
+    object_->registerMethod("Select")
+        .onInterface(bus::selectionInterface)
+        .withInputParamNames("sounds")
+        .implementedAs([this, collection](sdbus::Result<>&& call, std::vector<std::string> names) {
+            answer(bus_, std::move(call), [collection, names]() -> asio::awaitable<void> {
+                if (names.empty()) {
+                    throw std::invalid_argument("select at least one sound");
+                }
+                co_await selectExactly(collection, soundsNamed(names));
+            });
+        });
+    object_->registerMethod("Add")
+        .onInterface(bus::selectionInterface)
+        .withInputParamNames("sound")
+        .implementedAs([this, collection](sdbus::Result<>&& call, std::string name) {
+            answer(bus_, std::move(call), [collection, name]() { return collection->add(soundNamed(name)); });
+        });
+    object_->registerMethod("Remove")
+        .onInterface(bus::selectionInterface)
+        .withInputParamNames("sound")
+        .withOutputParamNames("removed")
+        .implementedAs([this, collection](sdbus::Result<bool>&& call, std::string name) {
+            answer(bus_, std::move(call),
+                   [collection, name]() { return collection->remove(soundNamed(name)); });
+        });
+    object_->registerMethod("SetMode")
+        .onInterface(bus::selectionInterface)
+        .withInputParamNames("mode")
+        .implementedAs([this, collection](sdbus::Result<>&& call, std::string mode) {
+            answer(bus_, std::move(call),
+                   [collection, mode]() { return collection->setSelectionMode(selectionModeNamed(mode)); });
+        });
+    object_->registerMethod("SetVolume")
+        .onInterface(bus::selectionInterface)
+        .withInputParamNames("sound", "volume")
+        .implementedAs([this, collection](sdbus::Result<>&& call, std::string name, double volume) {
+            answer(bus_, std::move(call), [collection, name, volume]() {
+                const auto soundTrack = soundNamed(name);
+                return collection->setVolume(checkedVolume(volume), soundTrack);
+            });
+        });
+    object_->registerMethod("Next")
+        .onInterface(bus::selectionInterface)
+        .implementedAs([this, collection](sdbus::Result<>&& call) {
+            answer(bus_, std::move(call), [collection]() { return collection->selectNext(); });
+        });
+    object_->registerMethod("Previous")
+        .onInterface(bus::selectionInterface)
+        .implementedAs([this, collection](sdbus::Result<>&& call) {
+            answer(bus_, std::move(call), [collection]() { return collection->selectPrevious(); });
+        });
+    object_->registerProperty("Sounds").onInterface(bus::selectionInterface).withGetter([collection] {
+        std::vector<SoundTrack> sorted(collection->selectedSoundTracks().begin(),
+                                       collection->selectedSoundTracks().end());
+        std::sort(sorted.begin(), sorted.end());
+        std::vector<std::string> identifiers;
+        for (const auto soundTrack : sorted) {
+            identifiers.emplace_back(soundTrack.identifier());
+        }
+        return identifiers;
+    });
+    object_->registerProperty("Volumes").onInterface(bus::selectionInterface).withGetter([this] {
+        return volumes_;
+    });
+    object_->registerProperty("Mode").onInterface(bus::selectionInterface).withGetter([collection] {
+        return std::string(selectionModeName(collection->selectionMode()));
+    });
+    object_->registerProperty("Name").onInterface(bus::selectionInterface).withGetter([collection] {
+        return collection->selectionNameSubject()->currentValue();
+    });
+    // The selected saved mix's name; empty when the selection matches none.
+    object_->registerProperty("Mix").onInterface(bus::selectionInterface).withGetter([collection] {
+        const auto& mix = collection->selectedMix();
+        return mix ? mix->name() : std::string();
+    });
+}
+
+void BusService::registerMixes() {
+    const auto collection = daemon_->collection;
+    const auto store = daemon_->mixesStore;
+    object_->registerMethod("List")
+        .onInterface(bus::mixesInterface)
+        .withOutputParamNames("mixes")
+        .implementedAs([store] {
+            const auto& mixes = store->mixesSubject()->currentValue();
+            return entries(std::vector<Mix>(mixes.begin(), mixes.end()));
+        });
+    object_->registerMethod("Search")
+        .onInterface(bus::mixesInterface)
+        .withInputParamNames("term")
+        .withOutputParamNames("mixes")
+        .implementedAs([this, store](sdbus::Result<std::vector<MixEntry>>&& call, std::string term) {
+            answer(bus_, std::move(call), [store, term]() -> asio::awaitable<std::vector<MixEntry>> {
+                auto searching = store->searchMultiple(term);
+                auto found = co_await std::move(searching);
+                std::vector<MixEntry> result;
+                for (const auto& mix : found) {
+                    result.emplace_back(mix.identifier(), mix.name(), volumesOf(mix));
+                }
+                co_return result;
+            });
+        });
+    object_->registerMethod("Save")
+        .onInterface(bus::mixesInterface)
+        .withInputParamNames("name")
+        .withOutputParamNames("name")
+        .implementedAs([this, collection](sdbus::Result<std::string>&& call, std::string name) {
+            answer(bus_, std::move(call),
+                   [collection, name]() { return saveSelectionAsMix(collection, name); });
+        });
+    object_->registerMethod("SaveNamedBySounds")
+        .onInterface(bus::mixesInterface)
+        .withOutputParamNames("name")
+        .implementedAs([this, collection](sdbus::Result<std::string>&& call) {
+            answer(bus_, std::move(call),
+                   [collection]() { return saveSelectionAsMix(collection, std::nullopt); });
+        });
+    object_->registerMethod("Select")
+        .onInterface(bus::mixesInterface)
+        .withInputParamNames("name")
+        .implementedAs([this, collection](sdbus::Result<>&& call, std::string name) {
+            answer(bus_, std::move(call), [collection, name]() { return selectMixNamed(collection, name); });
+        });
+    object_->registerMethod("Delete")
+        .onInterface(bus::mixesInterface)
+        .withInputParamNames("name")
+        .withOutputParamNames("deleted")
+        .implementedAs([this, store](sdbus::Result<std::uint32_t>&& call, std::string name) {
+            answer(bus_, std::move(call), [store, name]() -> asio::awaitable<std::uint32_t> {
+                const auto count = co_await deleteMixesNamed(store, name);
+                co_return static_cast<std::uint32_t>(count);
+            });
+        });
+}
+
+void BusService::registerFavourites() {
+    const auto store = daemon_->favouritesStore;
+    object_->registerMethod("Add")
+        .onInterface(bus::favouritesInterface)
+        .withInputParamNames("sound")
+        .implementedAs([this, store](sdbus::Result<>&& call, std::string name) {
+            answer(bus_, std::move(call), [store, name]() { return store->add(soundNamed(name)); });
+        });
+    object_->registerMethod("Remove")
+        .onInterface(bus::favouritesInterface)
+        .withInputParamNames("sound")
+        .implementedAs([this, store](sdbus::Result<>&& call, std::string name) {
+            answer(bus_, std::move(call), [store, name]() { return store->remove(soundNamed(name)); });
+        });
+    object_->registerProperty("Favourites").onInterface(bus::favouritesInterface).withGetter([store] {
+        const auto& favourites = store->favouritesSubject()->currentValue();
+        std::vector<SoundTrack> sorted(favourites.begin(), favourites.end());
+        std::sort(sorted.begin(), sorted.end());
+        std::vector<std::string> identifiers;
+        for (const auto soundTrack : sorted) {
+            identifiers.emplace_back(soundTrack.identifier());
+        }
+        return identifiers;
+    });
+}
+
+void BusService::registerSettingsAndStatistics() {
+    const auto settings = daemon_->settingsStore;
+    object_->registerMethod("Get")
+        .onInterface(bus::settingsInterface)
+        .withOutputParamNames("json")
+        .implementedAs([settings] { return settings->currentSettings().toJSON().dump(); });
+    object_->registerMethod("Set")
+        .onInterface(bus::settingsInterface)
+        .withInputParamNames("json")
+        .implementedAs([this, settings](sdbus::Result<>&& call, std::string text) {
+            answer(bus_, std::move(call), [settings, text]() {
+                const auto parsed = nlohmann::json::parse(text, nullptr, false);
+                if (parsed.is_discarded()) {
+                    throw std::invalid_argument("the settings are not JSON");
+                }
+                return settings->setNoisePlayerSettings(NoisePlayerSettings::fromJSON(parsed));
+            });
+        });
+    const auto tracker = daemon_->statsTracker;
+    object_->registerMethod("Stats")
+        .onInterface(bus::statisticsInterface)
+        .withOutputParamNames("json")
+        .implementedAs([tracker] {
+            const auto calendar = UserCalendar::current();
+            return statsJSON(tracker->stats(Loop::current().now()), calendar).dump();
+        });
+}
+
+void BusService::observe() {
+    const auto player = daemon_->player;
+    const auto collection = daemon_->collection;
+    const auto emitOn = [this](const char* interface, std::vector<std::string> properties) {
+        return [this, interface, properties](auto&, const auto&) {
+            changed(interface, properties);
+        };
+    };
+    observations_.push_back(somnara::observe(player, player->stateSubject()->subscribe(),
+                                             emitOn(bus::playerInterface, {"State"})));
+    observations_.push_back(
+        somnara::observe(player, removeDuplicates(player->sleepTimeRemainingSubject()->subscribe()),
+                         emitOn(bus::playerInterface, {"SleepTimeRemaining"})));
+    observations_.push_back(somnara::observe(player, player->sessionStateSubject()->subscribe(),
+                                             emitOn(bus::playerInterface, {"Session"})));
+    observations_.push_back(somnara::observe(collection, collection->selectionModeSubject()->subscribe(),
+                                             emitOn(bus::selectionInterface, {"Mode"})));
+    observations_.push_back(somnara::observe(collection, collection->selectionNameSubject()->subscribe(),
+                                             emitOn(bus::selectionInterface, {"Name"})));
+    observations_.push_back(somnara::observe(collection, collection->selectedMixSubject()->subscribe(),
+                                             emitOn(bus::selectionInterface, {"Mix"})));
+    observations_.push_back(somnara::observe(daemon_->favouritesStore,
+                                             daemon_->favouritesStore->favouritesSubject()->subscribe(),
+                                             emitOn(bus::favouritesInterface, {"Favourites"})));
+    // The volumes of the selected sounds change with the selection and with any sound's volume.
+    const auto refresh = [this](auto&, const auto&) {
+        return refreshVolumes();
+    };
+    observations_.push_back(somnara::observe(
+        collection, collection->selectedSoundTracksSubject()->subscribe(),
+        [this](SoundTracksCollection&, const SelectedSoundTracksChange&) -> asio::awaitable<void> {
+            changed(bus::selectionInterface, {"Sounds"});
+            co_await refreshVolumes();
+        }));
+    for (const auto& soundTrack : SoundTrack::allCases()) {
+        observations_.push_back(
+            somnara::observe(collection, collection->volumeSubject(soundTrack)->subscribe(), refresh));
+    }
+}
+
+asio::awaitable<void> BusService::refreshVolumes() {
+    Volumes volumes;
+    const auto collection = daemon_->collection;
+    const auto selected = collection->selectedSoundTracks();
+    for (const auto soundTrack : selected) {
+        const float volume = co_await collection->getVolume(soundTrack);
+        volumes.emplace(soundTrack.identifier(), volume);
+    }
+    if (volumes != volumes_) {
+        volumes_ = std::move(volumes);
+        changed(bus::selectionInterface, {"Volumes"});
+    }
+}
+
+void BusService::changed(const char* interface, std::vector<std::string> properties) {
+    object_->emitPropertiesChangedSignal(interface, properties);
+    bus_->flush();
+}
+
+} // namespace somnara::app

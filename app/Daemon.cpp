@@ -1,0 +1,82 @@
+#include "Daemon.hpp"
+
+#include "NoisePlayerPlaybackStateSource.hpp"
+
+#include <somnara/foundation/Bundle.hpp>
+#include <somnara/linux/ffmpeg/FfmpegAudioFile.hpp>
+#include <somnara/platform/AudioOutput.hpp>
+#include <somnara/platform/AudioSession.hpp>
+#include <somnara/platform/FileLocations.hpp>
+#include <somnara/runtime/Sleep.hpp>
+#include <somnara/system/SomnaraLogger.hpp>
+#include <somnara/system/SystemVolumeObserver.hpp>
+
+#include <vector>
+
+namespace somnara::app {
+
+namespace {
+
+std::shared_ptr<AudioFile> openSharedAudioFile(const std::filesystem::path& url) {
+    return openAudioFile(url);
+}
+
+/// How long the observers of the final state get to run (the stats tracker closing the play events).
+constexpr Seconds settleTime{0.2};
+
+} // namespace
+
+asio::awaitable<std::shared_ptr<Daemon>> Daemon::start(std::string device) {
+    auto daemon = std::make_shared<Daemon>();
+    daemon->settingsStore = NoisePlayerSettingsStore::make();
+    daemon->mixesStore = std::make_shared<SoundTrackMixesStore>();
+    daemon->favouritesStore = SoundTrackFavouritesStore::shared();
+    // Without an image renderer the artwork is empty; the media controls give theirs.
+    daemon->nowPlayingImageFactory = std::make_shared<NowPlayingImageFactory>(nullptr);
+    daemon->statsStore = std::make_shared<StandardStatsStore>();
+    daemon->remoteSettingsStore = std::make_shared<StaticRemoteSettingsStore>();
+
+    // A collection made before the mixes are loaded would match the selection against none.
+    co_await daemon->mixesStore->waitUntilLoaded();
+    co_await daemon->favouritesStore->waitUntilLoaded();
+    const auto& cases = SoundTrack::allCases();
+    daemon->collection =
+        SoundTracksCollection::make(std::vector<SoundTrack>(cases.begin(), cases.end()),
+                                    daemon->favouritesStore, daemon->mixesStore, daemon->settingsStore);
+    const auto documents = FileLocations::shared()->requireDocumentsDirectory(__FILE__, __LINE__);
+    daemon->audioFileFactory =
+        std::make_shared<AudioFileFactory>(documents / "sounds", Bundle::module(), openSharedAudioFile);
+
+    NoisePlayer::Platform platform;
+    platform.makeOutput = [device](double sampleRate) -> std::shared_ptr<AudioOutput> {
+        AudioOutputConfiguration configuration;
+        configuration.sampleRate = sampleRate;
+        configuration.device = device;
+        return AudioOutput::make("pulse", configuration);
+    };
+    platform.session = AudioSession::shared();
+    daemon->player = NoisePlayer::make(daemon->settingsStore, daemon->collection, daemon->audioFileFactory,
+                                       daemon->nowPlayingImageFactory, SystemVolumeObserver::shared(),
+                                       std::move(platform));
+
+    daemon->statsTracker = StatsTracker::make(
+        std::make_shared<NoisePlayerPlaybackStateSource>(daemon->player), daemon->statsStore);
+    co_await daemon->collection->waitForFollowUps();
+    co_return daemon;
+}
+
+asio::awaitable<void> Daemon::shutDown() {
+    const auto state = player->state().kind();
+    if (state != NoisePlayerState::Case::stopped) {
+        const double fade = settingsStore->currentSettings().fadeTiming.stop;
+        SomnaraLogger::log("Stopping with a fade of " + std::to_string(fade) + " s", LogType::info);
+        auto stopping = player->stop(fade);
+        co_await stopping.value();
+    }
+    co_await sleep(settleTime);
+    auto stoppingEngine = player->stopEngine();
+    co_await stoppingEngine.value();
+    co_await collection->waitForFollowUps();
+}
+
+} // namespace somnara::app

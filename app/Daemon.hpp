@@ -1,0 +1,51 @@
+#pragma once
+
+#include <somnara/library/SoundTrackFavouritesStore.hpp>
+#include <somnara/library/SoundTrackMixesStore.hpp>
+#include <somnara/player/AudioFileFactory.hpp>
+#include <somnara/player/NoisePlayer.hpp>
+#include <somnara/selection/SoundTracksCollection.hpp>
+#include <somnara/settings/NoisePlayerSettingsStore.hpp>
+#include <somnara/stats/StandardStatsStore.hpp>
+#include <somnara/stats/StatsTracker.hpp>
+#include <somnara/system/NowPlayingImageFactory.hpp>
+#include <somnara/system/RemoteSettings.hpp>
+
+#include <asio/awaitable.hpp>
+
+#include <memory>
+#include <string>
+
+namespace somnara::app {
+
+/// Every long-lived object of the app, created once in dependency order and kept for the life of the
+/// daemon. The bus interfaces (ours and the system's media controls) are made on top of these.
+///
+/// Loop only.
+struct Daemon {
+    /// `device`: the PulseAudio sink to play on; empty for the server's default.
+    static asio::awaitable<std::shared_ptr<Daemon>> start(std::string device);
+
+    /// Stops with the stop fade, lets the stats tracker close the open play events and write them,
+    /// and stops the engine.
+    asio::awaitable<void> shutDown();
+
+    // 1. Stores and factories without dependencies.
+    std::shared_ptr<NoisePlayerSettingsStore> settingsStore;
+    std::shared_ptr<SoundTrackMixesStore> mixesStore;
+    std::shared_ptr<SoundTrackFavouritesStore> favouritesStore;
+    std::shared_ptr<NowPlayingImageFactory> nowPlayingImageFactory;
+    std::shared_ptr<StandardStatsStore> statsStore;
+    std::shared_ptr<StaticRemoteSettingsStore> remoteSettingsStore;
+    // 2. The selection and the sounds' files.
+    std::shared_ptr<SoundTracksCollection> collection;
+    std::shared_ptr<AudioFileFactory> audioFileFactory;
+    // 3. The player.
+    std::shared_ptr<NoisePlayer> player;
+    // 4. What follows the player: listening statistics (its tracker starts the last-active-date writer). The
+    // remote
+    //    command handler of the system's media controls is made with the bus objects, beside ours.
+    std::shared_ptr<StatsTracker> statsTracker;
+};
+
+} // namespace somnara::app

@@ -1,0 +1,99 @@
+#include "BusConnection.hpp"
+#include "BusService.hpp"
+#include "Commands.hpp"
+#include "Daemon.hpp"
+#include "SomnaraBus.hpp"
+#include "SyncFolder.hpp"
+
+#include <somnara/linux/pulse/PulseAudioOutput.hpp>
+#include <somnara/platform/FileLocations.hpp>
+#include <somnara/platform/UserDefaults.hpp>
+#include <somnara/system/SomnaraLogger.hpp>
+#include <somnara/system/ZelAnalyticsLogger.hpp>
+
+#include <asio/signal_set.hpp>
+#include <asio/use_awaitable.hpp>
+#include <sdbus-c++/sdbus-c++.h>
+
+#include <csignal>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+
+namespace somnara::app {
+
+namespace {
+
+/// The standard user defaults' switch for the analytics log, and the log's file in the documents
+/// directory: analytics stay in memory unless the user asks for them.
+constexpr const char* analyticsLogKey = "analytics_log";
+constexpr const char* analyticsLogFile = "analytics.jsonl";
+
+struct DaemonOptions {
+    bool verbose = false;
+    std::string device;
+    SyncFolderOption syncFolder;
+};
+
+/// Serves the bus until a signal comes or the bus goes away. `daemon` is the caller's, so that the
+/// stores outlive the loop's run-down; the bus objects end here, with the loop still there.
+asio::awaitable<void> serve(const DaemonOptions& options, std::shared_ptr<Daemon>& daemon) {
+    // The name first: a second daemon must give up before it touches a file.
+    std::shared_ptr<BusConnection> connection;
+    try {
+        connection = std::make_shared<BusConnection>(Loop::current(), bus::name);
+    } catch (const sdbus::Error& error) {
+        if (error.getName() == "System.Error.EEXIST" || error.getName() == "System.Error.EALREADY") {
+            throw std::runtime_error(std::string("another somnara daemon is already running (") + bus::name +
+                                     " has an owner on this session bus)");
+        }
+        throw std::runtime_error("cannot serve on the session bus: " + error.getMessage());
+    }
+    if (UserDefaults::standard()->boolValue(analyticsLogKey)) {
+        ZelAnalyticsLogger::shared().setLogFile(
+            FileLocations::shared()->requireDocumentsDirectory(__FILE__, __LINE__) / analyticsLogFile);
+    }
+
+    daemon = co_await Daemon::start(options.device);
+    BusService service(connection, daemon);
+    // The system's media controls (MPRIS and the remote command handler) register here, on
+    // connection->connection(), over the daemon's player, collection and settings store.
+    connection->start();
+    SomnaraLogger::log(std::string("Serving ") + bus::name + " on the session bus", LogType::defaultLevel);
+
+    asio::signal_set signals(Loop::current().context(), SIGINT, SIGTERM);
+    connection->onLost([&signals] { signals.cancel(); });
+    try {
+        const int number = co_await signals.async_wait(asio::use_awaitable);
+        SomnaraLogger::log("Stopping on signal " + std::to_string(number), LogType::defaultLevel);
+    } catch (const std::system_error&) {
+        SomnaraLogger::log("Stopping: the session bus went away", LogType::defaultLevel);
+    }
+    co_await daemon->shutDown();
+    SomnaraLogger::log("Stopped", LogType::defaultLevel);
+}
+
+} // namespace
+
+void addDaemonCommand(CLI::App& app) {
+    auto options = std::make_shared<DaemonOptions>();
+    auto* command = app.add_subcommand(
+        "daemon", "Run the player: one per user, on the session bus as org.somnara.Somnara (the bus and "
+                  "systemd start it when a command needs it)");
+    command->add_flag("--verbose,-v", options->verbose, "Echo the log to standard error");
+    command->add_option("--device", options->device, "The PulseAudio sink to play on (default: the server's)")
+        ->option_text("SINK");
+    options->syncFolder.addTo(*command);
+    command->callback([options] {
+        SomnaraLogger::setEchoesToStandardError(options->verbose);
+        if (options->verbose) {
+            SomnaraLogger::setMinimumLevel(LogType::info);
+        }
+        registerPulseAudioOutput();
+        std::shared_ptr<Daemon> daemon;
+        runSynced(options->syncFolder, [&] { return serve(*options, daemon); });
+    });
+}
+
+} // namespace somnara::app
