@@ -50,6 +50,10 @@ void BusConnection::dispatch() {
             onLost_();
         }
         return;
+    } catch (const std::exception& error) {
+        // A callback that answers at once threw what sdbus-c++ does not turn into an error reply: the
+        // caller gets none, the daemon goes on.
+        SomnaraLogger::log(std::string("A bus callback failed: ") + error.what(), LogType::error);
     }
     arm();
 }

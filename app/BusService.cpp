@@ -8,6 +8,7 @@
 #include <somnara/foundation/Json.hpp>
 #include <somnara/runtime/StreamOperators.hpp>
 #include <somnara/stats/UserCalendar.hpp>
+#include <somnara/system/SomnaraLogger.hpp>
 
 #include <sdbus-c++/sdbus-c++.h>
 
@@ -36,22 +37,21 @@ void answer(const std::shared_ptr<BusConnection>& connection, sdbus::Result<Resu
             auto running = work();
             if constexpr (sizeof...(Results) == 0) {
                 co_await std::move(running);
-                if (weak.expired()) {
-                    co_return;
+                if (!weak.expired()) {
+                    result->returnResults();
                 }
-                result->returnResults();
             } else {
                 auto value = co_await std::move(running);
-                if (weak.expired()) {
-                    co_return;
+                if (!weak.expired()) {
+                    result->returnResults(value);
                 }
-                result->returnResults(value);
             }
         } catch (const std::invalid_argument& error) {
             failure.emplace(bus::invalidArgumentError, error.what());
         } catch (const json::DecodingError& error) {
             failure.emplace(bus::invalidArgumentError, error.what());
         } catch (const std::exception& error) {
+            // A reply that cannot be sent (the caller left) fails here too; answering again does no harm.
             failure.emplace(bus::failedError, error.what());
         }
         const auto bus = weak.lock();
@@ -59,7 +59,11 @@ void answer(const std::shared_ptr<BusConnection>& connection, sdbus::Result<Resu
             co_return;
         }
         if (failure) {
-            result->returnError(*failure);
+            try {
+                result->returnError(*failure);
+            } catch (const sdbus::Error& error) {
+                SomnaraLogger::log("Cannot answer a call: " + error.getMessage(), LogType::error);
+            }
         }
         bus->flush();
     });
@@ -77,6 +81,14 @@ std::vector<SoundTrack> soundsNamed(const std::vector<std::string>& names) {
 std::string stateName(const NoisePlayerState& state) {
     const auto description = state.description();
     return description.substr(0, description.find('('));
+}
+
+/// Seconds until the sleep timer ends; none while no timer runs (the subject starts at a present 0).
+std::optional<double> sleepTimeRemaining(const NoisePlayer& player) {
+    if (!player.sleepTimerEndDate()) {
+        return std::nullopt;
+    }
+    return player.sleepTimeRemainingSubject()->currentValue();
 }
 
 /// The sleep timer's range, checked here as the player leaves it to its callers.
@@ -183,7 +195,7 @@ void BusService::registerPlayer() {
             answer(bus_, std::move(call), [daemon]() -> asio::awaitable<std::string> {
                 auto status = co_await selectionStatus(daemon->collection);
                 status["state"] = stateName(daemon->player->state());
-                const auto remaining = daemon->player->sleepTimeRemainingSubject()->currentValue();
+                const auto remaining = sleepTimeRemaining(*daemon->player);
                 status["sleepTimeRemaining"] = remaining ? nlohmann::json(*remaining) : nlohmann::json();
                 status["session"] = sessionStateName(daemon->player->sessionState());
                 co_return status.dump();
@@ -194,7 +206,7 @@ void BusService::registerPlayer() {
     });
     // D-Bus has no null: -1 while no timer runs.
     object_->registerProperty("SleepTimeRemaining").onInterface(bus::playerInterface).withGetter([daemon] {
-        return daemon->player->sleepTimeRemainingSubject()->currentValue().value_or(-1.0);
+        return sleepTimeRemaining(*daemon->player).value_or(-1.0);
     });
     object_->registerProperty("Session").onInterface(bus::playerInterface).withGetter([daemon] {
         return std::string(sessionStateName(daemon->player->sessionState()));

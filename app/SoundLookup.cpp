@@ -31,6 +31,17 @@ SoundTrack soundNamed(const std::string& text) {
             return soundTrack;
         }
     }
+    // No name is this long: suggestions would cost a fuzzy match against every character.
+    constexpr std::size_t longestName = 64;
+    if (text.size() > longestName) {
+        // Cut at a character's start, so that the message stays valid UTF-8.
+        auto cut = longestName;
+        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+            --cut;
+        }
+        throw std::invalid_argument("no sound is called \"" + text.substr(0, cut) +
+                                    "...\"; `somnara sounds` lists them all");
+    }
     // The closest names by fuzzy score, however poor: a typo like "rian" scores too low for a search,
     // yet Rain is what the user meant.
     std::vector<std::pair<double, SoundTrack>> scored;

@@ -1,0 +1,320 @@
+#include "integration/app/RunSomnara.hpp"
+#include "support/TemporaryDirectory.hpp"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <pulse/error.h>
+#include <pulse/simple.h>
+#include <sdbus-c++/sdbus-c++.h>
+#include <sndfile.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <condition_variable>
+#include <cstdlib>
+#include <limits>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace somnara::test {
+namespace {
+
+constexpr double rate = 44'100;
+constexpr const char* busName = "org.somnara.Somnara";
+constexpr const char* objectPath = "/org/somnara/Somnara";
+
+double decibels(double power) {
+    return 10 * std::log10(std::max(power, 1e-20));
+}
+
+/// Mean power of both channels of interleaved stereo frames [from, to): a pan moves sound between
+/// the channels without changing it.
+double powerOf(const std::vector<float>& samples, std::size_t from, std::size_t to) {
+    to = std::min(to, samples.size() / 2);
+    double sum = 0;
+    for (std::size_t frame = from; frame < to; ++frame) {
+        sum += double(samples[2 * frame]) * samples[2 * frame] +
+               double(samples[2 * frame + 1]) * samples[2 * frame + 1];
+    }
+    return to > from ? sum / double(2 * (to - from)) : 0;
+}
+
+std::size_t frameAt(double seconds) {
+    return static_cast<std::size_t>(std::max(0.0, seconds) * rate);
+}
+
+/// Records the null sink's monitor from the start of the test, so that each check reads the sound
+/// at the moments the commands ran. The test waits on the sound server's clock, not the wall clock.
+class Recorder {
+public:
+    Recorder() {
+        const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, static_cast<std::uint32_t>(rate), 2};
+        pa_buffer_attr attributes{};
+        attributes.maxlength = static_cast<std::uint32_t>(-1);
+        attributes.fragsize = static_cast<std::uint32_t>(0.02 * rate * 8);
+        int error = 0;
+        connection_ = pa_simple_new(nullptr, "somnara-daemon-test", PA_STREAM_RECORD, "out.monitor",
+                                    "monitor", &spec, nullptr, &attributes, &error);
+        if (connection_ == nullptr) {
+            error_ = pa_strerror(error);
+            return;
+        }
+        thread_ = std::thread([this] {
+            std::vector<float> chunk(2 * frameAt(0.05));
+            int error = 0;
+            while (!stopping_ &&
+                   pa_simple_read(connection_, chunk.data(), chunk.size() * sizeof(float), &error) == 0) {
+                const std::lock_guard lock(mutex_);
+                samples_.insert(samples_.end(), chunk.begin(), chunk.end());
+                recorded_.notify_all();
+            }
+        });
+    }
+    ~Recorder() {
+        stopping_ = true;
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        if (connection_ != nullptr) {
+            pa_simple_free(connection_);
+        }
+    }
+    const std::string& error() const { return error_; }
+
+    /// Seconds recorded so far.
+    double now() {
+        const std::lock_guard lock(mutex_);
+        return double(samples_.size() / 2) / rate;
+    }
+    /// Waits until `seconds` have been recorded.
+    void waitUntil(double seconds) {
+        std::unique_lock lock(mutex_);
+        recorded_.wait(lock, [&] { return samples_.size() / 2 >= frameAt(seconds); });
+    }
+    /// Power of the recording between two moments, once they have been recorded.
+    double power(double from, double to) {
+        waitUntil(to);
+        const std::lock_guard lock(mutex_);
+        return powerOf(samples_, frameAt(from), frameAt(to));
+    }
+    /// How many 50 ms blocks between `from` and `to` are neither at `level` (within 10 %) nor silent:
+    /// a fade passes through many, a cut through one at most.
+    int blocksBetween(double from, double to, double level) {
+        int count = 0;
+        for (double at = from; at + 0.05 <= to; at += 0.05) {
+            const double block = power(at, at + 0.05);
+            count += block > 0.01 * level && block < 0.8 * level ? 1 : 0;
+        }
+        return count;
+    }
+
+private:
+    pa_simple* connection_ = nullptr;
+    std::string error_;
+    std::thread thread_;
+    std::atomic<bool> stopping_{false};
+    std::mutex mutex_;
+    std::condition_variable recorded_;
+    std::vector<float> samples_;
+};
+
+/// The daemon as a child process of the test, ended with SIGTERM.
+class DaemonProcess {
+public:
+    explicit DaemonProcess(const std::filesystem::path& home) {
+        const auto program = (std::filesystem::path(SOMNARA_BINARY_DIR) / "app" / "somnara").string();
+        setenv("SOMNARA_HOME", home.c_str(), 1);
+        std::vector<std::string> arguments{program, "daemon", "--device", "out"};
+        std::vector<char*> argv;
+        for (auto& argument : arguments) {
+            argv.push_back(argument.data());
+        }
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
+            pid_ = -1;
+        }
+    }
+    ~DaemonProcess() { terminate(); }
+    /// Sends SIGTERM and returns the exit status.
+    int terminate() {
+        if (pid_ <= 0) {
+            return -1;
+        }
+        kill(pid_, SIGTERM);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+bool daemonIsOnTheBus(sdbus::IConnection& connection) {
+    auto bus = sdbus::createProxy(connection, "org.freedesktop.DBus", "/org/freedesktop/DBus");
+    bool has = false;
+    bus->callMethod("NameHasOwner")
+        .onInterface("org.freedesktop.DBus")
+        .withArguments(std::string(busName))
+        .storeResultsTo(has);
+    return has;
+}
+
+class Daemon : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::getenv("SOMNARA_TEST_PULSE") == nullptr ||
+            std::getenv("DBUS_SESSION_BUS_ADDRESS") == nullptr) {
+            GTEST_SKIP() << "needs the test script's PulseAudio and session bus (source scripts/services.sh)";
+        }
+        ASSERT_TRUE(recorder.error().empty()) << recorder.error();
+        connection = sdbus::createSessionBusConnection();
+        daemon = std::make_unique<DaemonProcess>(home.path());
+        // Paced by the sound server's clock: the daemon has ten seconds to claim its name.
+        for (double at = recorder.now(); !daemonIsOnTheBus(*connection); at += 0.1) {
+            ASSERT_LT(at, 10.0) << "the daemon did not start";
+            recorder.waitUntil(at + 0.1);
+        }
+        proxy = sdbus::createProxy(*connection, busName, objectPath);
+    }
+
+    Outcome somnara(const std::string& arguments) {
+        return runSomnara("SOMNARA_HOME='" + home.path().string() + "'", arguments);
+    }
+    nlohmann::json status() {
+        const auto outcome = somnara("status --json");
+        EXPECT_EQ(outcome.status, 0) << outcome.output;
+        return nlohmann::json::parse(outcome.output, nullptr, false);
+    }
+    /// Power of an offline render of the same mix, after its start, over the same moments.
+    double renderedPower(const std::string& mix, double from, double to) {
+        const auto file = home / "reference.wav";
+        const auto outcome = somnara("render " + mix + " --no-fades --duration " + std::to_string(to + 1) +
+                                     " --output '" + file.string() + "'");
+        EXPECT_EQ(outcome.status, 0) << outcome.output;
+        SF_INFO info{};
+        SNDFILE* sound = sf_open(file.c_str(), SFM_READ, &info);
+        std::vector<float> samples(static_cast<std::size_t>(info.frames * info.channels));
+        sf_readf_float(sound, samples.data(), info.frames);
+        sf_close(sound);
+        return powerOf(samples, frameAt(from), frameAt(to));
+    }
+
+    TemporaryDirectory home{"somnara-daemon"};
+    Recorder recorder;
+    std::unique_ptr<sdbus::IConnection> connection;
+    std::unique_ptr<DaemonProcess> daemon;
+    std::unique_ptr<sdbus::IProxy> proxy;
+};
+
+TEST_F(Daemon, PlaysChangesAndStopsWhatTheCommandLineAsksAndRecordsIt) {
+    // Heard at the level of an offline render of the same mix, at the same moments after the start.
+    auto outcome = somnara("play rain waves");
+    ASSERT_EQ(outcome.status, 0) << outcome.output;
+    const double started = recorder.now();
+    const double playing = recorder.power(started + 3, started + 5);
+    EXPECT_NEAR(decibels(playing), decibels(renderedPower("rain waves", 3, 5)), 1.0);
+    EXPECT_EQ(status()["state"], "playing");
+
+    // A volume change is heard once the add/remove fade is over.
+    outcome = somnara("volume waves 0.3");
+    ASSERT_EQ(outcome.status, 0) << outcome.output;
+    const double changed = recorder.now() - started;
+    EXPECT_NEAR(decibels(recorder.power(started + changed + 1.5, started + changed + 3.5)),
+                decibels(renderedPower("rain waves --volume waves=0.3", changed + 1.5, changed + 3.5)), 1.0);
+
+    // The sleep timer fades over its last 15 s and ends in silence, stopped.
+    outcome = somnara("timer 20");
+    ASSERT_EQ(outcome.status, 0) << outcome.output;
+    const double timed = recorder.now();
+    const double before = recorder.power(timed, timed + 3);
+    EXPECT_GT(status()["sleepTimeRemaining"].get<double>(), 15.0);
+    const double midFade = recorder.power(timed + 12, timed + 13);
+    EXPECT_LT(midFade, 0.8 * before);
+    EXPECT_GT(midFade, 0.01 * before);
+    EXPECT_EQ(recorder.power(timed + 21, timed + 22), 0.0);
+    EXPECT_EQ(status()["state"], "stopped");
+    EXPECT_TRUE(status()["sleepTimeRemaining"].is_null());
+
+    // Stop fades out rather than cutting.
+    outcome = somnara("play");
+    ASSERT_EQ(outcome.status, 0) << outcome.output;
+    const double resumed = recorder.now();
+    const double level = recorder.power(resumed + 3, resumed + 4);
+    outcome = somnara("stop");
+    ASSERT_EQ(outcome.status, 0) << outcome.output;
+    const double stopped = recorder.now();
+    EXPECT_GE(recorder.blocksBetween(stopped - 0.5, stopped + 1.5, level), 3);
+    EXPECT_EQ(recorder.power(stopped + 1.5, stopped + 2), 0.0);
+
+    // A second daemon refuses to start.
+    outcome = somnara("daemon");
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.output.find("already running"), std::string::npos) << outcome.output;
+
+    EXPECT_EQ(daemon->terminate(), 0);
+    const auto stats = nlohmann::json::parse(somnara("stats --json").output, nullptr, false);
+    EXPECT_GT(stats["totalTimePerSoundTrack"].value("rain", 0.0), 25.0) << stats.dump();
+    EXPECT_GT(stats["totalTimePerSoundTrack"].value("waves", 0.0), 25.0) << stats.dump();
+}
+
+TEST_F(Daemon, RefusesBadRequestsAndChangesNothing) {
+    ASSERT_EQ(somnara("select rain waves").status, 0);
+    const auto before = status();
+    const std::string huge(1 << 20, 'x');
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    struct Case {
+        const char* what;
+        std::function<void(sdbus::IProxy&)> call;
+        std::string message;
+    };
+    const auto on = [](const char* interface, const char* method) {
+        return [=](auto... arguments) {
+            return [=](sdbus::IProxy& proxy) {
+                proxy.callMethod(method)
+                    .onInterface(std::string("org.somnara.Somnara.") + interface)
+                    .withArguments(arguments...);
+            };
+        };
+    };
+    const std::vector<Case> cases{
+        {"unknown sound", on("Selection", "Add")(std::string("thunderstorm-ish")),
+         "no sound is called \"thunderstorm-ish\""},
+        {"unknown sound among good ones", on("Player", "Play")(std::vector<std::string>{"rain", "nope"}),
+         "no sound is called \"nope\""},
+        {"volume 7", on("Selection", "SetVolume")(std::string("waves"), 7.0),
+         "a volume is a number from 0 to 1, not \"7\""},
+        {"volume NaN", on("Selection", "SetVolume")(std::string("waves"), nan),
+         "a volume is a number from 0 to 1"},
+        {"empty mix name", on("Mixes", "Save")(std::string()), "a mix needs a name"},
+        {"no such mix", on("Mixes", "Select")(std::string()), "no saved mix is named \"\""},
+        {"huge sound name", on("Selection", "Add")(huge), "no sound is called"},
+        {"huge mix name", on("Mixes", "Delete")(huge), "no saved mix is called"},
+        {"NaN timer", on("Player", "StartSleepTimer")(nan), "a sleep timer lasts"},
+        {"negative timer", on("Player", "StartSleepTimer")(-5.0), "a sleep timer lasts"},
+        {"unknown mode", on("Selection", "SetMode")(std::string("both")), "a mode is single or multiple"},
+        {"settings not JSON", on("Settings", "Set")(std::string("{")), "the settings are not JSON"},
+        {"settings of the wrong shape", on("Settings", "Set")(std::string("{\"volume\": \"loud\"}")), ""},
+        {"wrong argument types", on("Selection", "SetVolume")(7.0, std::string("waves")), ""},
+    };
+    for (const auto& testCase : cases) {
+        try {
+            testCase.call(*proxy);
+            ADD_FAILURE() << testCase.what << " was accepted";
+        } catch (const sdbus::Error& error) {
+            EXPECT_NE(error.getMessage().find(testCase.message), std::string::npos)
+                << testCase.what << ": " << error.getName() << ": " << error.getMessage().substr(0, 200);
+        }
+    }
+    EXPECT_EQ(status(), before);
+    EXPECT_EQ(somnara("mixes list").output, "No saved mixes yet.\n");
+}
+
+} // namespace
+} // namespace somnara::test
