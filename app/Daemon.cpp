@@ -74,6 +74,8 @@ asio::awaitable<void> Daemon::shutDown() {
         co_await stopping.value();
     }
     co_await sleep(settleTime);
+    SomnaraLogger::log("Audio underruns while running: " + std::to_string(player->engine().underrunCount()),
+                       LogType::info);
     auto stoppingEngine = player->stopEngine();
     co_await stoppingEngine.value();
     co_await collection->waitForFollowUps();

@@ -4,10 +4,18 @@
 # (read-only); their loops are generated into a writable folder first.
 #
 #   bench/run-peers.sh [SECONDS] [N...]        default: 600 s, N = 1 4 8
+#   bench/run-peers.sh --realtime [SECONDS] [N...]
+#                                              default: 60 s, N = 3 8: the daemon playing N sounds
+#                                              through the chain with a slow pan into a PulseAudio null
+#                                              sink, against GStreamer playing the chain into pulsesink
 #   BUILD=build/release PEERS=/work/shared/bench-peers MATERIAL=/tmp/peer-material bench/run-peers.sh
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+if [[ ${1:-} == --realtime ]]; then
+    shift
+    exec "$ROOT/bench/run-realtime.sh" "$@"
+fi
 SECONDS_OUT=${1:-600}
 shift || true
 COUNTS=("${@:-1 4 8}")
