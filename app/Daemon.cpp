@@ -26,7 +26,7 @@ constexpr Seconds settleTime{0.2};
 
 } // namespace
 
-asio::awaitable<std::shared_ptr<Daemon>> Daemon::start(std::string device) {
+std::shared_ptr<Daemon> Daemon::make() {
     auto daemon = std::make_shared<Daemon>();
     daemon->settingsStore = NoisePlayerSettingsStore::make();
     daemon->mixesStore = std::make_shared<SoundTrackMixesStore>();
@@ -35,7 +35,11 @@ asio::awaitable<std::shared_ptr<Daemon>> Daemon::start(std::string device) {
     daemon->nowPlayingImageFactory = std::make_shared<NowPlayingImageFactory>(nullptr);
     daemon->statsStore = std::make_shared<StandardStatsStore>();
     daemon->remoteSettingsStore = std::make_shared<StaticRemoteSettingsStore>();
+    return daemon;
+}
 
+asio::awaitable<void> Daemon::start(std::string device) {
+    const auto daemon = shared_from_this();
     // A collection made before the mixes are loaded would match the selection against none.
     co_await daemon->mixesStore->waitUntilLoaded();
     co_await daemon->favouritesStore->waitUntilLoaded();
@@ -62,7 +66,6 @@ asio::awaitable<std::shared_ptr<Daemon>> Daemon::start(std::string device) {
     daemon->statsTracker = StatsTracker::make(
         std::make_shared<NoisePlayerPlaybackStateSource>(daemon->player), daemon->statsStore);
     co_await daemon->collection->waitForFollowUps();
-    co_return daemon;
 }
 
 asio::awaitable<void> Daemon::shutDown() {

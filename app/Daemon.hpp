@@ -22,9 +22,12 @@ namespace somnara::app {
 /// daemon. The bus interfaces (ours and the system's media controls) are made on top of these.
 ///
 /// Loop only.
-struct Daemon {
-    /// `device`: the PulseAudio sink to play on; empty for the server's default.
-    static asio::awaitable<std::shared_ptr<Daemon>> start(std::string device);
+struct Daemon : std::enable_shared_from_this<Daemon> {
+    /// Makes the stores of the first step, which start loading at once.
+    static std::shared_ptr<Daemon> make();
+    /// Once the stores have loaded, makes the rest. `device`: the PulseAudio sink to play on; empty for
+    /// the server's default.
+    asio::awaitable<void> start(std::string device);
 
     /// Stops with the stop fade, lets the stats tracker close the open play events and write them,
     /// and stops the engine.

@@ -34,7 +34,9 @@ public:
     void call(const char* interface, const char* method, std::tuple<Arguments...> arguments,
               Results&... results) {
         translatingErrors([&] {
-            auto invoker = proxy_->callMethod(method);
+            // The invoker keeps a reference to the name: it must outlive the statement.
+            const std::string name(method);
+            auto invoker = proxy_->callMethod(name);
             invoker.onInterface(interface).withTimeout(callTimeout);
             std::apply([&](auto&... values) { invoker.withArguments(values...); }, arguments);
             invoker.storeResultsTo(results...);

@@ -36,26 +36,31 @@ struct DaemonOptions {
     SyncFolderOption syncFolder;
 };
 
-/// Serves the bus until a signal comes or the bus goes away. `daemon` is the caller's, so that the
-/// stores outlive the loop's run-down; the bus objects end here, with the loop still there.
-asio::awaitable<void> serve(const DaemonOptions& options, std::shared_ptr<Daemon>& daemon) {
-    // The name first: a second daemon must give up before it touches a file.
-    std::shared_ptr<BusConnection> connection;
+/// Claims the daemon's name on the session bus: a second daemon must give up before it reads a file.
+std::shared_ptr<BusConnection> claimName() {
     try {
-        connection = std::make_shared<BusConnection>(Loop::current(), bus::name);
+        return std::make_shared<BusConnection>(Loop::current(), bus::name);
     } catch (const sdbus::Error& error) {
-        if (error.getName() == "System.Error.EEXIST" || error.getName() == "System.Error.EALREADY") {
+        if (error.getName() == "org.freedesktop.DBus.Error.FileExists" ||
+            error.getName() == "System.Error.EEXIST") {
             throw std::runtime_error(std::string("another somnara daemon is already running (") + bus::name +
                                      " has an owner on this session bus)");
         }
         throw std::runtime_error("cannot serve on the session bus: " + error.getMessage());
     }
+}
+
+/// Serves the bus until a signal comes or the bus goes away. The bus objects end here, while the loop
+/// is there to cancel their waits; the daemon is the caller's, so that the stores outlive the loop's
+/// run-down.
+asio::awaitable<void> serve(const DaemonOptions& options, std::shared_ptr<BusConnection> connection,
+                            std::shared_ptr<Daemon> daemon) {
     if (UserDefaults::standard()->boolValue(analyticsLogKey)) {
         ZelAnalyticsLogger::shared().setLogFile(
             FileLocations::shared()->requireDocumentsDirectory(__FILE__, __LINE__) / analyticsLogFile);
     }
 
-    daemon = co_await Daemon::start(options.device);
+    co_await daemon->start(options.device);
     BusService service(connection, daemon);
     // The system's media controls (MPRIS and the remote command handler) register here, on
     // connection->connection(), over the daemon's player, collection and settings store.
@@ -92,7 +97,11 @@ void addDaemonCommand(CLI::App& app) {
         }
         registerPulseAudioOutput();
         std::shared_ptr<Daemon> daemon;
-        runSynced(options->syncFolder, [&] { return serve(*options, daemon); });
+        runSynced(options->syncFolder, [&] {
+            auto connection = claimName();
+            daemon = Daemon::make();
+            return serve(*options, std::move(connection), daemon);
+        });
     });
 }
 
