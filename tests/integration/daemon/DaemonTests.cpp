@@ -140,6 +140,7 @@ public:
         }
     }
     ~DaemonProcess() { terminate(); }
+    bool running() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
     /// Sends SIGTERM and returns the exit status.
     int terminate() {
         if (pid_ <= 0) {
@@ -181,6 +182,7 @@ protected:
             ASSERT_LT(at, 10.0) << "the daemon did not start";
             recorder.waitUntil(at + 0.1);
         }
+        ASSERT_TRUE(daemon->running()) << "another daemon answers on the test bus";
         proxy = sdbus::createProxy(*connection, busName, objectPath);
     }
 
@@ -253,8 +255,8 @@ TEST_F(Daemon, PlaysChangesAndStopsWhatTheCommandLineAsksAndRecordsIt) {
     EXPECT_GE(recorder.blocksBetween(stopped - 0.5, stopped + 1.5, level), 3);
     EXPECT_EQ(recorder.power(stopped + 1.5, stopped + 2), 0.0);
 
-    // A second daemon refuses to start.
-    outcome = somnara("daemon");
+    // A second daemon refuses to start (and would be stopped after 10 s if it did not).
+    outcome = runSomnara("SOMNARA_HOME='" + home.path().string() + "' timeout 10", "daemon");
     EXPECT_EQ(outcome.status, 1);
     EXPECT_NE(outcome.output.find("already running"), std::string::npos) << outcome.output;
 
