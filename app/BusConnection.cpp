@@ -58,31 +58,28 @@ void BusConnection::dispatch() {
     arm();
 }
 
+void BusConnection::waitFor(asio::posix::stream_descriptor::wait_type type, bool BusConnection::*armed) {
+    if (this->*armed) {
+        return;
+    }
+    this->*armed = true;
+    socket_.async_wait(type, [weak = weak_from_this(), armed](std::error_code error) {
+        if (const auto self = weak.lock()) {
+            self.get()->*armed = false;
+            if (!error) {
+                self->dispatch();
+            }
+        }
+    });
+}
+
 void BusConnection::arm() {
     const auto poll = connection_->getEventLoopPollData();
-    if ((poll.events & POLLIN) != 0 && !readArmed_) {
-        readArmed_ = true;
-        socket_.async_wait(asio::posix::stream_descriptor::wait_read,
-                           [weak = weak_from_this()](std::error_code error) {
-                               if (const auto self = weak.lock()) {
-                                   self->readArmed_ = false;
-                                   if (!error) {
-                                       self->dispatch();
-                                   }
-                               }
-                           });
+    if ((poll.events & POLLIN) != 0) {
+        waitFor(asio::posix::stream_descriptor::wait_read, &BusConnection::readArmed_);
     }
-    if ((poll.events & POLLOUT) != 0 && !writeArmed_) {
-        writeArmed_ = true;
-        socket_.async_wait(asio::posix::stream_descriptor::wait_write,
-                           [weak = weak_from_this()](std::error_code error) {
-                               if (const auto self = weak.lock()) {
-                                   self->writeArmed_ = false;
-                                   if (!error) {
-                                       self->dispatch();
-                                   }
-                               }
-                           });
+    if ((poll.events & POLLOUT) != 0) {
+        waitFor(asio::posix::stream_descriptor::wait_write, &BusConnection::writeArmed_);
     }
     // sd-bus's deadlines (of calls it waits on) are on CLOCK_MONOTONIC, the steady clock's own.
     if (poll.timeout_usec == std::numeric_limits<std::uint64_t>::max()) {

@@ -47,6 +47,8 @@ public:
 private:
     void dispatch();
     void arm();
+    /// Waits for the socket to be ready for `type` unless a wait for it is pending (`armed`).
+    void waitFor(asio::posix::stream_descriptor::wait_type type, bool BusConnection::*armed);
 
     std::unique_ptr<sdbus::IConnection> connection_;
     asio::posix::stream_descriptor socket_;
