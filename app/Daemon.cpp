@@ -1,12 +1,11 @@
 #include "Daemon.hpp"
 
-#include "NoisePlayerPlaybackStateSource.hpp"
-
 #include <somnara/foundation/Bundle.hpp>
 #include <somnara/linux/ffmpeg/FfmpegAudioFile.hpp>
 #include <somnara/platform/AudioOutput.hpp>
 #include <somnara/platform/AudioSession.hpp>
 #include <somnara/platform/FileLocations.hpp>
+#include <somnara/player/NoisePlayerPlaybackStateSource.hpp>
 #include <somnara/runtime/Sleep.hpp>
 #include <somnara/system/SomnaraLogger.hpp>
 #include <somnara/system/SystemVolumeObserver.hpp>

@@ -6,6 +6,8 @@
 #include "SyncFolder.hpp"
 
 #include <somnara/linux/pulse/PulseAudioOutput.hpp>
+#include <somnara/linux/pulse/PulseAudioSession.hpp>
+#include <somnara/platform/AudioSession.hpp>
 #include <somnara/platform/FileLocations.hpp>
 #include <somnara/platform/UserDefaults.hpp>
 #include <somnara/system/SomnaraLogger.hpp>
@@ -99,6 +101,8 @@ void addDaemonCommand(CLI::App& app) {
         std::shared_ptr<Daemon> daemon;
         runSynced(options->syncFolder, [&] {
             auto connection = claimName();
+            // Before anything asks for the process's session (the system volume observer does).
+            AudioSession::setShared(makePulseAudioSession());
             daemon = Daemon::make();
             return serve(*options, std::move(connection), daemon);
         });
