@@ -94,7 +94,7 @@ for n in "${COUNTS[@]}"; do
         # The peer's own pipeline, played in real time into the sink instead of rendered.
         pipeline=$(DRY_RUN=1 OUT=null "$PEERS/peer-gst.sh" "$n" "$((SECONDS_OUT + 10))" | sed 's/^gst-launch-1.0 -q //')
         pipeline=${pipeline/fakesink sync=false/pulsesink device=out}
-        eval "gst-launch-1.0 -q $pipeline" &
+        eval "gst-launch-1.0 -q $pipeline &"
         gst=$!
         sleep 3
         measure gstreamer "$gst" "$n"
