@@ -53,8 +53,7 @@ std::shared_ptr<BusConnection> claimName() {
 }
 
 /// Serves the bus until a signal comes or the bus goes away. The bus objects end here, while the loop
-/// is there to cancel their waits; the daemon is the caller's, so that the stores outlive the loop's
-/// run-down.
+/// is there to cancel their waits; the daemon lives on.
 asio::awaitable<void> serve(const DaemonOptions& options, std::shared_ptr<BusConnection> connection,
                             std::shared_ptr<Daemon> daemon) {
     if (UserDefaults::standard()->boolValue(analyticsLogKey)) {
@@ -98,13 +97,15 @@ void addDaemonCommand(CLI::App& app) {
             SomnaraLogger::setMinimumLevel(LogType::info);
         }
         registerPulseAudioOutput();
-        std::shared_ptr<Daemon> daemon;
+        // Kept for the life of the process, like the library's process-wide objects: the player and
+        // its PulseAudio session must not be torn down after the loop they live on has gone.
+        static auto* daemon = new std::shared_ptr<Daemon>();
         runSynced(options->syncFolder, [&] {
             auto connection = claimName();
             // Before anything asks for the process's session (the system volume observer does).
             AudioSession::setShared(makePulseAudioSession());
-            daemon = Daemon::make();
-            return serve(*options, std::move(connection), daemon);
+            *daemon = Daemon::make();
+            return serve(*options, std::move(connection), *daemon);
         });
     });
 }

@@ -36,9 +36,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# cpu_ticks PID, switches PID, rss_kb PID: from /proc.
+# cpu_ticks PID, switches PID (every thread's), rss_kb PID: from /proc.
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
-switches() { awk '/^voluntary_ctxt_switches/ { print $2 }' "/proc/$1/status"; }
+switches() { cat /proc/"$1"/task/*/status 2>/dev/null | awk '/^voluntary_ctxt_switches/ { n += $2 } END { print n }'; }
 rss_kb() { awk '/^VmRSS/ { print $2 }' "/proc/$1/status"; }
 
 # measure NAME PID: waits SECONDS_OUT and prints one result line for the process.
