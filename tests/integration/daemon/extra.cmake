@@ -7,3 +7,5 @@ if(NOT TARGET PkgConfig::pkg_sdbus_c__)
     pkg_check_modules(pkg_sdbus_c__ REQUIRED IMPORTED_TARGET GLOBAL sdbus-c++)
 endif()
 target_link_libraries(${exe} PRIVATE PkgConfig::pkg_libpulse_simple PkgConfig::pkg_sdbus_c__ PkgConfig::pkg_sndfile)
+# The daemon plays on the server the PulseAudio tests share, and its levels are measured there.
+set(extra_test_properties RESOURCE_LOCK pulseaudio)
