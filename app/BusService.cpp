@@ -409,9 +409,7 @@ void BusService::observe() {
     const auto player = daemon_->player;
     const auto collection = daemon_->collection;
     const auto emitOn = [this](const char* interface, std::vector<std::string> properties) {
-        return [this, interface, properties](auto&, const auto&) {
-            changed(interface, properties);
-        };
+        return [this, interface, properties](auto&, const auto&) { changed(interface, properties); };
     };
     observations_.push_back(somnara::observe(player, player->stateSubject()->subscribe(),
                                              emitOn(bus::playerInterface, {"State"})));
@@ -430,9 +428,7 @@ void BusService::observe() {
                                              daemon_->favouritesStore->favouritesSubject()->subscribe(),
                                              emitOn(bus::favouritesInterface, {"Favourites"})));
     // The volumes of the selected sounds change with the selection and with any sound's volume.
-    const auto refresh = [this](auto&, const auto&) {
-        return refreshVolumes();
-    };
+    const auto refresh = [this](auto&, const auto&) { return refreshVolumes(); };
     observations_.push_back(somnara::observe(
         collection, collection->selectedSoundTracksSubject()->subscribe(),
         [this](SoundTracksCollection&, const SelectedSoundTracksChange&) -> asio::awaitable<void> {
