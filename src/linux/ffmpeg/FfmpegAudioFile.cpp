@@ -248,6 +248,9 @@ struct FfmpegAudioFile::Impl {
 
     // Delivers up to `frames` frames, into `channels` when given, otherwise dropping them.
     std::size_t deliver(float* const* channels, std::size_t frames) {
+        if (demuxer == nullptr) {
+            openDecoder();
+        }
         std::size_t written = 0;
         while (written < frames && position < length) {
             if (pendingOffset == pendingFrames) {
@@ -313,8 +316,10 @@ FfmpegAudioFile::FfmpegAudioFile(std::filesystem::path url) : impl_(std::make_un
         impl_->length = *stored;
     } else {
         impl_->length = impl_->countFrames();
-        impl_->rewind();
     }
+    // The player opens every sound's file to learn its format, and decodes only those that play: an
+    // idle file keeps no demuxer or decoder, and the first read opens them again.
+    impl_->close();
 }
 
 FfmpegAudioFile::~FfmpegAudioFile() = default;
@@ -343,7 +348,7 @@ void FfmpegAudioFile::seek(std::int64_t frame) {
     }
     // Codecs with overlapping frames (AAC) decode the first frames after a container seek wrongly, so
     // an exact seek starts from the top and decodes forward; the sounds are short and this is rare.
-    if (frame < impl_->position) {
+    if (frame < impl_->position || impl_->demuxer == nullptr) {
         impl_->rewind();
     }
     impl_->deliver(nullptr, static_cast<std::size_t>(frame - impl_->position));

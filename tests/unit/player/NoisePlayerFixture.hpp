@@ -73,7 +73,7 @@ public:
         player = NoisePlayer::make(
             settingsStore, collection, std::move(factory), std::make_shared<NowPlayingImageFactory>(nullptr),
             SystemVolumeObserver::make(audioSession), {std::move(makeOutput), audioSession, &center});
-        states = std::make_unique<Recorder<NoisePlayerState>>(player->stateSubject());
+        states = std::make_unique<StreamRecorder<NoisePlayerState>>(player->stateSubject());
         loop.runUntilIdle();
     }
 
@@ -155,7 +155,7 @@ public:
     std::shared_ptr<NoisePlayerSettingsStore> settingsStore;
     std::shared_ptr<SoundTracksCollection> collection;
     std::shared_ptr<NoisePlayer> player;
-    std::unique_ptr<Recorder<NoisePlayerState>> states;
+    std::unique_ptr<StreamRecorder<NoisePlayerState>> states;
     std::vector<ZelAnalyticsLogger::Record> assertions;
     std::vector<ZelAnalyticsLogger::Record> events;
 

@@ -120,7 +120,7 @@ TEST(NoisePlayer, SleepTimerCountsDownFadesAndStops) {
     NoisePlayerSettings stored = NoisePlayerHarness::selecting({rain});
     stored.fadeTiming.sleepEnd = 15;
     t.start(stored);
-    Recorder<std::optional<double>> remaining(t.player->sleepTimeRemainingSubject());
+    StreamRecorder<std::optional<double>> remaining(t.player->sleepTimeRemainingSubject());
     t.finish(t.player->startSleepTimer(60));
     t.wait(44);
     EXPECT_EQ(t.player->state(), State::playing());
