@@ -28,10 +28,10 @@ whenLoaded(std::shared_ptr<SoundTrackFavouritesStore> store,
 /// Runs `operation` once the favourites are loaded, and returns when it has finished (the store has
 /// written both copies by then).
 void runWithFavourites(
-    const SyncFolderOption& syncFolder,
+    const SyncFolderOption& syncFolder, Access access,
     std::function<asio::awaitable<void>(std::shared_ptr<SoundTrackFavouritesStore>)> operation) {
     std::shared_ptr<SoundTrackFavouritesStore> store;
-    runSynced(syncFolder, [&] {
+    runSynced(syncFolder, access, [&] {
         store = SoundTrackFavouritesStore::shared();
         return whenLoaded(store, operation);
     });
@@ -55,7 +55,7 @@ void addFavouritesCommand(CLI::App& app) {
     remove->add_option("SOUND", *sound, "The sound's identifier or name, in any case")->required();
 
     const auto printList = [syncFolder] {
-        runWithFavourites(*syncFolder,
+        runWithFavourites(*syncFolder, Access::reads,
                           [](std::shared_ptr<SoundTrackFavouritesStore> store) -> asio::awaitable<void> {
                               const auto& favourites = store->favouritesSubject()->currentValue();
                               std::vector<SoundTrack> sorted(favourites.begin(), favourites.end());
@@ -77,16 +77,18 @@ void addFavouritesCommand(CLI::App& app) {
     });
     add->callback([syncFolder, sound] {
         const auto soundTrack = soundNamed(*sound);
-        runWithFavourites(*syncFolder, [soundTrack](std::shared_ptr<SoundTrackFavouritesStore> store) {
-            return store->add(soundTrack);
-        });
+        runWithFavourites(*syncFolder, Access::changes,
+                          [soundTrack](std::shared_ptr<SoundTrackFavouritesStore> store) {
+                              return store->add(soundTrack);
+                          });
         std::cout << soundTrack.name() << " is a favourite.\n";
     });
     remove->callback([syncFolder, sound] {
         const auto soundTrack = soundNamed(*sound);
-        runWithFavourites(*syncFolder, [soundTrack](std::shared_ptr<SoundTrackFavouritesStore> store) {
-            return store->remove(soundTrack);
-        });
+        runWithFavourites(*syncFolder, Access::changes,
+                          [soundTrack](std::shared_ptr<SoundTrackFavouritesStore> store) {
+                              return store->remove(soundTrack);
+                          });
         std::cout << soundTrack.name() << " is no longer a favourite.\n";
     });
 }

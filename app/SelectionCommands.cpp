@@ -1,6 +1,7 @@
 #include "Commands.hpp"
 #include "SelectionSession.hpp"
 #include "SyncFolder.hpp"
+#include "TerminalText.hpp"
 
 #include <somnara/selection/SoundTracksCollection.hpp>
 
@@ -21,11 +22,14 @@ namespace {
 
 /// A volume as the user typed it: a number from 0 to 1.
 float parseVolume(const std::string& text) {
+    if (text.empty()) {
+        throw std::invalid_argument("VALUE is required: a number from 0 to 1");
+    }
     float value = 0;
     const auto* end = text.data() + text.size();
     const auto result = std::from_chars(text.data(), end, value);
     if (result.ec != std::errc{} || result.ptr != end || !(value >= 0.0f && value <= 1.0f)) {
-        throw std::invalid_argument("a volume is a number from 0 to 1, not \"" + text + "\"");
+        throw std::invalid_argument("a volume is a number from 0 to 1, not \"" + printable(text) + "\"");
     }
     return value;
 }
@@ -75,12 +79,14 @@ void printStatus(const Status& status, bool asJSON) {
                                   {"mode", std::string(selectionModeName(status.mode))},
                                   {"sounds", std::move(sounds)},
                                   {"mix", std::move(mix)}};
-        std::cout << json.dump(2) << '\n';
+        // A name from another device may not be UTF-8; JSON must be.
+        std::cout << json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
         return;
     }
-    std::cout << "Selection: " << (status.name.empty() ? "(nothing selected)" : status.name) << '\n';
+    std::cout << "Selection: " << (status.name.empty() ? "(nothing selected)" : printable(status.name))
+              << '\n';
     std::cout << "Mode:      " << selectionModeName(status.mode) << '\n';
-    std::cout << "Mix:       " << (status.mix ? status.mix->name() : "(none)") << '\n';
+    std::cout << "Mix:       " << (status.mix ? printable(status.mix->name()) : "(none)") << '\n';
     std::cout << "Sounds:\n";
     for (const auto& [soundTrack, volume] : status.sounds) {
         std::string identifier(soundTrack.identifier());
@@ -114,19 +120,23 @@ asio::awaitable<void> selectExactly(std::shared_ptr<SoundTracksCollection> colle
 /// One subcommand of the selection: its own `--sync-folder`, and `operation` run on the collection.
 using Operation = std::function<asio::awaitable<void>(std::shared_ptr<SoundTracksCollection>)>;
 
-CLI::App* addCommand(CLI::App& parent, const std::string& name, const std::string& description,
-                     std::function<Operation()> makeOperation) {
+/// `confirm`, when given, says what was done once the change is on disk.
+CLI::App* addCommand(CLI::App& parent, const std::string& name, const std::string& description, Access access,
+                     std::function<Operation()> makeOperation, std::function<void()> confirm = {}) {
     auto* command = parent.add_subcommand(name, description);
     auto syncFolder = std::make_shared<SyncFolderOption>();
     // The parent's own option (the mixes command has one) counts when this command has none.
     const auto* parentOption = parent.get_option_no_throw("--sync-folder");
     syncFolder->addTo(*command);
-    command->callback([syncFolder, parentOption, makeOperation] {
+    command->callback([syncFolder, parentOption, access, makeOperation, confirm] {
         auto folder = *syncFolder;
         if (folder.folder.empty() && parentOption != nullptr && parentOption->count() > 0) {
             folder.folder = parentOption->as<std::string>();
         }
-        runWithCollection(folder, makeOperation());
+        runWithCollection(folder, access, makeOperation());
+        if (confirm) {
+            confirm();
+        }
     });
     return command;
 }
@@ -146,32 +156,37 @@ void addMixesSelectionCommands(CLI::App& app) {
     }
 
     auto saveName = std::make_shared<std::string>();
+    auto savedName = std::make_shared<std::string>();
     auto* save = addCommand(
-        *mixes, "save", "Save the selection as a new mix and select it", [saveName]() -> Operation {
-            return [saveName](std::shared_ptr<SoundTracksCollection> collection) -> asio::awaitable<void> {
+        *mixes, "save", "Save the selection as a new mix and select it", Access::changes,
+        [saveName, savedName]() -> Operation {
+            requireUtf8(*saveName, "a mix's name");
+            return [saveName,
+                    savedName](std::shared_ptr<SoundTracksCollection> collection) -> asio::awaitable<void> {
                 auto mix = co_await collection->makeMixForCurrentSelection();
                 if (!saveName->empty()) {
                     mix = mix.with(*saveName);
                 }
-                const auto name = mix.name();
+                *savedName = mix.name();
                 // Arguments are named before they are awaited: g++ 12 destroys temporaries of a co_await
                 // expression twice.
                 auto saving = collection->saveMix(std::move(mix));
                 co_await std::move(saving);
-                std::cout << "Saved \"" << name << "\"\n";
             };
-        });
+        },
+        [savedName] { std::cout << "Saved \"" << printable(*savedName) << "\"\n"; });
     save->add_option("NAME", *saveName, "The mix's name (by default made from its sounds)");
 
     auto selectName = std::make_shared<std::string>();
     auto* select = addCommand(
-        *mixes, "select", "Select a saved mix: its sounds at its volumes, in multiple mode",
+        *mixes, "select", "Select a saved mix: its sounds at its volumes, in multiple mode", Access::changes,
         [selectName]() -> Operation {
+            requireUtf8(*selectName, "a mix's name");
             return [selectName](std::shared_ptr<SoundTracksCollection> collection) -> asio::awaitable<void> {
                 auto lookup = collection->mixWithName(*selectName);
                 auto mix = co_await std::move(lookup);
                 if (!mix) {
-                    throw std::invalid_argument("no saved mix is named \"" + *selectName + "\"");
+                    throw std::invalid_argument("no saved mix is named \"" + printable(*selectName) + "\"");
                 }
                 auto selecting = collection->select(std::move(*mix));
                 co_await std::move(selecting);
@@ -183,7 +198,7 @@ void addMixesSelectionCommands(CLI::App& app) {
 void addSelectionCommands(CLI::App& app) {
     auto asJSON = std::make_shared<bool>(false);
     auto* status = addCommand(
-        app, "status", "Show the selection: its name, mode, sounds with volumes and mix",
+        app, "status", "Show the selection: its name, mode, sounds with volumes and mix", Access::reads,
         [asJSON]() -> Operation {
             return [asJSON](std::shared_ptr<SoundTracksCollection> collection) -> asio::awaitable<void> {
                 const auto current = co_await readStatus(collection);
@@ -194,7 +209,7 @@ void addSelectionCommands(CLI::App& app) {
 
     auto soundNames = std::make_shared<std::vector<std::string>>();
     auto* select = addCommand(app, "select", "Select exactly these sounds (several switch to multiple mode)",
-                              [soundNames]() -> Operation {
+                              Access::changes, [soundNames]() -> Operation {
                                   std::vector<SoundTrack> wanted;
                                   for (const auto& name : *soundNames) {
                                       wanted.push_back(soundNamed(name));
@@ -206,19 +221,23 @@ void addSelectionCommands(CLI::App& app) {
     select->add_option("SOUND", *soundNames, "Identifiers or English names")->required();
 
     auto addName = std::make_shared<std::string>();
-    auto* add = addCommand(
-        app, "add", "Add a sound (in single mode it replaces the sound)", [addName]() -> Operation {
-            return [soundTrack = soundNamed(*addName)](std::shared_ptr<SoundTracksCollection> collection) {
-                return collection->add(soundTrack);
-            };
-        });
+    auto* add = addCommand(app, "add", "Add a sound (in single mode it replaces the sound)", Access::changes,
+                           [addName]() -> Operation {
+                               return [soundTrack = soundNamed(*addName)](
+                                          std::shared_ptr<SoundTracksCollection> collection) {
+                                   return collection->add(soundTrack);
+                               };
+                           });
     add->add_option("SOUND", *addName, "Identifier or English name")->required();
 
     auto removeName = std::make_shared<std::string>();
-    auto* remove =
-        addCommand(app, "remove", "Remove a sound (the last one stays)", [removeName]() -> Operation {
+    auto* remove = addCommand(
+        app, "remove", "Remove a sound (the last one stays)", Access::changes, [removeName]() -> Operation {
             return [soundTrack = soundNamed(*removeName)](
                        std::shared_ptr<SoundTracksCollection> collection) -> asio::awaitable<void> {
+                if (!collection->selectedSoundTracks().contains(soundTrack)) {
+                    throw std::invalid_argument(soundTrack.name() + " is not selected");
+                }
                 const bool removable = co_await collection->remove(soundTrack);
                 if (!removable) {
                     std::cerr << "somnara: " << soundTrack.name()
@@ -230,7 +249,7 @@ void addSelectionCommands(CLI::App& app) {
 
     auto modeName = std::make_shared<std::string>();
     auto* mode = addCommand(app, "mode", "Play one sound at a time (single) or mix several (multiple)",
-                            [modeName]() -> Operation {
+                            Access::changes, [modeName]() -> Operation {
                                 const auto wanted =
                                     *modeName == "single" ? SelectionMode::single : SelectionMode::multiple;
                                 return [wanted](std::shared_ptr<SoundTracksCollection> collection) {
@@ -245,21 +264,36 @@ void addSelectionCommands(CLI::App& app) {
     auto volumeText = std::make_shared<std::string>();
     auto* volume =
         addCommand(app, "volume", "Set a sound's volume in the mix (0 deselects it, above 0 selects it)",
-                   [volumeName, volumeText]() -> Operation {
+                   Access::changes, [volumeName, volumeText]() -> Operation {
                        return [soundTrack = soundNamed(*volumeName), value = parseVolume(*volumeText)](
                                   std::shared_ptr<SoundTracksCollection> collection) {
                            return collection->setVolume(value, soundTrack);
                        };
                    });
     volume->add_option("SOUND", *volumeName, "Identifier or English name")->required();
-    volume->add_option("VALUE", *volumeText, "A number from 0 to 1")->required();
+    volume->add_option("VALUE", *volumeText, "A number from 0 to 1");
+    // "-inf" reads as an option: taken as the value, it is refused as a volume rather than called missing.
+    volume->allow_extras();
+    volume->parse_complete_callback([volume, volumeText] {
+        auto extras = volume->remaining();
+        if (volumeText->empty() && !extras.empty()) {
+            *volumeText = extras.front();
+            extras.erase(extras.begin());
+        }
+        if (!extras.empty()) {
+            throw CLI::ExtrasError(extras);
+        }
+    });
 
-    addCommand(app, "next", "Play the next sound of the catalogue alone", []() -> Operation {
+    addCommand(app, "next", "Play the next sound of the catalogue alone", Access::changes, []() -> Operation {
         return [](std::shared_ptr<SoundTracksCollection> collection) { return collection->selectNext(); };
     });
-    addCommand(app, "previous", "Play the previous sound of the catalogue alone", []() -> Operation {
-        return [](std::shared_ptr<SoundTracksCollection> collection) { return collection->selectPrevious(); };
-    });
+    addCommand(app, "previous", "Play the previous sound of the catalogue alone", Access::changes,
+               []() -> Operation {
+                   return [](std::shared_ptr<SoundTracksCollection> collection) {
+                       return collection->selectPrevious();
+                   };
+               });
 }
 
 } // namespace somnara::app
