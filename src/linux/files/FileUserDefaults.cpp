@@ -226,19 +226,27 @@ void FileUserDefaults::changeLocked(const std::string& key, std::optional<Value>
         apply();
         return;
     }
+    const auto unchanged = [&] {
+        const auto old = values_.find(key);
+        return value ? (old != values_.end() && old->second == *value) : old == values_.end();
+    };
     try {
         if (readGenerationLocked(); lockDescriptor_ < 0) {
+            const int error = errno;
+            // A read-only home still takes a value it already holds.
+            refreshLocked();
+            if (!damage_ && unchanged()) {
+                return;
+            }
             throw fs::filesystem_error("cannot open user defaults lock", *lockFile_,
-                                       std::error_code(errno, std::generic_category()));
+                                       std::error_code(error, std::generic_category()));
         }
         const ExclusiveLock lock(lockDescriptor_);
         // Merge into what is on disk now, not into what this process saw last: another process may have
         // written other keys since.
         generation_.reset();
         refreshLocked();
-        const auto old = values_.find(key);
-        const bool unchanged = value ? (old != values_.end() && old->second == *value) : old == values_.end();
-        if (unchanged) {
+        if (unchanged()) {
             return;
         }
         keepDamagedCopyLocked();
