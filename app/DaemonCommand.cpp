@@ -100,7 +100,9 @@ void addDaemonCommand(CLI::App& app) {
         // Kept for the life of the process, like the library's process-wide objects: the player and
         // its PulseAudio session must not be torn down after the loop they live on has gone.
         static auto* daemon = new std::shared_ptr<Daemon>();
-        runSynced(options->syncFolder, [&] {
+        // The daemon orders its own changes on its one loop; holding the home's lock for its whole life
+        // would only make a command given its own --sync-folder wait for ever.
+        runSynced(options->syncFolder, Access::reads, [&] {
             auto connection = claimName();
             // Before anything asks for the process's session (the system volume observer does).
             AudioSession::setShared(makePulseAudioSession());

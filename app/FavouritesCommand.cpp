@@ -29,10 +29,10 @@ whenLoaded(std::shared_ptr<SoundTrackFavouritesStore> store,
 /// Runs `operation` once the favourites are loaded, and returns when it has finished (the store has
 /// written both copies by then).
 void runWithFavourites(
-    const SyncFolderOption& syncFolder,
+    const SyncFolderOption& syncFolder, Access access,
     std::function<asio::awaitable<void>(std::shared_ptr<SoundTrackFavouritesStore>)> operation) {
     std::shared_ptr<SoundTrackFavouritesStore> store;
-    runSynced(syncFolder, [&] {
+    runSynced(syncFolder, access, [&] {
         store = SoundTrackFavouritesStore::shared();
         return whenLoaded(store, operation);
     });
@@ -56,7 +56,7 @@ void addFavouritesCommand(CLI::App& app) {
     remove->add_option("SOUND", *sound, "The sound's identifier or name, in any case")->required();
 
     const auto printList = [syncFolder] {
-        runWithFavourites(*syncFolder,
+        runWithFavourites(*syncFolder, Access::reads,
                           [](std::shared_ptr<SoundTrackFavouritesStore> store) -> asio::awaitable<void> {
                               const auto& favourites = store->favouritesSubject()->currentValue();
                               std::vector<SoundTrack> sorted(favourites.begin(), favourites.end());
@@ -80,10 +80,11 @@ void addFavouritesCommand(CLI::App& app) {
         if (!onDaemon(*syncFolder, [&](DaemonClient& daemon) {
                 daemon.call(bus::favouritesInterface, "Add", std::tuple{*sound});
             })) {
-            runWithFavourites(*syncFolder, [soundTrack = soundNamed(*sound)](
-                                               std::shared_ptr<SoundTrackFavouritesStore> store) {
-                return store->add(soundTrack);
-            });
+            runWithFavourites(
+                *syncFolder, Access::changes,
+                [soundTrack = soundNamed(*sound)](std::shared_ptr<SoundTrackFavouritesStore> store) {
+                    return store->add(soundTrack);
+                });
         }
         const auto soundTrack = soundNamed(*sound);
         std::cout << soundTrack.name() << " is a favourite.\n";
@@ -92,10 +93,11 @@ void addFavouritesCommand(CLI::App& app) {
         if (!onDaemon(*syncFolder, [&](DaemonClient& daemon) {
                 daemon.call(bus::favouritesInterface, "Remove", std::tuple{*sound});
             })) {
-            runWithFavourites(*syncFolder, [soundTrack = soundNamed(*sound)](
-                                               std::shared_ptr<SoundTrackFavouritesStore> store) {
-                return store->remove(soundTrack);
-            });
+            runWithFavourites(
+                *syncFolder, Access::changes,
+                [soundTrack = soundNamed(*sound)](std::shared_ptr<SoundTrackFavouritesStore> store) {
+                    return store->remove(soundTrack);
+                });
         }
         const auto soundTrack = soundNamed(*sound);
         std::cout << soundTrack.name() << " is no longer a favourite.\n";

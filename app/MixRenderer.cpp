@@ -130,6 +130,10 @@ RenderedMix renderMix(const MixRequest& request, const RenderProgress& progress)
     const bool toStandardOutput = request.output == "-";
     AudioOutputConfiguration configuration;
     configuration.sampleRate = lowestSampleRate(loop, *factory, request.sounds);
+    if (std::llround(request.durationSeconds * configuration.sampleRate) < 1) {
+        throw std::invalid_argument("the duration is shorter than one frame at " +
+                                    std::to_string(static_cast<long>(configuration.sampleRate)) + " Hz");
+    }
     configuration.path = request.output;
     auto engine = std::make_shared<AudioEngine>(
         AudioOutput::make(toStandardOutput ? "offline" : "file", configuration));

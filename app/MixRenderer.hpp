@@ -35,8 +35,8 @@ struct RenderedMix {
 /// Renders `request` offline, through the same graph, nodes and oscillator that playback uses, with
 /// the stored sound settings applied. The loop runs on virtual time that advances with the rendered
 /// audio, so the volume ramps and the slow pan land where they would in real playback, however fast
-/// the render runs. Throws with a message for people when a sound has no file or the output cannot be
-/// written.
+/// the render runs. Throws with a message for people when a sound has no file, the duration is shorter
+/// than one frame or the output cannot be written.
 RenderedMix renderMix(const MixRequest& request, const RenderProgress& progress);
 
 } // namespace somnara::app

@@ -2,6 +2,7 @@
 #include "DaemonClient.hpp"
 #include "SelectionOperations.hpp"
 #include "SyncFolder.hpp"
+#include "TerminalText.hpp"
 
 #include <somnara/catalogue/Mix.hpp>
 #include <somnara/library/SoundTrackMixesStore.hpp>
@@ -27,10 +28,10 @@ whenLoaded(std::shared_ptr<SoundTrackMixesStore> store,
 }
 
 /// Runs `operation` once the mixes are loaded, and returns when it has finished.
-void runWithMixes(const SyncFolderOption& syncFolder,
+void runWithMixes(const SyncFolderOption& syncFolder, Access access,
                   std::function<asio::awaitable<void>(std::shared_ptr<SoundTrackMixesStore>)> operation) {
     std::shared_ptr<SoundTrackMixesStore> store;
-    runSynced(syncFolder, [&] {
+    runSynced(syncFolder, access, [&] {
         store = std::make_shared<SoundTrackMixesStore>();
         return whenLoaded(store, operation);
     });
@@ -41,7 +42,7 @@ void printMix(const Mix& mix) {
     std::vector<std::pair<SoundTrack, float>> sounds(mix.soundsAndVolumeLevels().begin(),
                                                      mix.soundsAndVolumeLevels().end());
     std::sort(sounds.begin(), sounds.end());
-    std::cout << (mix.name().empty() ? "(no name)" : mix.name()) << ":";
+    std::cout << (mix.name().empty() ? "(no name)" : printable(mix.name())) << ":";
     for (std::size_t i = 0; i < sounds.size(); ++i) {
         char volume[32];
         const auto end = std::to_chars(volume, volume + sizeof volume, sounds[i].second).ptr;
@@ -69,18 +70,19 @@ void addMixesCommand(CLI::App& app) {
     remove->add_option("NAME", *name, "The mix's name, exactly")->required();
 
     const auto printList = [syncFolder] {
-        runWithMixes(*syncFolder, [](std::shared_ptr<SoundTrackMixesStore> store) -> asio::awaitable<void> {
-            const auto& mixes = store->mixesSubject()->currentValue();
-            std::vector<Mix> sorted(mixes.begin(), mixes.end());
-            std::stable_sort(sorted.begin(), sorted.end());
-            for (const auto& mix : sorted) {
-                printMix(mix);
-            }
-            if (sorted.empty()) {
-                std::cout << "No saved mixes yet.\n";
-            }
-            co_return;
-        });
+        runWithMixes(*syncFolder, Access::reads,
+                     [](std::shared_ptr<SoundTrackMixesStore> store) -> asio::awaitable<void> {
+                         const auto& mixes = store->mixesSubject()->currentValue();
+                         std::vector<Mix> sorted(mixes.begin(), mixes.end());
+                         std::stable_sort(sorted.begin(), sorted.end());
+                         for (const auto& mix : sorted) {
+                             printMix(mix);
+                         }
+                         if (sorted.empty()) {
+                             std::cout << "No saved mixes yet.\n";
+                         }
+                         co_return;
+                     });
     };
     list->callback(printList);
     command->callback([command, printList] {
@@ -89,12 +91,13 @@ void addMixesCommand(CLI::App& app) {
         }
     });
     search->callback([syncFolder, term] {
-        runWithMixes(*syncFolder,
+        requireUtf8(*term, "a search term");
+        runWithMixes(*syncFolder, Access::reads,
                      [term](std::shared_ptr<SoundTrackMixesStore> store) -> asio::awaitable<void> {
                          auto searching = store->searchMultiple(*term);
                          const auto found = co_await std::move(searching);
                          if (found.empty()) {
-                             throw std::runtime_error("no saved mix matches \"" + *term + "\"");
+                             throw std::runtime_error("no saved mix matches \"" + printable(*term) + "\"");
                          }
                          for (const auto& mix : found) {
                              printMix(mix);
@@ -102,9 +105,10 @@ void addMixesCommand(CLI::App& app) {
                      });
     });
     remove->callback([syncFolder, name] {
+        requireUtf8(*name, "a mix's name");
         const auto report = [name](std::size_t count) {
-            std::cout << "Deleted " << count << (count == 1 ? " mix" : " mixes") << " called \"" << *name
-                      << "\".\n";
+            std::cout << "Deleted " << count << (count == 1 ? " mix" : " mixes") << " called \""
+                      << printable(*name) << "\".\n";
         };
         if (onDaemon(*syncFolder, [&](DaemonClient& daemon) {
                 std::uint32_t count = 0;
@@ -113,11 +117,13 @@ void addMixesCommand(CLI::App& app) {
             })) {
             return;
         }
-        runWithMixes(*syncFolder,
-                     [name, report](std::shared_ptr<SoundTrackMixesStore> store) -> asio::awaitable<void> {
-                         const auto count = co_await deleteMixesNamed(store, *name);
-                         report(count);
+        // Said only once the change is saved: a failed save exits before this.
+        auto count = std::make_shared<std::size_t>(0);
+        runWithMixes(*syncFolder, Access::changes,
+                     [name, count](std::shared_ptr<SoundTrackMixesStore> store) -> asio::awaitable<void> {
+                         *count = co_await deleteMixesNamed(store, *name);
                      });
+        report(*count);
     });
 }
 

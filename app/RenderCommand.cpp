@@ -1,16 +1,20 @@
 #include "Commands.hpp"
 #include "Durations.hpp"
+#include "Home.hpp"
 #include "MixRenderer.hpp"
 #include "SoundLookup.hpp"
 
 #include <somnara/linux/sndfile/SndfileAudioOutput.hpp>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -127,6 +131,36 @@ MixRequest makeRequest(const RenderOptions& options) {
     return request;
 }
 
+/// Renders into a file beside the output and puts it in the output's place only once it is complete and
+/// on disk: a failed or killed render leaves the old file as it was.
+RenderedMix renderReplacing(MixRequest request, const RenderProgress& progress) {
+    const auto target = request.output;
+    auto partial = target;
+    // The extension stays last: it chooses the format.
+    partial.replace_filename("." + target.stem().string() + "." + std::to_string(::getpid()) + ".partial" +
+                             target.extension().string());
+    request.output = partial;
+    try {
+        const auto rendered = renderMix(request, progress);
+        const int fd = ::open(partial.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0 || ::fsync(fd) != 0) {
+            const int error = errno;
+            if (fd >= 0) {
+                ::close(fd);
+            }
+            throw std::runtime_error("cannot write " + target.string() + ": " + std::strerror(error));
+        }
+        ::close(fd);
+        if (::rename(partial.c_str(), target.c_str()) != 0) {
+            throw std::runtime_error("cannot write " + target.string() + ": " + std::strerror(errno));
+        }
+        return rendered;
+    } catch (...) {
+        ::unlink(partial.c_str());
+        throw;
+    }
+}
+
 } // namespace
 
 void addRenderCommand(CLI::App& app) {
@@ -147,11 +181,13 @@ void addRenderCommand(CLI::App& app) {
     command->add_flag("--no-fades", options->noFades,
                       "Start and end at full volume instead of fading in and out");
     command->callback([options] {
-        const auto request = makeRequest(*options);
+        auto request = makeRequest(*options);
+        requireUsableHome();
         registerSndfileAudioOutput();
         ProgressBar bar{request.durationSeconds};
+        const auto progress = [&bar](std::int64_t done, std::int64_t total) { bar.update(done, total); };
         const auto rendered =
-            renderMix(request, [&bar](std::int64_t done, std::int64_t total) { bar.update(done, total); });
+            request.output == "-" ? renderMix(request, progress) : renderReplacing(request, progress);
         if (request.output != "-") {
             std::cerr << "Wrote " << request.output.string() << ": "
                       << clockTime(static_cast<double>(rendered.frames) / rendered.sampleRate)

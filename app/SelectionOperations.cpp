@@ -1,5 +1,7 @@
 #include "SelectionOperations.hpp"
 
+#include "TerminalText.hpp"
+
 #include <somnara/catalogue/Mix.hpp>
 #include <somnara/library/SoundTrackMixesStore.hpp>
 #include <somnara/selection/SoundTracksCollection.hpp>
@@ -27,7 +29,7 @@ std::string shortest(float value) {
 }
 
 void refuseVolume(const std::string& text) {
-    throw std::invalid_argument("a volume is a number from 0 to 1, not \"" + text + "\"");
+    throw std::invalid_argument("a volume is a number from 0 to 1, not \"" + printable(text) + "\"");
 }
 
 } // namespace
@@ -98,7 +100,7 @@ asio::awaitable<void> selectMixNamed(std::shared_ptr<SoundTracksCollection> coll
     auto lookup = collection->mixWithName(name);
     auto mix = co_await std::move(lookup);
     if (!mix) {
-        throw std::invalid_argument("no saved mix is named \"" + name + "\"");
+        throw std::invalid_argument("no saved mix is named \"" + printable(name) + "\"");
     }
     auto selecting = collection->select(std::move(*mix));
     co_await std::move(selecting);
@@ -109,7 +111,7 @@ asio::awaitable<std::size_t> deleteMixesNamed(std::shared_ptr<SoundTrackMixesSto
     const auto count = static_cast<std::size_t>(
         std::count_if(mixes.begin(), mixes.end(), [&](const Mix& mix) { return mix.name() == name; }));
     if (count == 0) {
-        throw std::invalid_argument("no saved mix is called \"" + name + "\"");
+        throw std::invalid_argument("no saved mix is called \"" + printable(name) + "\"");
     }
     // Removal goes by name.
     Mix named{"", name, Mix::SoundsAndVolumeLevels{}};
@@ -144,14 +146,16 @@ asio::awaitable<nlohmann::json> selectionStatus(std::shared_ptr<SoundTracksColle
 
 void printStatus(const nlohmann::json& status, bool asJSON) {
     if (asJSON) {
-        std::cout << status.dump(2) << '\n';
+        // A name from another device may not be UTF-8; JSON must be.
+        std::cout << status.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
         return;
     }
     const auto name = status.at("name").get<std::string>();
-    std::cout << "Selection: " << (name.empty() ? "(nothing selected)" : name) << '\n';
+    std::cout << "Selection: " << (name.empty() ? "(nothing selected)" : printable(name)) << '\n';
     std::cout << "Mode:      " << status.at("mode").get<std::string>() << '\n';
     std::cout << "Mix:       "
-              << (status.at("mix").is_null() ? "(none)" : status.at("mix").at("name").get<std::string>())
+              << (status.at("mix").is_null() ? "(none)"
+                                             : printable(status.at("mix").at("name").get<std::string>()))
               << '\n';
     std::cout << "Player:    " << status.at("state").get<std::string>();
     if (const auto& remaining = status.at("sleepTimeRemaining"); !remaining.is_null()) {

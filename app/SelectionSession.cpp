@@ -31,12 +31,12 @@ whenLoaded(std::shared_ptr<NoisePlayerSettingsStore> settings, std::shared_ptr<S
 } // namespace
 
 void runWithCollection(
-    const SyncFolderOption& syncFolder,
+    const SyncFolderOption& syncFolder, Access access,
     std::function<asio::awaitable<void>(std::shared_ptr<SoundTracksCollection>)> operation) {
     std::shared_ptr<NoisePlayerSettingsStore> settings;
     std::shared_ptr<SoundTrackMixesStore> mixes;
     std::shared_ptr<SoundTrackFavouritesStore> favourites;
-    runSynced(syncFolder, [&] {
+    runSynced(syncFolder, access, [&] {
         settings = NoisePlayerSettingsStore::make();
         mixes = std::make_shared<SoundTrackMixesStore>();
         favourites = SoundTrackFavouritesStore::shared();

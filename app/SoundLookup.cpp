@@ -1,5 +1,7 @@
 #include "SoundLookup.hpp"
 
+#include "TerminalText.hpp"
+
 #include <somnara/foundation/StringScore.hpp>
 
 #include <algorithm>
@@ -57,7 +59,7 @@ SoundTrack soundNamed(const std::string& text) {
     for (std::size_t i = 0; i < scored.size() && i < 3; ++i) {
         matches.push_back(scored[i].second);
     }
-    std::string message = "no sound is called \"" + text + "\"";
+    std::string message = "no sound is called \"" + printable(text) + "\"";
     if (matches.empty()) {
         message += "; `somnara sounds` lists them all";
     } else {

@@ -1,4 +1,5 @@
 #include "Commands.hpp"
+#include "Home.hpp"
 #include "StatsJson.hpp"
 
 #include <somnara/runtime/Loop.hpp>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -192,7 +194,32 @@ void printForPeople(const ListeningStats& stats, const std::vector<PlayEvent>& e
     }
 }
 
+/// Whether an ISO 8601 text's UTC offset, when it has one, is one the world uses (-12:00 to +14:00, the
+/// minutes below 60).
+bool hasPlausibleOffset(const std::string& text) {
+    const auto time = text.find_first_of("T ");
+    const auto sign = text.find_last_of("+-");
+    if (time == std::string::npos || sign == std::string::npos || sign < time) {
+        return true;
+    }
+    std::string digits;
+    for (const char c : text.substr(sign + 1)) {
+        if (c != ':') {
+            digits += c;
+        }
+    }
+    if (digits.size() != 4 ||
+        !std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c); })) {
+        return true; // Not an offset the parser takes; it refuses the text itself.
+    }
+    const int hours = std::stoi(digits.substr(0, 2));
+    const int minutes = std::stoi(digits.substr(2));
+    return minutes < 60 && (text[sign] == '+' ? hours <= 14 : hours <= 12);
+}
+
 void runStats(const StatsOptions& options) {
+    sayStorageErrors();
+    requireUsableHome();
     const auto calendar = UserCalendar::current();
     RealLoop loop;
     const Date now = loop.now();
@@ -202,6 +229,13 @@ void runStats(const StatsOptions& options) {
         if (!parsed) {
             throw CLI::ValidationError(
                 "--at", "expected an ISO 8601 date such as 2026-12-05 or 2026-12-05T22:30:00+01:00");
+        }
+        if (!hasPlausibleOffset(options.at)) {
+            throw CLI::ValidationError("--at",
+                                       "'" + options.at + "' has a UTC offset beyond -12:00 to +14:00");
+        }
+        if (calendar.isoString(*parsed).empty() || !calendar.dayNumber(*parsed)) {
+            throw CLI::ValidationError("--at", "'" + options.at + "' is outside the calendar's years");
         }
         currentDate = *parsed;
     }

@@ -1,15 +1,27 @@
 #include "SyncFolder.hpp"
 
+#include "Home.hpp"
+
 #include <somnara/library/CloudStore.hpp>
+#include <somnara/library/SoundTrackFavouritesStore.hpp>
 #include <somnara/linux/cloud/FolderCloudKeyValueStore.hpp>
+#include <somnara/linux/files/FileUserDefaults.hpp>
 #include <somnara/platform/FileLocations.hpp>
 #include <somnara/runtime/Loop.hpp>
 #include <somnara/runtime/Task.hpp>
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
+#include <optional>
+#include <stdexcept>
 
 namespace somnara::app {
+
+namespace fs = std::filesystem;
 
 void SyncFolderOption::addTo(CLI::App& command) {
     command
@@ -27,24 +39,58 @@ std::filesystem::path SyncFolderOption::resolve() const {
         environment != nullptr && *environment != 0) {
         return environment;
     }
-    const auto fallback = FileLocations::shared()->defaultSyncDirectory();
-    if (!fallback) {
-        fatalBrokenPlatform("Can't find the sync folder", __FILE__, __LINE__);
-    }
-    return *fallback;
+    requireUsableHome();
+    return *FileLocations::shared()->defaultSyncDirectory();
 }
 
-void SyncFolderOption::install() const {
+std::shared_ptr<FolderCloudKeyValueStore> SyncFolderOption::install(Access access) const {
+    const auto path = resolve();
+    std::error_code error;
+    fs::create_directories(path, error);
+    if (error) {
+        throw std::runtime_error("cannot use the sync folder " + path.string() + ": " + error.message());
+    }
+    if (!fs::is_directory(path, error)) {
+        throw std::runtime_error("cannot use the sync folder " + path.string() + ": it is not a folder");
+    }
+    if (access == Access::changes && ::access(path.c_str(), W_OK | X_OK) != 0) {
+        throw std::runtime_error("cannot use the sync folder " + path.string() + ": " + std::strerror(errno));
+    }
     // Kept for the life of the process, like the cloud store that will use it: it must not go before
     // the library's process-wide stores do, and they never go.
     static auto* store = new std::shared_ptr<FolderCloudKeyValueStore>();
-    *store = FolderCloudKeyValueStore::make(resolve());
+    *store = FolderCloudKeyValueStore::make(path);
     CloudKeyValueStore::setDefaultStore(*store);
+    return *store;
 }
 
-void runSynced(const SyncFolderOption& syncFolder, const std::function<asio::awaitable<void>()>& work) {
+namespace {
+
+/// How many writes failed in this process: the sync folder's and the user defaults' that the stores use.
+std::size_t failedWrites(const FolderCloudKeyValueStore& syncFolder) {
+    auto failed = syncFolder.failedWrites().size();
+    for (const auto& defaults :
+         {UserDefaults::standard(), SoundTrackFavouritesStore::openAppGroupUserDefaults()}) {
+        if (const auto* file = dynamic_cast<const FileUserDefaults*>(defaults.get())) {
+            failed += file->failedWrites().size();
+        }
+    }
+    return failed;
+}
+
+} // namespace
+
+void runSynced(const SyncFolderOption& syncFolder, Access access,
+               const std::function<asio::awaitable<void>()>& work) {
+    sayStorageErrors();
+    std::optional<HomeLock> lock;
+    if (access == Access::changes) {
+        lock.emplace();
+    } else {
+        requireUsableHome();
+    }
     RealLoop loop;
-    syncFolder.install();
+    const auto store = syncFolder.install(access);
     std::exception_ptr failure;
     // Called here rather than inside the task, so the stores exist before anything runs on the loop.
     auto running = work();
@@ -66,6 +112,10 @@ void runSynced(const SyncFolderOption& syncFolder, const std::function<asio::awa
     }
     if (failure) {
         std::rethrow_exception(failure);
+    }
+    // Each failure has been said on standard error as it was logged.
+    if (access == Access::changes && failedWrites(*store) > 0) {
+        throw std::runtime_error("the change was not saved");
     }
 }
 

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <ctime>
 #include <string>
 #include <system_error>
 
@@ -114,12 +116,26 @@ void writeFileAtomically(const fs::path& path, std::string_view contents) {
 }
 
 std::optional<std::string> readWholeFile(const fs::path& path) {
-    Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that a FIFO put in a file's place cannot hang the reader before fstat refuses it.
+    Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (file.get() < 0) {
         if (errno == ENOENT) {
             return std::nullopt;
         }
         fail("cannot open file", path, errno);
+    }
+    struct stat status {};
+    if (::fstat(file.get(), &status) != 0) {
+        fail("cannot read file", path, errno);
+    }
+    // A device (a link to /dev/zero), FIFO or socket never ends or may block; only a file holds a value.
+    if (!S_ISREG(status.st_mode)) {
+        throw fs::filesystem_error("refused: not a regular file", path,
+                                   std::make_error_code(std::errc::invalid_argument));
+    }
+    if (status.st_size > static_cast<off_t>(maximumReadSize)) {
+        throw fs::filesystem_error("refused: larger than " + std::to_string(maximumReadSize >> 20) + " MiB",
+                                   path, std::make_error_code(std::errc::file_too_large));
     }
     std::string contents;
     char buffer[16384];
@@ -135,8 +151,46 @@ std::optional<std::string> readWholeFile(const fs::path& path) {
             break;
         }
         contents.append(buffer, static_cast<std::size_t>(count));
+        // The file may grow while it is read.
+        if (contents.size() > maximumReadSize) {
+            throw fs::filesystem_error("refused: larger than " + std::to_string(maximumReadSize >> 20) +
+                                           " MiB",
+                                       path, std::make_error_code(std::errc::file_too_large));
+        }
     }
     return contents;
+}
+
+std::string corruptCopySuffix(std::chrono::system_clock::time_point time) {
+    const auto seconds = std::chrono::system_clock::to_time_t(std::chrono::floor<std::chrono::seconds>(time));
+    std::tm utc{};
+    ::gmtime_r(&seconds, &utc);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
+    return std::string(".corrupt-") + stamp;
+}
+
+std::optional<fs::path> keepCorruptCopy(const fs::path& path, std::string_view contents) {
+    const auto directory = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    const auto prefix = path.filename().string() + ".corrupt-";
+    std::error_code error;
+    for (fs::directory_iterator entry{directory, error}, end; !error && entry != end;
+         entry.increment(error)) {
+        if (entry->path().filename().string().starts_with(prefix) &&
+            entry->file_size(error) == contents.size() && readWholeFile(entry->path()) == contents) {
+            return std::nullopt;
+        }
+    }
+    const auto suffix = corruptCopySuffix(std::chrono::system_clock::now());
+    auto copy = path;
+    copy += suffix;
+    // Two damaged versions within one second keep both.
+    for (int count = 2; fs::exists(copy); ++count) {
+        copy = path;
+        copy += suffix + "-" + std::to_string(count);
+    }
+    writeFileAtomically(copy, contents);
+    return copy;
 }
 
 } // namespace somnara

@@ -1,8 +1,7 @@
-#include "ReflectedDescription.hpp"
+#include "SyncedSet.hpp"
 
 #include <somnara/foundation/Json.hpp>
 #include <somnara/library/SoundTrackFavouritesStore.hpp>
-#include <somnara/system/ZelAnalyticsLogger.hpp>
 
 #include <algorithm>
 #include <exception>
@@ -12,8 +11,6 @@
 #include <vector>
 
 namespace somnara {
-
-using library::reflectedDescription;
 
 std::shared_ptr<SoundTrackFavouritesStore> SoundTrackFavouritesStore::shared() {
     // Never destroyed, like the cloud store it follows.
@@ -38,6 +35,7 @@ SoundTrackFavouritesStore::SoundTrackFavouritesStore()
 SoundTrackFavouritesStore::SoundTrackFavouritesStore(std::shared_ptr<CloudStore> cloudStore,
                                                      UserDefaultsOpener openUserDefaults)
     : cloudStore_(std::move(cloudStore)), openUserDefaults_(std::move(openUserDefaults)),
+      synced_(std::make_unique<library::SyncedSet>(cloudStore_, sourceFile, userDefaultsKey)),
       favouritesSubject_(AsyncCurrentValueSubject<Favourites>::make(Favourites{})) {
     spawn([this, alive = std::weak_ptr<int>(lifetime_)]() -> asio::awaitable<void> {
         if (!alive.expired()) {
@@ -58,11 +56,13 @@ void SoundTrackFavouritesStore::setup() {
     try {
         favourites = load();
     } catch (const std::exception& error) {
-        // The bad copy stays until the next change overwrites it; meanwhile the cloud is not followed.
-        ZelAnalyticsLogger::shared().loggedAssertionFailure(reflectedDescription(error), sourceFile,
-                                                            "setup()", 41);
-        loadedSubject_->send(true);
-        return;
+        // Set aside, and the store goes on from the sync folder's copy: a set rebuilt from nothing must
+        // not replace an intact one on every device.
+        const auto userDefaults = openUserDefaults_();
+        if (const auto data = userDefaults->data(userDefaultsKey)) {
+            synced_->keepUnreadable(*userDefaults, *data, error, "the local copy", "setup()", 41);
+            userDefaults->removeObject(userDefaultsKey);
+        }
     }
     favouritesSubject_->send(std::move(favourites));
     auto snapshots = cloudStore_->dictionarySubject()->subscribe();
@@ -79,7 +79,7 @@ void SoundTrackFavouritesStore::setup() {
                 }
                 auto handling = self->handleNewCloudDictionary(std::move(dictionary));
                 co_await std::move(handling);
-                self->noteSnapshotHandled(*snapshot);
+                self->synced_->noteSnapshotHandled(*snapshot);
             }
         });
 }
@@ -100,29 +100,15 @@ asio::awaitable<void> SoundTrackFavouritesStore::save(Favourites soundTracks) {
 }
 
 asio::awaitable<void> SoundTrackFavouritesStore::add(SoundTrack favourite) {
-    auto favourites = favouritesSubject_->currentValue();
-    favourites.insert(favourite);
-    favouritesSubject_->send(favourites);
-    try {
-        auto saving = save(std::move(favourites));
-        co_await std::move(saving);
-    } catch (const std::exception& error) {
-        ZelAnalyticsLogger::shared().loggedAssertionFailure(reflectedDescription(error), sourceFile,
-                                                            "add(favourite:)", 67);
-    }
+    return synced_->change(
+        *favouritesSubject_, [favourite](Favourites& favourites) { favourites.insert(favourite); },
+        [this](Favourites favourites) { return save(std::move(favourites)); }, "add(favourite:)", 67);
 }
 
 asio::awaitable<void> SoundTrackFavouritesStore::remove(SoundTrack favourite) {
-    auto favourites = favouritesSubject_->currentValue();
-    favourites.erase(favourite);
-    favouritesSubject_->send(favourites);
-    try {
-        auto saving = save(std::move(favourites));
-        co_await std::move(saving);
-    } catch (const std::exception& error) {
-        ZelAnalyticsLogger::shared().loggedAssertionFailure(reflectedDescription(error), sourceFile,
-                                                            "delete(favourite:)", 79);
-    }
+    return synced_->change(
+        *favouritesSubject_, [favourite](Favourites& favourites) { favourites.erase(favourite); },
+        [this](Favourites favourites) { return save(std::move(favourites)); }, "delete(favourite:)", 79);
 }
 
 asio::awaitable<void>
@@ -139,8 +125,8 @@ SoundTrackFavouritesStore::handleNewCloudDictionary(std::map<std::string, CloudV
     try {
         favourites = decode(data);
     } catch (const std::exception& error) {
-        ZelAnalyticsLogger::shared().loggedAssertionFailure(reflectedDescription(error), sourceFile,
-                                                            "handleNewCloudDictionary(_:)", 55);
+        synced_->keepUnreadable(*openUserDefaults_(), data, error, "the sync folder's copy",
+                                "handleNewCloudDictionary(_:)", 55);
         co_return;
     }
     // The cloud's copy replaces the local set whole; nothing is written back to the cloud.
@@ -179,20 +165,7 @@ SoundTrackFavouritesStore::Favourites SoundTrackFavouritesStore::decode(const Cl
 namespace somnara {
 
 asio::awaitable<void> SoundTrackFavouritesStore::waitUntilLoaded() {
-    auto loaded = loadedSubject_->subscribe();
-    while (auto value = co_await loaded.next()) {
-        if (*value) {
-            co_return;
-        }
-    }
-}
-
-void SoundTrackFavouritesStore::noteSnapshotHandled(const CloudStore::Dictionary& snapshot) {
-    // The first snapshot may be the cloud store's initial empty one; loaded means the store's content.
-    if (!loadedSubject_->currentValue() && cloudStore_->isObserving() &&
-        snapshot == cloudStore_->dictionarySubject()->currentValue()) {
-        loadedSubject_->send(true);
-    }
+    return synced_->waitUntilLoaded();
 }
 
 } // namespace somnara

@@ -1,10 +1,9 @@
-#include "ReflectedDescription.hpp"
+#include "SyncedSet.hpp"
 
 #include <somnara/foundation/Json.hpp>
 #include <somnara/foundation/StringScore.hpp>
 #include <somnara/library/SoundTrackFavouritesStore.hpp>
 #include <somnara/library/SoundTrackMixesStore.hpp>
-#include <somnara/system/ZelAnalyticsLogger.hpp>
 
 #include <algorithm>
 #include <exception>
@@ -12,14 +11,13 @@
 
 namespace somnara {
 
-using library::reflectedDescription;
-
 SoundTrackMixesStore::SoundTrackMixesStore()
     : SoundTrackMixesStore(CloudStore::shared(), SoundTrackFavouritesStore::openAppGroupUserDefaults()) {}
 
 SoundTrackMixesStore::SoundTrackMixesStore(std::shared_ptr<CloudStore> cloudStore,
                                            std::shared_ptr<UserDefaults> userDefaults)
     : cloudStore_(std::move(cloudStore)), userDefaults_(std::move(userDefaults)),
+      synced_(std::make_unique<library::SyncedSet>(cloudStore_, sourceFile, userDefaultsKey)),
       mixesSubject_(AsyncCurrentValueSubject<Mix::Set>::make(Mix::Set{})) {
     spawn([this, alive = std::weak_ptr<int>(lifetime_)]() -> asio::awaitable<void> {
         if (!alive.expired()) {
@@ -40,10 +38,12 @@ void SoundTrackMixesStore::setup() {
     try {
         mixes = load();
     } catch (const std::exception& error) {
-        ZelAnalyticsLogger::shared().loggedAssertionFailure(reflectedDescription(error), sourceFile,
-                                                            "setup()", 49);
-        loadedSubject_->send(true);
-        return;
+        // Set aside, and the store goes on from the sync folder's copy: a set rebuilt from nothing must
+        // not replace an intact one on every device.
+        if (const auto data = userDefaults_->data(userDefaultsKey)) {
+            synced_->keepUnreadable(*userDefaults_, *data, error, "the local copy", "setup()", 49);
+            userDefaults_->removeObject(userDefaultsKey);
+        }
     }
     mixesSubject_->send(std::move(mixes));
     auto snapshots = cloudStore_->dictionarySubject()->subscribe();
@@ -58,7 +58,7 @@ void SoundTrackMixesStore::setup() {
                 if (!snapshot->empty() && snapshot->contains(userDefaultsKey)) {
                     self->applyCloudSnapshot(*snapshot);
                 }
-                self->noteSnapshotHandled(*snapshot);
+                self->synced_->noteSnapshotHandled(*snapshot);
             }
         });
 }
@@ -69,8 +69,7 @@ void SoundTrackMixesStore::applyCloudSnapshot(const CloudStore::Dictionary& snap
     try {
         mixes = decode(data);
     } catch (const std::exception& error) {
-        ZelAnalyticsLogger::shared().loggedAssertionFailure(reflectedDescription(error), sourceFile,
-                                                            "setup()", 41);
+        synced_->keepUnreadable(*userDefaults_, data, error, "the sync folder's copy", "setup()", 41);
         return;
     }
     // The cloud's set replaces the local one whole: no merge by identifier or name.
@@ -94,29 +93,18 @@ asio::awaitable<void> SoundTrackMixesStore::save(Mix::Set soundTracks) {
 }
 
 asio::awaitable<void> SoundTrackMixesStore::add(Mix mix) {
-    auto mixes = mixesSubject_->currentValue();
-    mixes.insert(std::move(mix));
-    mixesSubject_->send(mixes);
-    try {
-        auto saving = save(std::move(mixes));
-        co_await std::move(saving);
-    } catch (const std::exception& error) {
-        ZelAnalyticsLogger::shared().loggedAssertionFailure(reflectedDescription(error), sourceFile,
-                                                            "add(mix:)", 106);
-    }
+    return synced_->change(
+        *mixesSubject_, [mix = std::move(mix)](Mix::Set& mixes) { mixes.insert(mix); },
+        [this](Mix::Set mixes) { return save(std::move(mixes)); }, "add(mix:)", 106);
 }
 
 asio::awaitable<void> SoundTrackMixesStore::remove(Mix mix) {
-    auto mixes = mixesSubject_->currentValue();
-    std::erase_if(mixes, [&](const Mix& saved) { return saved.name() == mix.name(); });
-    mixesSubject_->send(mixes);
-    try {
-        auto saving = save(std::move(mixes));
-        co_await std::move(saving);
-    } catch (const std::exception& error) {
-        ZelAnalyticsLogger::shared().loggedAssertionFailure(reflectedDescription(error), sourceFile,
-                                                            "delete(mix:)", 117);
-    }
+    return synced_->change(
+        *mixesSubject_,
+        [name = mix.name()](Mix::Set& mixes) {
+            std::erase_if(mixes, [&](const Mix& saved) { return saved.name() == name; });
+        },
+        [this](Mix::Set mixes) { return save(std::move(mixes)); }, "delete(mix:)", 117);
 }
 
 asio::awaitable<std::optional<Mix>> SoundTrackMixesStore::mixMatching(Mix mix) {
@@ -197,20 +185,7 @@ Mix::Set SoundTrackMixesStore::decode(const CloudData& data) {
 namespace somnara {
 
 asio::awaitable<void> SoundTrackMixesStore::waitUntilLoaded() {
-    auto loaded = loadedSubject_->subscribe();
-    while (auto value = co_await loaded.next()) {
-        if (*value) {
-            co_return;
-        }
-    }
-}
-
-void SoundTrackMixesStore::noteSnapshotHandled(const CloudStore::Dictionary& snapshot) {
-    // The first snapshot may be the cloud store's initial empty one; loaded means the store's content.
-    if (!loadedSubject_->currentValue() && cloudStore_->isObserving() &&
-        snapshot == cloudStore_->dictionarySubject()->currentValue()) {
-        loadedSubject_->send(true);
-    }
+    return synced_->waitUntilLoaded();
 }
 
 } // namespace somnara

@@ -1,7 +1,9 @@
 #include <somnara/foundation/AtomicFile.hpp>
 #include <somnara/foundation/Json.hpp>
 #include <somnara/platform/FileLocations.hpp>
+#include <somnara/runtime/Loop.hpp>
 #include <somnara/settings/NoisePlayerSettingsStore.hpp>
+#include <somnara/system/SomnaraLogger.hpp>
 
 namespace somnara {
 
@@ -59,8 +61,19 @@ NoisePlayerSettings NoisePlayerSettingsStore::loadSettings() const {
             if (data == nullptr) {
                 return NoisePlayerSettings::defaultValue();
             }
-            return NoisePlayerSettings::decode(
-                std::string_view(reinterpret_cast<const char*>(data->data()), data->size()));
+            try {
+                return NoisePlayerSettings::decode(
+                    std::string_view(reinterpret_cast<const char*>(data->data()), data->size()));
+            } catch (const std::exception& error) {
+                // The next write replaces it with the defaults: keep what the user had.
+                if (const auto copy =
+                        userDefaults_->keepUnreadable(userDefaultsKey, *data, Loop::current().now())) {
+                    SomnaraLogger::log(std::string("Cannot read the stored settings (") + error.what() +
+                                           "); kept them as \"" + *copy + "\" and went on with the defaults",
+                                       LogType::error);
+                }
+                throw;
+            }
         }
         return load(legacyFile_);
     } catch (const std::exception&) {

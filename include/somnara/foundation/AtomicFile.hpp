@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -18,8 +20,24 @@ namespace somnara {
 /// file whole, the last rename wins.
 void writeFileAtomically(const std::filesystem::path& path, std::string_view contents);
 
+/// Far above any value the library stores: a larger file is not one of ours.
+inline constexpr std::size_t maximumReadSize = std::size_t{64} << 20;
+
 /// The whole contents of the file at `path`, or none when it does not exist. Throws
-/// `std::filesystem::filesystem_error` when it exists but cannot be read.
+/// `std::filesystem::filesystem_error` naming the path when it exists but cannot be read, is not a
+/// regular file (a FIFO, a device, a socket: refused without blocking) or is larger than
+/// `maximumReadSize`.
 std::optional<std::string> readWholeFile(const std::filesystem::path& path);
+
+/// ".corrupt-<UTC time>" for `time`, as in ".corrupt-20260105T221500Z": the name's tail of a copy kept
+/// of something that could not be read.
+std::string corruptCopySuffix(std::chrono::system_clock::time_point time);
+
+/// Keeps `contents`, an unreadable version of the file at `path`, beside it as
+/// "<name>.corrupt-<UTC time>" before the file is replaced, so that nothing a user had is lost without
+/// a copy. Returns the copy's path, or none when an earlier copy holds the same bytes (kept, and said,
+/// before); throws `std::filesystem::filesystem_error` when it cannot be written.
+std::optional<std::filesystem::path> keepCorruptCopy(const std::filesystem::path& path,
+                                                     std::string_view contents);
 
 } // namespace somnara

@@ -17,13 +17,20 @@
 
 namespace somnara {
 
+namespace library {
+class SyncedSet;
+}
+
 /// The user's favourite sound tracks: published through a subject, kept in the app group's user
 /// defaults and mirrored through the cloud store so that the user's devices agree.
 ///
 /// The whole set travels as one blob, a JSON array of raw values, under "sound_track_favourites" in
 /// both places. A local change publishes at once and overwrites both copies; a cloud snapshot that
 /// carries the key replaces the local set and the local copy whole (no union: the cloud wins). Empty
-/// snapshots and snapshots without the key change nothing; an undecodable blob is reported and ignored.
+/// snapshots and snapshots without the key change nothing. A blob that cannot be decoded, local or from
+/// the cloud, is reported and kept in the user defaults as "sound_track_favourites.corrupt-<UTC time>";
+/// an unreadable local copy is then dropped and the store starts from the cloud's copy, so that a set
+/// rebuilt from nothing never replaces an intact one on the user's other devices.
 ///
 /// Loop only. Construction starts the start-up task (load, publish, then follow the cloud), so the
 /// store must be owned by a `std::shared_ptr` (`std::make_shared`).
@@ -60,8 +67,8 @@ public:
     [[nodiscard]] asio::awaitable<void> remove(SoundTrack favourite);
 
     /// Returns once start-up has published the local copy and applied the cloud store's first real
-    /// snapshot (at once when the local copy could not be read). A program that changes the set right
-    /// after creating the store waits for this, so that its change builds on what is stored.
+    /// snapshot. A program that changes the set right after creating the store waits for this, so that
+    /// its change builds on what is stored.
     [[nodiscard]] asio::awaitable<void> waitUntilLoaded();
 
     /// The local copy; empty when there is none. Throws `json::DecodingError` when it cannot be read.
@@ -82,7 +89,6 @@ public:
 
 private:
     void setup();
-    void noteSnapshotHandled(const CloudStore::Dictionary& snapshot);
     void storeLocally(const CloudData& data) const;
 
     // Immutable after construction.
@@ -90,12 +96,11 @@ private:
     const UserDefaultsOpener openUserDefaults_;
     /// Tells the start-up task, which starts before anyone can hold the store weakly, that it is gone.
     const std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
+    const std::unique_ptr<library::SyncedSet> synced_;
 
     // Loop only.
     std::shared_ptr<AsyncCurrentValueSubject<Favourites>> favouritesSubject_;
     std::optional<Task<void>> cloudObservationTask_;
-    std::shared_ptr<AsyncCurrentValueSubject<bool>> loadedSubject_ =
-        AsyncCurrentValueSubject<bool>::make(false);
 };
 
 } // namespace somnara

@@ -16,13 +16,20 @@
 
 namespace somnara {
 
+namespace library {
+class SyncedSet;
+}
+
 /// The user's saved mixes: published through a subject, kept in the app group's user defaults and
 /// mirrored through the cloud store, with lookups and fuzzy search by name.
 ///
 /// The whole set travels as one blob, a JSON array of mixes, under "sound_track_mixes" in both
 /// places; the last whole set written anywhere wins. A cloud snapshot carrying the key replaces the
 /// local set and the local copy whole; one without it, or an empty one, changes nothing; an
-/// undecodable blob is reported and ignored.
+/// blob that cannot be decoded, local or from the cloud, is reported and kept in the user defaults as
+/// "sound_track_mixes.corrupt-<UTC time>"; an unreadable local copy is then dropped and the store
+/// starts from the cloud's copy, so that a set rebuilt from nothing never replaces an intact one on the
+/// user's other devices.
 ///
 /// Loop only. Construction starts the start-up task, so the store must be owned by a
 /// `std::shared_ptr`. Its cloud task keeps it alive while it runs, as the app keeps it for its life.
@@ -63,8 +70,8 @@ public:
     [[nodiscard]] asio::awaitable<std::optional<Mix>> search(std::string term);
 
     /// Returns once start-up has published the local copy and applied the cloud store's first real
-    /// snapshot (at once when the local copy could not be read). A program that changes the set right
-    /// after creating the store waits for this, so that its change builds on what is stored.
+    /// snapshot. A program that changes the set right after creating the store waits for this, so that
+    /// its change builds on what is stored.
     [[nodiscard]] asio::awaitable<void> waitUntilLoaded();
 
     /// The local copy; empty when there is none. Throws `json::DecodingError` when it cannot be read.
@@ -78,7 +85,6 @@ public:
 
 private:
     void setup();
-    void noteSnapshotHandled(const CloudStore::Dictionary& snapshot);
     /// Applies one cloud snapshot that carries the key.
     void applyCloudSnapshot(const CloudStore::Dictionary& snapshot);
 
@@ -86,12 +92,11 @@ private:
     const std::shared_ptr<CloudStore> cloudStore_;
     const std::shared_ptr<UserDefaults> userDefaults_;
     const std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
+    const std::unique_ptr<library::SyncedSet> synced_;
 
     // Loop only.
     std::shared_ptr<AsyncCurrentValueSubject<Mix::Set>> mixesSubject_;
     std::optional<Task<void>> cloudObservationTask_;
-    std::shared_ptr<AsyncCurrentValueSubject<bool>> loadedSubject_ =
-        AsyncCurrentValueSubject<bool>::make(false);
 };
 
 } // namespace somnara

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <somnara/foundation/AtomicFile.hpp>
 #include <somnara/runtime/Date.hpp>
 
 #include <charconv>
@@ -97,6 +98,11 @@ public:
     std::optional<Value::Array> array(const std::string& key) const;
     std::optional<Value::Dictionary> dictionary(const std::string& key) const;
 
+    /// Keeps `data`, a value of `key` that cannot be decoded, beside it under "<key>.corrupt-<UTC
+    /// time>" (the time being `now`), so that the next write of `key` destroys nothing without a copy.
+    /// Returns the copy's key, or none when an earlier copy holds the same bytes (kept, and said, before).
+    std::optional<std::string> keepUnreadable(const std::string& key, const Value::Data& data, Date now);
+
     /// The process-wide standard defaults and suites, created on first use in the platform's user
     /// defaults directory (`FileLocations::userDefaultsDirectory`). Suite names may not be empty or hold
     /// '/' (`std::invalid_argument`). Defined by the area `linux_files`.
@@ -143,6 +149,20 @@ inline std::optional<UserDefaultsValue::Data> UserDefaults::data(const std::stri
         return *value->get<Value::Data>();
     }
     return std::nullopt;
+}
+
+inline std::optional<std::string> UserDefaults::keepUnreadable(const std::string& key,
+                                                               const Value::Data& data, Date now) {
+    const auto prefix = key + ".corrupt-";
+    for (const auto& [otherKey, value] : dictionaryRepresentation()) {
+        const auto* kept = value.get<Value::Data>();
+        if (otherKey.starts_with(prefix) && kept != nullptr && *kept == data) {
+            return std::nullopt;
+        }
+    }
+    auto copyKey = key + corruptCopySuffix(now.toSystemClock());
+    set(Value(data), copyKey);
+    return copyKey;
 }
 
 inline std::optional<std::string> UserDefaults::string(const std::string& key) const {

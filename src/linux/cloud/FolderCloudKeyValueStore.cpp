@@ -47,11 +47,16 @@ int hexValue(char c) noexcept {
     return -1;
 }
 
-/// The file's content; none when it is missing or cannot be read now (a share gone away).
+/// The file's content; none when it is missing or cannot be read now (a share gone away, or not a
+/// file that holds a value: a FIFO, a device, far too large, each said in the log).
 std::optional<std::string> readKeyFileContent(const fs::path& path) {
     try {
         return readWholeFile(path);
-    } catch (const fs::filesystem_error&) {
+    } catch (const fs::filesystem_error& error) {
+        if (error.code() != std::errc::no_such_file_or_directory) {
+            SomnaraLogger::log(std::string("Ignoring a key file of the sync folder: ") + error.what(),
+                               LogType::error);
+        }
         return std::nullopt;
     }
 }
@@ -355,6 +360,9 @@ void FolderCloudKeyValueStore::storeValue(std::optional<CloudValue> value, const
         // The store holds the latest state this device knows: a recreated folder gets all of it, not
         // just this key, so that the other devices do not read the missing keys as deleted.
         if (!ensureFolder()) {
+            const auto failure = "cannot create the sync folder " + folder_.string();
+            SomnaraLogger::log(failure, LogType::error);
+            failedWrites_.push_back(failure);
             return;
         }
         for (const auto& [otherKey, otherValue] : values_) {
@@ -366,7 +374,10 @@ void FolderCloudKeyValueStore::storeValue(std::optional<CloudValue> value, const
         writeKeyFile(key, values_.at(key));
     } else {
         knownContent_.erase(key);
-        fs::remove(folder_ / fileNameForKey(key), error);
+        if (!fs::remove(folder_ / fileNameForKey(key), error) && error) {
+            failedWrites_.push_back("cannot remove " + (folder_ / fileNameForKey(key)).string() + ": " +
+                                    error.message());
+        }
     }
 }
 
@@ -381,6 +392,7 @@ bool FolderCloudKeyValueStore::writeKeyFile(const std::string& key, const CloudV
     } catch (const fs::filesystem_error& error) {
         SomnaraLogger::log("Cannot write " + fileNameForKey(key) + " to the sync folder: " + error.what(),
                            LogType::error);
+        failedWrites_.push_back(error.what());
         return false;
     }
 }

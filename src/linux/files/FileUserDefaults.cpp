@@ -2,7 +2,6 @@
 
 #include <somnara/foundation/AtomicFile.hpp>
 #include <somnara/linux/files/FileUserDefaults.hpp>
-#include <somnara/system/DetailedErrorDescription.hpp>
 #include <somnara/system/SomnaraLogger.hpp>
 
 #include <fcntl.h>
@@ -12,6 +11,7 @@
 
 #include <cerrno>
 #include <stdexcept>
+#include <vector>
 
 namespace somnara {
 
@@ -70,7 +70,7 @@ std::optional<fs::path> lockFileOf(const std::optional<fs::path>& file) {
 }
 
 void logFailure(const std::string& what, const std::exception& error) {
-    SomnaraLogger::log(what + ": " + detailedErrorDescription(error), LogType::error);
+    SomnaraLogger::log(what + ": " + error.what(), LogType::error);
 }
 
 } // namespace
@@ -125,14 +125,93 @@ void FileUserDefaults::refreshLocked() const {
     generation_ = generation;
     stamp_ = stamp ? std::make_unique<Stamp>(*stamp) : nullptr;
     values_.clear();
+    damage_.reset();
+    std::optional<std::string> text;
     try {
-        if (const auto text = readWholeFile(*file_)) {
-            values_ = userdefaults::decodeFile(*text);
+        text = readWholeFile(*file_);
+    } catch (const std::exception& error) {
+        // Not a file of ours (a FIFO, a device, far too large): its keys read as unset, and the next
+        // write puts a file in its place.
+        logFailure("Unreadable user defaults " + file_->string() + ", reading them as empty", error);
+        return;
+    }
+    if (!text || text->empty()) {
+        return;
+    }
+    std::vector<std::string> undecodable;
+    try {
+        values_ = userdefaults::decodeFile(*text, &undecodable);
+    } catch (const std::exception& error) {
+        damage_ = Damage{*text, error.what()};
+        return;
+    }
+    if (!undecodable.empty()) {
+        std::string keys;
+        for (const auto& key : undecodable) {
+            keys += (keys.empty() ? "\"" : ", \"") + key + "\"";
+        }
+        damage_ = Damage{*text, "cannot read the value of " + keys};
+    }
+}
+
+void FileUserDefaults::keepDamagedCopyLocked() const {
+    if (!damage_) {
+        return;
+    }
+    // Whoever replaces the file first keeps the damaged version beside it; the rest read the repair.
+    const auto damage = std::move(*damage_);
+    damage_.reset();
+    try {
+        if (const auto copy = keepCorruptCopy(*file_, damage.text)) {
+            SomnaraLogger::log("User defaults " + file_->string() + " were damaged (" + damage.reason +
+                                   "); kept them as " + copy->string() +
+                                   " and went on with what could be read",
+                               LogType::error);
         }
     } catch (const std::exception& error) {
-        // A damaged file must not take the app down: its keys read as unset until they are written again.
-        logFailure("Unreadable user defaults " + file_->string() + ", reading them as empty", error);
+        logFailure("Damaged user defaults " + file_->string() + " (" + damage.reason +
+                       ") could not be kept aside",
+                   error);
+        throw;
     }
+}
+
+void FileUserDefaults::repairLocked() const {
+    if (!damage_ || !lockFile_) {
+        return;
+    }
+    try {
+        if (readGenerationLocked(); lockDescriptor_ < 0) {
+            return; // A read-only home: nothing will replace the file either.
+        }
+        const ExclusiveLock lock(lockDescriptor_);
+        generation_.reset();
+        refreshLocked();
+        if (!damage_) {
+            return; // Another process repaired it meanwhile.
+        }
+        keepDamagedCopyLocked();
+        replaceFileLocked();
+    } catch (const std::exception&) {
+        // Reported where it failed; the values that could be read serve meanwhile.
+    }
+}
+
+void FileUserDefaults::replaceFileLocked() const {
+    writeFileAtomically(*file_, userdefaults::encodeFile(values_));
+    const std::uint64_t next = readGenerationLocked().value_or(0) + 1;
+    if (::pwrite(lockDescriptor_, &next, sizeof next, 0) != static_cast<ssize_t>(sizeof next)) {
+        // Readers still notice the new file by its inode.
+        SomnaraLogger::log("Cannot bump the change counter of " + lockFile_->string(), LogType::error);
+    }
+    generation_ = next;
+    const auto stamp = Stamp::of(*file_);
+    stamp_ = stamp ? std::make_unique<Stamp>(*stamp) : nullptr;
+}
+
+std::vector<std::string> FileUserDefaults::failedWrites() const {
+    const std::lock_guard lock(mutex_);
+    return failedWrites_;
 }
 
 void FileUserDefaults::changeLocked(const std::string& key, std::optional<Value> value) {
@@ -147,35 +226,37 @@ void FileUserDefaults::changeLocked(const std::string& key, std::optional<Value>
         apply();
         return;
     }
+    const auto unchanged = [&] {
+        const auto old = values_.find(key);
+        return value ? (old != values_.end() && old->second == *value) : old == values_.end();
+    };
     try {
         if (readGenerationLocked(); lockDescriptor_ < 0) {
+            const int error = errno;
+            // A read-only home still takes a value it already holds.
+            refreshLocked();
+            if (!damage_ && unchanged()) {
+                return;
+            }
             throw fs::filesystem_error("cannot open user defaults lock", *lockFile_,
-                                       std::error_code(errno, std::generic_category()));
+                                       std::error_code(error, std::generic_category()));
         }
         const ExclusiveLock lock(lockDescriptor_);
         // Merge into what is on disk now, not into what this process saw last: another process may have
         // written other keys since.
         generation_.reset();
         refreshLocked();
-        const auto old = values_.find(key);
-        const bool unchanged = value ? (old != values_.end() && old->second == *value) : old == values_.end();
-        if (unchanged) {
+        if (unchanged()) {
             return;
         }
+        keepDamagedCopyLocked();
         apply();
-        writeFileAtomically(*file_, userdefaults::encodeFile(values_));
-        const std::uint64_t next = readGenerationLocked().value_or(0) + 1;
-        if (::pwrite(lockDescriptor_, &next, sizeof next, 0) != static_cast<ssize_t>(sizeof next)) {
-            // Readers still notice the new file by its inode.
-            SomnaraLogger::log("Cannot bump the change counter of " + lockFile_->string(), LogType::error);
-        }
-        generation_ = next;
-        const auto stamp = Stamp::of(*file_);
-        stamp_ = stamp ? std::make_unique<Stamp>(*stamp) : nullptr;
+        replaceFileLocked();
     } catch (const std::exception& error) {
         // Keep the change in memory so that this process sees what it wrote, until the file changes or
         // a later write rereads it.
         logFailure("Cannot save user defaults " + file_->string(), error);
+        failedWrites_.push_back("cannot save " + file_->string() + ": " + error.what());
         apply();
     }
 }
@@ -183,6 +264,7 @@ void FileUserDefaults::changeLocked(const std::string& key, std::optional<Value>
 std::optional<UserDefaultsValue> FileUserDefaults::object(const std::string& key) const {
     const std::lock_guard lock(mutex_);
     refreshLocked();
+    repairLocked();
     const auto found = values_.find(key);
     if (found == values_.end()) {
         return std::nullopt;
@@ -203,6 +285,7 @@ void FileUserDefaults::removeObject(const std::string& key) {
 UserDefaultsValue::Dictionary FileUserDefaults::dictionaryRepresentation() const {
     const std::lock_guard lock(mutex_);
     refreshLocked();
+    repairLocked();
     return values_;
 }
 

@@ -159,7 +159,7 @@ std::string encodeFile(const UserDefaultsValue::Dictionary& values) {
     return file.dump();
 }
 
-UserDefaultsValue::Dictionary decodeFile(std::string_view text) {
+UserDefaultsValue::Dictionary decodeFile(std::string_view text, std::vector<std::string>* undecodable) {
     json file;
     try {
         file = json::parse(text.begin(), text.end());
@@ -173,6 +173,8 @@ UserDefaultsValue::Dictionary decodeFile(std::string_view text) {
     for (const auto& [key, encoded] : file.items()) {
         if (auto value = decode(encoded)) {
             values.emplace(key, std::move(*value));
+        } else if (undecodable != nullptr && !encoded.is_null()) {
+            undecodable->push_back(key);
         }
     }
     return values;

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace somnara::userdefaults {
 
@@ -16,8 +17,9 @@ std::optional<UserDefaultsValue> decode(const nlohmann::json& json);
 
 /// The whole file: a JSON object of keys to encoded values.
 std::string encodeFile(const UserDefaultsValue::Dictionary& values);
-/// Keys whose values cannot be decoded are left out; throws `std::runtime_error` when the text is not a
-/// JSON object.
-UserDefaultsValue::Dictionary decodeFile(std::string_view text);
+/// Keys whose values cannot be decoded are left out, and named in `undecodable` when given (null
+/// values aside: they mean unset); throws `std::runtime_error` when the text is not a JSON object.
+UserDefaultsValue::Dictionary decodeFile(std::string_view text,
+                                         std::vector<std::string>* undecodable = nullptr);
 
 } // namespace somnara::userdefaults

@@ -108,6 +108,23 @@ std::optional<fs::path> XdgFileLocations::defaultSyncDirectory() const {
     return created(sync_);
 }
 
+std::optional<std::string> XdgFileLocations::unusableDirectory() const {
+    if (!documents_ || !userDefaults_ || !sync_) {
+        return "no folder for the app's files: set SOMNARA_HOME, or HOME to an absolute path";
+    }
+    for (const auto& directory : {*documents_, *userDefaults_, *sync_}) {
+        std::error_code error;
+        fs::create_directories(directory, error);
+        if (error) {
+            return "cannot create the folder " + directory.string() + ": " + error.message();
+        }
+        if (!fs::is_directory(directory, error)) {
+            return directory.string() + " is not a folder";
+        }
+    }
+    return std::nullopt;
+}
+
 namespace {
 
 std::mutex sharedLocationsMutex;

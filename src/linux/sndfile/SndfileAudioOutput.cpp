@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace somnara {
@@ -44,7 +45,13 @@ private:
         sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     }
 
-    void doStop() override { close(); }
+    void doStop() override {
+        // Closing writes the file's last frames and header: a failure there is a failed render too.
+        if (file_ != nullptr && sf_close(std::exchange(file_, nullptr)) != 0) {
+            throw std::system_error(AudioOutputErrc::fileNotWritable,
+                                    configuration().path.string() + ": cannot finish the file");
+        }
+    }
 
     void doRender(AudioRenderer& renderer, float* left, float* right, std::size_t frames) override {
         pull(renderer, left, right, frames);

@@ -62,6 +62,41 @@ TEST(AtomicFile, FailsWithoutTouchingAnythingWhenItCannotWrite) {
     EXPECT_THROW(readWholeFile(directory / "occupied"), fs::filesystem_error);
 }
 
+TEST(AtomicFile, ReadsOnlyRegularFilesOfAReasonableSizeAndNeverBlocks) {
+    test::TemporaryDirectory directory;
+    ASSERT_EQ(::mkfifo((directory / "fifo").c_str(), 0644), 0);
+    fs::create_symlink("/dev/zero", directory / "zeros");
+    writeFileAtomically(directory / "huge", "");
+    fs::resize_file(directory / "huge", maximumReadSize + 1);
+    const struct {
+        const char* name;
+        const char* said;
+    } cases[] = {{"fifo", "not a regular file"}, {"zeros", "not a regular file"}, {"huge", "larger than"}};
+    for (const auto& c : cases) {
+        try {
+            readWholeFile(directory / c.name);
+            ADD_FAILURE() << c.name << " was read";
+        } catch (const fs::filesystem_error& error) {
+            EXPECT_EQ(error.path1(), directory / c.name);
+            EXPECT_NE(std::string(error.what()).find(c.said), std::string::npos) << error.what();
+        }
+    }
+}
+
+TEST(AtomicFile, KeepsEachUnreadableVersionOnceBesideTheFile) {
+    test::TemporaryDirectory directory;
+    const auto path = directory / "settings";
+    const auto first = keepCorruptCopy(path, "damaged");
+    ASSERT_TRUE(first.has_value());
+    EXPECT_TRUE(first->filename().string().starts_with("settings.corrupt-")) << *first;
+    EXPECT_EQ(readWholeFile(*first), "damaged");
+    EXPECT_EQ(keepCorruptCopy(path, "damaged"), std::nullopt) << "kept already";
+    const auto second = keepCorruptCopy(path, "damaged too");
+    ASSERT_TRUE(second.has_value());
+    EXPECT_NE(*second, *first);
+    EXPECT_EQ(readWholeFile(*second), "damaged too");
+}
+
 // A reader in another process, reading while the file is replaced over and over, only ever sees one of
 // the whole versions: never a truncated or mixed file.
 TEST(AtomicFile, AConcurrentReaderSeesOnlyWholeVersions) {

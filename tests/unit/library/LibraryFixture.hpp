@@ -68,6 +68,17 @@ protected:
 
     void startCloud() { cloudStore = CloudStore::make(cloud); }
 
+    /// The unreadable values kept aside under "<key>.corrupt-<time>".
+    std::vector<CloudData> keptCopies(const std::string& key) const {
+        std::vector<CloudData> kept;
+        for (const auto& [name, value] : defaults->dictionaryRepresentation()) {
+            if (name.starts_with(key + ".corrupt-") && value.isData()) {
+                kept.push_back(*value.get<UserDefaultsValue::Data>());
+            }
+        }
+        return kept;
+    }
+
     std::shared_ptr<MemoryCloudKeyValueStore> cloud = std::make_shared<MemoryCloudKeyValueStore>();
     std::shared_ptr<CloudStore> cloudStore;
     std::shared_ptr<FileUserDefaults> defaults = std::make_shared<FileUserDefaults>(std::nullopt);

@@ -140,22 +140,25 @@ TEST_F(MixesTest, CloudSnapshotsReplaceTheSetWholeOrChangeNothing) {
     EXPECT_EQ(text(*defaults->data("sound_track_mixes")), "[]");
 }
 
-TEST_F(MixesTest, AnUnreadableLocalCopyIsReportedAndTheCloudIsNotFollowed) {
-    defaults->set(
-        UserDefaultsValue::Data(blob(R"([{"identifier":"I","name":"N","soundsAndVolumeLevels":[50,1]}])")),
-        "sound_track_mixes");
+TEST_F(MixesTest, AnUnreadableLocalCopyIsKeptAsideAndTheCloudCopyTakesOver) {
+    const auto unreadable = blob(R"([{"identifier":"I","name":"N","soundsAndVolumeLevels":[50,1]}])");
+    defaults->set(UserDefaultsValue::Data(unreadable), "sound_track_mixes");
+    cloud->setData(SoundTrackMixesStore::encode({storm}), "sound_track_mixes");
     startCloud();
     auto store = makeStore();
     ASSERT_EQ(assertions.size(), 1U);
     EXPECT_EQ(assertions[0].function, "setup()");
     EXPECT_EQ(assertions[0].line, 49);
-    cloud->applyExternalChange({{"sound_track_mixes", CloudValue{blob("[]")}}});
-    loop.runUntilIdle();
-    EXPECT_NE(text(*defaults->data("sound_track_mixes")), "[]") << "the cloud is not followed";
+    EXPECT_EQ(keptCopies("sound_track_mixes"), std::vector<CloudData>{unreadable});
+    EXPECT_EQ(store->mixesSubject()->currentValue(), Mix::Set{storm}) << "the cloud's copy, not nothing";
 
     run([&] { return store->add(rainA); });
-    EXPECT_EQ(SoundTrackMixesStore::decode(*defaults->data("sound_track_mixes")).size(), 1U);
-    EXPECT_EQ(SoundTrackMixesStore::decode(*cloud->data("sound_track_mixes")).size(), 1U);
+    EXPECT_EQ(SoundTrackMixesStore::decode(*cloud->data("sound_track_mixes")), (Mix::Set{storm, rainA}));
+    EXPECT_EQ(SoundTrackMixesStore::decode(*defaults->data("sound_track_mixes")), (Mix::Set{storm, rainA}));
+
+    // A second start finds the copy kept and reports nothing more.
+    makeStore();
+    EXPECT_EQ(assertions.size(), 1U);
 }
 
 } // namespace

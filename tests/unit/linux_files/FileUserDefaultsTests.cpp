@@ -17,6 +17,7 @@
 namespace somnara {
 namespace {
 
+namespace fs = std::filesystem;
 using Value = UserDefaultsValue;
 
 Value::Dictionary everyKind() {
@@ -107,29 +108,60 @@ TEST(FileUserDefaults, TypedGettersConvertAsThePlatformDoes) {
     EXPECT_EQ(defaults.dictionary("array"), std::nullopt);
 }
 
-TEST(FileUserDefaults, MissingOrDamagedFilesReadAsEmpty) {
+TEST(FileUserDefaults, DamagedFilesAreKeptAsideOnceAndReadAsWhatCouldBeDecoded) {
     test::TemporaryDirectory directory;
     EXPECT_TRUE(FileUserDefaults(directory / "missing.json").dictionaryRepresentation().empty());
     EXPECT_TRUE(FileUserDefaults(directory / "no/such/dir/x.json").dictionaryRepresentation().empty());
+    EXPECT_TRUE(FileUserDefaults(directory / "no/such/dir/x.json").failedWrites().empty());
 
-    const std::vector<std::string> damaged{
-        "", "{", "[1,2]", "null", "\"text\"", std::string("\0\xff\xfe", 3), std::string(10'000, '{')};
-    for (const auto& contents : damaged) {
-        writeFileAtomically(directory / "damaged.json", contents);
-        FileUserDefaults defaults(directory / "damaged.json");
-        EXPECT_TRUE(defaults.dictionaryRepresentation().empty()) << contents.substr(0, 20);
-        // And it still works: the next write starts from empty.
+    const struct {
+        std::string contents;
+        Value::Dictionary readable;
+    } cases[] = {
+        {"{", {}},
+        {"[1,2]", {}},
+        {"null", {}},
+        {"\"text\"", {}},
+        {std::string("\0\xff\xfe", 3), {}},
+        {std::string(10'000, '{'), {}},
+        // Values a reader cannot understand are skipped; the rest is kept. Null means unset.
+        {R"({"good":1,"badData":{"$data":"@@@"},"nothing":null,"badTag":{"$what":1},"list":[1,null]})",
+         {{"good", Value(1)}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.contents.substr(0, 20));
+        const test::TemporaryDirectory folder;
+        const auto path = folder / "damaged.json";
+        writeFileAtomically(path, c.contents);
+        EXPECT_EQ(FileUserDefaults(path).dictionaryRepresentation(), c.readable);
+        // The damaged version is kept beside the file, which now holds what could be read, so that a
+        // second reader has nothing more to keep or say.
+        EXPECT_EQ(FileUserDefaults(path).dictionaryRepresentation(), c.readable);
+        std::vector<std::string> kept;
+        for (const auto& entry : fs::directory_iterator(folder.path())) {
+            if (entry.path().filename().string().starts_with("damaged.json.corrupt-")) {
+                kept.push_back(*readWholeFile(entry.path()));
+            }
+        }
+        EXPECT_EQ(kept, std::vector<std::string>{c.contents});
+
+        FileUserDefaults defaults(path);
         defaults.set(1, "fresh");
-        EXPECT_EQ(FileUserDefaults(directory / "damaged.json").dictionaryRepresentation(),
-                  (Value::Dictionary{{"fresh", Value(1)}}));
+        auto expected = c.readable;
+        expected.insert_or_assign("fresh", Value(1));
+        EXPECT_EQ(FileUserDefaults(path).dictionaryRepresentation(), expected);
     }
+}
 
-    // Values a reader cannot understand are skipped; the rest is kept.
-    writeFileAtomically(
-        directory / "partly.json",
-        R"({"good":1,"badData":{"$data":"@@@"},"nothing":null,"badTag":{"$what":1},"list":[1,null]})");
-    EXPECT_EQ(FileUserDefaults(directory / "partly.json").dictionaryRepresentation(),
-              (Value::Dictionary{{"good", Value(1)}}));
+TEST(FileUserDefaults, AFailedWriteIsRecorded) {
+    test::TemporaryDirectory directory;
+    // A directory where the lock file should be: the write cannot take its lock.
+    fs::create_directories(directory / "defaults.json.lock/child");
+    FileUserDefaults defaults(directory / "defaults.json");
+    defaults.set(1, "key");
+    ASSERT_EQ(defaults.failedWrites().size(), 1U);
+    EXPECT_NE(defaults.failedWrites()[0].find("defaults.json"), std::string::npos)
+        << defaults.failedWrites()[0];
 }
 
 TEST(FileUserDefaults, ChangesAreSeenByOtherInstancesOfTheSameFile) {

@@ -56,6 +56,9 @@ public:
     std::map<std::string, CloudValue> dictionaryRepresentation() const override { return values_; }
 
     const std::filesystem::path& folder() const noexcept { return folder_; }
+    /// What went wrong with each write that failed since construction: the platform's store never
+    /// reports a failed write, so a program that must say so asks here.
+    const std::vector<std::string>& failedWrites() const noexcept { return failedWrites_; }
     /// Whether the folder is being watched now (false while it is missing).
     bool isWatchingFolder() const noexcept { return folderWatch_ >= 0; }
 
@@ -96,6 +99,7 @@ private:
     std::unique_ptr<Watcher> watcher_;
     int folderWatch_ = -1;
     int parentWatch_ = -1;
+    std::vector<std::string> failedWrites_;
 };
 
 } // namespace somnara

@@ -29,6 +29,11 @@ public:
     std::optional<std::filesystem::path> userDefaultsDirectory() const override;
     std::optional<std::filesystem::path> defaultSyncDirectory() const override;
 
+    /// Creates the directories and says, in a sentence naming the path, why the first that cannot be
+    /// used cannot ("cannot create the folder /x/defaults: Not a directory"); none when all can. For
+    /// a program that must explain why it cannot start rather than meet the platform's fatal error.
+    std::optional<std::string> unusableDirectory() const;
+
 private:
     // The paths as named, not yet created; none when the environment names no place for them.
     std::optional<std::filesystem::path> documents_;

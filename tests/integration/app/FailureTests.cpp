@@ -1,0 +1,372 @@
+#include "RunSomnara.hpp"
+#include "linux/cloud/CloudValueEnvelope.hpp"
+#include "support/TemporaryDirectory.hpp"
+
+#include <somnara/foundation/AtomicFile.hpp>
+#include <somnara/linux/cloud/FolderCloudKeyValueStore.hpp>
+#include <somnara/linux/files/FileUserDefaults.hpp>
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/inotify.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+using namespace somnara;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string mixesKey = "sound_track_mixes";
+const std::string storedMixes = R"([{"identifier":"1","name":"Storm","soundsAndVolumeLevels":[4,0.7]}])";
+
+fs::path binary() {
+    return fs::path(SOMNARA_BINARY_DIR) / "app" / "somnara";
+}
+
+/// One home whose files the cases damage, fill or take away; the sync folder is the default below it.
+class Failures : public ::testing::Test {
+protected:
+    test::Outcome somnara(const std::string& arguments) {
+        // A command that hangs fails the case instead of the whole run.
+        return test::runSomnara("SOMNARA_HOME='" + home.string() + "' timeout -s KILL 60", arguments);
+    }
+
+    fs::path defaults() const { return home / "defaults"; }
+    fs::path syncFile(const std::string& key) const {
+        return home / "sync" / FolderCloudKeyValueStore::fileNameForKey(key);
+    }
+
+    void writeSyncValue(const std::string& key, const std::string& value) {
+        fs::create_directories(home / "sync");
+        writeFileAtomically(
+            syncFile(key),
+            linux_cloud::CloudValueEnvelope{key, CloudData(value.begin(), value.end())}.encode());
+    }
+    std::string syncValue(const std::string& key) {
+        const auto envelope =
+            linux_cloud::CloudValueEnvelope::decode(readWholeFile(syncFile(key)).value_or(""));
+        if (!envelope) {
+            return "";
+        }
+        const auto& data = std::get<CloudData>(envelope->value);
+        return std::string(data.begin(), data.end());
+    }
+    void writeLocalValue(const std::string& key, const std::string& value) {
+        fs::create_directories(defaults());
+        FileUserDefaults(defaults() / "group.somnara.json")
+            .set(UserDefaultsValue::Data(value.begin(), value.end()), key);
+    }
+    /// Files of `directory` whose names hold `fragment`.
+    static int filesNamed(const fs::path& directory, const std::string& fragment) {
+        int count = 0;
+        for (const auto& entry : fs::directory_iterator(directory)) {
+            count += entry.path().filename().string().find(fragment) != std::string::npos ? 1 : 0;
+        }
+        return count;
+    }
+
+    test::TemporaryDirectory directory{"somnara-failures"};
+    fs::path home = directory / "home";
+};
+
+TEST_F(Failures, BadArgumentsAreRefusedAndNamesPrintEscaped) {
+    const struct {
+        std::string arguments;
+        bool succeeds;
+        std::string said;
+    } cases[] = {
+        {"mixes save \"$(printf 'bad\\377')\"", false, "must be UTF-8 text; \"bad\\xff\" is not"},
+        {"mixes save \"$(printf 'red\\033[31m\\nline')\"", true, "Saved \"red\\x1b[31m\\nline\""},
+        {"mixes list", true, "red\\x1b[31m\\nline:"},
+        {"volume rain -inf", false, "a volume is a number from 0 to 1, not \"-inf\""},
+        {"remove waves", false, "Waves is not selected"},
+        {"stats --at 9999-12-31", false, "outside the calendar's years"},
+        {"stats --at 2026-01-01T00:00:00+99:00", false, "UTC offset beyond"},
+        {"render rain -d 1e15 -o '" + (directory / "a.wav").string() + "'", false, "longer than a week"},
+        {"render rain -d 1e11h -o '" + (directory / "a.wav").string() + "'", false, "longer than a week"},
+        {"render rain -d 1e-9 -o '" + (directory / "a.flac").string() + "'", false, "shorter than one frame"},
+    };
+    for (const auto& c : cases) {
+        const auto outcome = somnara(c.arguments);
+        EXPECT_EQ(outcome.status == 0, c.succeeds) << c.arguments << ": " << outcome.output;
+        EXPECT_NE(outcome.output.find(c.said), std::string::npos) << c.arguments << ": " << outcome.output;
+        EXPECT_EQ(outcome.output.find('\033'), std::string::npos) << c.arguments << ": printed raw";
+    }
+    EXPECT_FALSE(fs::exists(directory / "a.wav") || fs::exists(directory / "a.flac"));
+}
+
+TEST_F(Failures, DamagedAndHostileFilesAreSetAsideOrRefusedWithoutHanging) {
+    const auto fifo = [](const fs::path& path) {
+        fs::create_directories(path.parent_path());
+        ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+    };
+    const struct {
+        std::string name;
+        std::function<void()> damage;
+        std::string arguments;
+        bool succeeds;
+        std::string said;
+        std::function<void()> check;
+    } cases[] = {
+        {"a FIFO for the standard defaults", [&] { fifo(defaults() / "standard.json"); }, "status", true,
+         "not a regular file", [] {}},
+        {"a FIFO for the app group's defaults", [&] { fifo(defaults() / "group.somnara.json"); },
+         "mixes list", true, "group.somnara.json", [] {}},
+        {"a FIFO for the play history", [&] { fifo(home / "playback_logs"); }, "stats", false,
+         "not a regular file", [] {}},
+        {"a link to /dev/zero in the sync folder",
+         [&] {
+             fs::create_directories(home / "sync");
+             fs::create_symlink("/dev/zero", syncFile(mixesKey));
+         },
+         "mixes list", true, "not a regular file", [] {}},
+        {"a huge standard defaults file",
+         [&] {
+             fs::create_directories(defaults());
+             writeFileAtomically(defaults() / "standard.json", "{}");
+             fs::resize_file(defaults() / "standard.json", maximumReadSize + 1);
+         },
+         "status", true, "larger than", [] {}},
+        {"an undecodable local mixes value with an intact sync folder copy",
+         [&] {
+             writeSyncValue(mixesKey, storedMixes);
+             writeLocalValue(mixesKey, "[{\"identifier\":");
+         },
+         "mixes save Evening", true, "kept it as \"sound_track_mixes.corrupt-",
+         [&] {
+             EXPECT_NE(syncValue(mixesKey).find("Storm"), std::string::npos) << "rebuilt from nothing";
+             EXPECT_NE(syncValue(mixesKey).find("Evening"), std::string::npos);
+         }},
+        {"damaged base64 under the mixes key",
+         [&] {
+             writeSyncValue(mixesKey, storedMixes);
+             fs::create_directories(defaults());
+             writeFileAtomically(defaults() / "group.somnara.json",
+                                 R"({"sound_track_mixes":{"$data":"W3siaW"}})");
+         },
+         "mixes list", true, "Storm: Thunder 0.7",
+         [&] { EXPECT_EQ(filesNamed(defaults(), "group.somnara.json.corrupt-"), 1); }},
+        {"standard defaults that are not JSON",
+         [&] {
+             fs::create_directories(defaults());
+             writeFileAtomically(defaults() / "standard.json", "{\"noise");
+         },
+         "add rain", true, "kept them as",
+         [&] { EXPECT_EQ(filesNamed(defaults(), "standard.json.corrupt-"), 1); }},
+        {"a play history that is not JSON",
+         [&] {
+             fs::create_directories(home);
+             writeFileAtomically(home / "playback_logs", "[{\"start");
+         },
+         "stats", false, "kept it as", [&] { EXPECT_EQ(filesNamed(home, "playback_logs.corrupt-"), 1); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(home);
+        c.damage();
+        const auto outcome = somnara(c.arguments);
+        EXPECT_EQ(outcome.status == 0, c.succeeds) << outcome.output;
+        EXPECT_NE(outcome.output.find(c.said), std::string::npos) << outcome.output;
+        c.check();
+        // Said once: a second run finds the copy kept and says nothing more about it.
+        EXPECT_EQ(somnara(c.arguments).output.find("kept"), std::string::npos);
+    }
+}
+
+TEST_F(Failures, ParallelCommandsOfOneHomeKeepEveryChange) {
+    const struct {
+        std::string command;
+        int count;
+        std::string list;
+        std::string marker;
+    } cases[] = {
+        {"mixes save NAME_$i", 20, "mixes list", "NAME_"},
+        {"favourites add \"${sounds[$i]}\"", 6, "favourites list", " ("},
+    };
+    for (const auto& c : cases) {
+        const auto script = directory / "parallel.sh";
+        writeFileAtomically(script, "export SOMNARA_HOME='" + home.string() +
+                                        "'\nsounds=(rain waves fan wind thunder fire)\nfor i in $(seq 0 " +
+                                        std::to_string(c.count - 1) + "); do '" + binary().string() + "' " +
+                                        c.command +
+                                        " >/dev/null & done\nfailed=0\nfor job in $(jobs -p); do "
+                                        "wait $job || failed=1; done\nexit $failed\n");
+        EXPECT_EQ(std::system(("bash '" + script.string() + "'").c_str()), 0) << c.command;
+        const auto listed = somnara(c.list).output;
+        int found = 0;
+        for (std::size_t at = 0; (at = listed.find(c.marker, at)) != std::string::npos;
+             at += c.marker.size()) {
+            ++found;
+        }
+        EXPECT_EQ(found, c.count) << c.command << ":\n" << listed;
+    }
+}
+
+/// Starts the program with `arguments` in `home`, kills it with SIGKILL as soon as a file whose name
+/// holds `fragment` appears in `watched` (the temporary file of a write in progress), and reaps it.
+/// False when the file never appeared before the program ended.
+bool killDuringWrite(const fs::path& home, const std::vector<std::string>& arguments, const fs::path& watched,
+                     const std::string& fragment) {
+    const int watch = ::inotify_init1(IN_CLOEXEC);
+    fs::create_directories(watched);
+    ::inotify_add_watch(watch, watched.c_str(), IN_CREATE | IN_MOVED_TO);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::setenv("SOMNARA_HOME", home.c_str(), 1);
+        const auto program = binary();
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const auto& argument : arguments) {
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        }
+        argv.push_back(nullptr);
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        ::dup2(null, STDERR_FILENO);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    bool seen = false;
+    alignas(inotify_event) char buffer[4096];
+    pollfd ready{watch, POLLIN, 0};
+    while (!seen && ::poll(&ready, 1, 60'000) > 0) {
+        const auto length = ::read(watch, buffer, sizeof buffer);
+        for (ssize_t at = 0; at < length;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            seen = seen || (event->len > 0 && std::string(event->name).find(fragment) != std::string::npos);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ::close(watch);
+    return seen;
+}
+
+TEST_F(Failures, AKilledWriteLeavesTheOldVersionWhole) {
+    const auto output = directory / "mix.wav";
+    const struct {
+        std::string name;
+        std::vector<std::string> arguments;
+        fs::path watched;
+        std::string fragment;
+        std::function<void()> check;
+    } cases[] = {
+        {"render over an existing file",
+         {"render", "rain", "-d", "1h", "-o", output.string()},
+         directory.path(),
+         ".partial",
+         [&] { EXPECT_EQ(readWholeFile(output), "the old render"); }},
+        {"mixes save while the sync folder is replaced",
+         {"mixes", "save", "Evening"},
+         home / "sync",
+         "." + FolderCloudKeyValueStore::fileNameForKey(mixesKey),
+         [&] {
+             const auto value = syncValue(mixesKey);
+             EXPECT_TRUE(value == storedMixes || value.find("Evening") != std::string::npos) << value;
+             EXPECT_EQ(somnara("mixes list").output.find("kept"), std::string::npos);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFileAtomically(output, "the old render");
+        writeSyncValue(mixesKey, storedMixes);
+        EXPECT_TRUE(killDuringWrite(home, c.arguments, c.watched, c.fragment));
+        c.check();
+    }
+}
+
+/// A small tmpfs mounted for the test's life; `mounted` is false where the test may not mount one.
+class SmallDisk {
+public:
+    explicit SmallDisk(const fs::path& where) : where_(where) {
+        fs::create_directories(where_);
+        mounted = ::mount("tmpfs", where_.c_str(), "tmpfs", 0, "size=1m") == 0;
+    }
+    ~SmallDisk() {
+        if (mounted) {
+            ::umount2(where_.c_str(), MNT_DETACH);
+        }
+    }
+    bool remountReadOnly() const {
+        return ::mount("tmpfs", where_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=1m") == 0;
+    }
+    /// Takes every free byte, so that the next write fails with ENOSPC.
+    void fill() const {
+        const auto filler = where_ / "filler";
+        FILE* file = std::fopen(filler.c_str(), "w");
+        const std::string block(4096, 'x');
+        while (file != nullptr && std::fwrite(block.data(), 1, block.size(), file) == block.size() &&
+               std::fflush(file) == 0) {
+        }
+        if (file != nullptr) {
+            std::fclose(file);
+        }
+    }
+
+    bool mounted = false;
+
+private:
+    fs::path where_;
+};
+
+TEST_F(Failures, AReadOnlyHomeAFullDiskAndUnusableFoldersAreSaid) {
+    home = directory / "disk" / "home";
+    SmallDisk disk{directory / "disk"};
+    if (!disk.mounted) {
+        GTEST_SKIP() << "cannot mount a tmpfs here (needs root and mount rights); read-only and full-disk "
+                        "cases not run";
+    }
+    // A home in use, with a render to keep.
+    ASSERT_EQ(somnara("favourites add fan").status, 0);
+    writeFileAtomically(home / "mix.wav", "the old render");
+
+    const struct {
+        std::string name;
+        std::function<void()> prepare;
+        std::string arguments;
+        bool succeeds;
+        std::string said;
+    } cases[] = {
+        {"a file as the sync folder", [&] { writeFileAtomically(directory / "file", ""); },
+         "favourites add rain --sync-folder '" + (directory / "file").string() + "'", false,
+         "cannot use the sync folder"},
+        {"a file as the home", [] {}, "status", false, "cannot create the folder"},
+        {"full: add a favourite", [&] { disk.fill(); }, "favourites add rain", false, "not saved"},
+        {"full: save a mix", [] {}, "mixes save Evening", false, "not saved"},
+        {"full: change a volume", [] {}, "volume fan 0.5", false, "not saved"},
+        {"full: render over a file", [] {}, "render rain -d 5s -o '" + (home / "mix.wav").string() + "'",
+         false, "No space left on device"},
+        {"read-only: list", [&] { ASSERT_TRUE(disk.remountReadOnly()); }, "favourites list", true,
+         "Fan (fan)"},
+        {"read-only: delete a mix", [] {}, "mixes delete Evening", false, "Read-only file system"},
+        {"read-only: a home that cannot be created", [&] { home /= "new"; }, "status", false,
+         "cannot create the folder"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.prepare();
+        auto outcome =
+            c.name == "a file as the home"
+                ? test::runSomnara("SOMNARA_HOME='" + (directory / "file").string() + "'", c.arguments)
+                : somnara(c.arguments);
+        EXPECT_EQ(outcome.status == 0, c.succeeds) << outcome.output;
+        EXPECT_NE(outcome.status, 134) << "aborted";
+        EXPECT_NE(outcome.output.find(c.said), std::string::npos) << outcome.output;
+    }
+    home = directory / "disk" / "home";
+    EXPECT_EQ(readWholeFile(home / "mix.wav"), "the old render");
+    EXPECT_EQ(somnara("favourites list").output, "Fan (fan)\n");
+}
+
+} // namespace
