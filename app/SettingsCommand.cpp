@@ -77,9 +77,7 @@ void printFields(const NoisePlayerSettings& settings,
 }
 
 void printReadable(const NoisePlayerSettings& settings) {
-    const auto isFade = [](const SettingsField& field) {
-        return field.path.starts_with("fadeTiming.");
-    };
+    const auto isFade = [](const SettingsField& field) { return field.path.starts_with("fadeTiming."); };
     std::cout << "Sound settings" << (settings.soundSettings.isDefault() ? " (the defaults)" : "") << ":\n";
     printFields(settings, [&](const SettingsField& field) {
         return !isFade(field) && field.kind != SettingsField::Kind::flag;

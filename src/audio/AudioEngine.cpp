@@ -497,9 +497,7 @@ void AudioEngine::moveWaitingCommands() {
 
 void AudioEngine::applyCommandsWhileStopped() {
     // No render thread runs: the loop may apply the commands to the voices itself.
-    StoppedSink sink{state_->events, [this] {
-                         collectEvents();
-                     }};
+    StoppedSink sink{state_->events, [this] { collectEvents(); }};
     for (;;) {
         moveWaitingCommands();
         const auto command = state_->commands.pop();

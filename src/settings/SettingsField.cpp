@@ -220,9 +220,7 @@ std::string SettingsField::allowedText() const {
     if (kind == Kind::flag) {
         return "true or false";
     }
-    const auto withUnit = [this](double value) {
-        return shortest(value) + (unit.empty() ? "" : " " + unit);
-    };
+    const auto withUnit = [this](double value) { return shortest(value) + (unit.empty() ? "" : " " + unit); };
     auto text = std::isinf(range.upperBound)
                     ? withUnit(range.lowerBound) + " or more"
                     : shortest(range.lowerBound) + " to " + withUnit(range.upperBound);

@@ -117,9 +117,7 @@ SoundSettings SoundSettings::withDelay(Delay value) const {
 }
 
 bool SoundSettings::isFinite() const {
-    const auto finite = [](auto value) {
-        return std::isfinite(value);
-    };
+    const auto finite = [](auto value) { return std::isfinite(value); };
     return std::all_of(equalizerGainLevels.begin(), equalizerGainLevels.end(), finite) && finite(volume) &&
            finite(speed) && finite(reverb) && finite(pitch) && finite(oscillation.rate) &&
            finite(oscillation.strength) && finite(delay.time) && finite(delay.feedback) && finite(delay.mix);
