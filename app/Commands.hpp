@@ -24,6 +24,10 @@ void addSelectionCommands(CLI::App& app);
 /// after `addMixesCommand`).
 void addMixesSelectionCommands(CLI::App& app);
 
+/// `somnara settings [--json]`, `set NAME=VALUE...`, `preset NAME`, `reset [NAME]`: the sound settings
+/// and fade timings, with their units and ranges.
+void addSettingsCommand(CLI::App& app);
+
 /// `somnara render SOUND... [--volume SOUND=V] [--duration D] [--output FILE] [--no-fades]`: a mix
 /// rendered offline through the effects into a WAV or FLAC file, or raw float32 on standard output.
 void addRenderCommand(CLI::App& app);

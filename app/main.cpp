@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
     somnara::app::addRenderCommand(app);
     somnara::app::addPlayerCommands(app);
     somnara::app::addDaemonCommand(app);
+    somnara::app::addSettingsCommand(app);
     // "-DONTLOGANALYTICS" is a launch argument that the analytics code reads from the process's own
     // arguments; no command takes it, so the parser must not see it.
     std::vector<char*> arguments(argv, argv + argc);

@@ -26,10 +26,16 @@ public:
         std::copy(left, left + count, buffer_.left.get() + written_);
         std::copy(right, right + count, buffer_.right.get() + written_);
         written_ += static_cast<std::int64_t>(count);
-        // Release: the samples above are visible to a render thread that acquires `ready_`.
-        buffer_.ready_.store(written_, std::memory_order_release);
-        buffer_.epoch_.fetch_add(1, std::memory_order_release);
-        buffer_.epoch_.notify_all();
+        publish();
+    }
+
+    /// Fills the rest of the buffer with silence: its memory holds whatever was there before.
+    void padWithSilence() {
+        const auto rest = static_cast<std::size_t>(buffer_.length - written_);
+        std::fill_n(buffer_.left.get() + written_, rest, 0.0F);
+        std::fill_n(buffer_.right.get() + written_, rest, 0.0F);
+        written_ = buffer_.length;
+        publish();
     }
 
     void finish() {
@@ -39,6 +45,13 @@ public:
     }
 
 private:
+    void publish() {
+        // Release: the samples written before are visible to a render thread that acquires `ready_`.
+        buffer_.ready_.store(written_, std::memory_order_release);
+        buffer_.epoch_.fetch_add(1, std::memory_order_release);
+        buffer_.epoch_.notify_all();
+    }
+
     rt::PcmBuffer& buffer_;
     std::int64_t written_ = 0;
 };
@@ -190,10 +203,10 @@ void AudioDecoder::decodeJob(const Job& job) {
         loop_->post([handler = onFailure_, message] { handler(message); });
     }
     // A file that came out a little short of its stated length (a resampler's rounding) is padded
-    // with silence so that the loop keeps its length; the buffer was zeroed when it was made.
+    // with silence so that the loop keeps its length.
     if (!writer.full() && !buffer.abandoned_.load(std::memory_order_relaxed) &&
         buffer.length - writer.written() <= 64) {
-        buffer.ready_.store(buffer.length, std::memory_order_release);
+        writer.padWithSilence();
     }
     writer.finish();
 }

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <array>
+#include <deque>
 #include <map>
 #include <optional>
 #include <unordered_map>
@@ -42,21 +43,23 @@ public:
     }
 };
 
-/// Where commands applied on the loop (engine stopped) report: straight into the event queue.
+/// Where commands applied on the loop (engine stopped) report: into the event queue, which the loop,
+/// its consumer too, empties whenever it is full.
 class StoppedSink final : public rt::EventSink {
 public:
-    explicit StoppedSink(rt::EventQueue& events) : events_(events) {}
+    StoppedSink(rt::EventQueue& events, UniqueFunction<void()> collect)
+        : events_(events), collect_(std::move(collect)) {}
     void itemEnded(std::size_t, double, const rt::RenderEvent& event) noexcept override { report(event); }
     void report(const rt::RenderEvent& event) noexcept override {
-        if (!events_.push(event)) {
-            overflowed = true;
+        while (!events_.push(event)) {
+            collect_();
         }
     }
     void underrun() noexcept override {}
-    bool overflowed = false;
 
 private:
     rt::EventQueue& events_;
+    UniqueFunction<void()> collect_;
 };
 
 constexpr std::uint8_t unrouted = rt::Voice::unrouted;
@@ -110,6 +113,8 @@ struct AudioEngine::State {
     };
     std::unordered_map<const void*, Decoded> decoded;
     std::optional<Loop::TimerId> collector;
+    /// Commands the full command queue could not take yet, oldest first: they follow it in order.
+    std::deque<rt::RenderCommand> waitingCommands;
     std::int64_t framesBeforeGraph = 0;
 
     // Declared last so it is destroyed first: the worker stops before the buffers it fills go.
@@ -267,7 +272,7 @@ void AudioEngine::connect(const std::shared_ptr<AudioNode>& from, const std::sha
         SomnaraLogger::log("A player node plays only into a mixer; this connection stays silent",
                            LogType::error);
     }
-    state_->commands.push(command);
+    sendCommand(command);
     if (!running_) {
         applyCommandsWhileStopped();
     }
@@ -290,7 +295,7 @@ void AudioEngine::disconnectNodeOutput(const std::shared_ptr<AudioNode>& node) {
         command.voice = static_cast<std::uint16_t>(player.voice_);
         command.generation = player.generation_;
         command.item = unrouted;
-        state_->commands.push(command);
+        sendCommand(command);
         if (!running_) {
             applyCommandsWhileStopped();
         }
@@ -464,20 +469,43 @@ void AudioEngine::renderOffline(float* left, float* right, std::size_t frames) {
     if (!output_->isManual()) {
         throw std::system_error(AudioEngineErrc::notManual);
     }
+    moveWaitingCommands();
     output_->render(left, right, frames);
     collectEvents();
 }
 
+void AudioEngine::sendCommand(const rt::RenderCommand& command) {
+    moveWaitingCommands();
+    auto& waiting = state_->waitingCommands;
+    if (waiting.empty() && state_->commands.push(command)) {
+        return;
+    }
+    if (waiting.empty()) {
+        // The render thread has not taken commands for a while (or waits for the loop to collect its
+        // events); dropping one could leave a sound's loop without its next copy.
+        SomnaraLogger::log("The render command queue is full: commands wait on the loop", LogType::error);
+    }
+    waiting.push_back(command);
+}
+
+void AudioEngine::moveWaitingCommands() {
+    auto& waiting = state_->waitingCommands;
+    while (!waiting.empty() && state_->commands.push(waiting.front())) {
+        waiting.pop_front();
+    }
+}
+
 void AudioEngine::applyCommandsWhileStopped() {
     // No render thread runs: the loop may apply the commands to the voices itself.
-    StoppedSink sink{state_->events};
-    while (auto command = state_->commands.pop()) {
+    StoppedSink sink{state_->events, [this] { collectEvents(); }};
+    for (;;) {
+        moveWaitingCommands();
+        const auto command = state_->commands.pop();
+        if (!command) {
+            break;
+        }
         if (command->voice < maximumPlayerCount) {
             state_->voices[command->voice].apply(*command, command->voice, sink);
-        }
-        if (sink.overflowed) {
-            collectEvents();
-            sink.overflowed = false;
         }
     }
     collectEvents();
@@ -501,6 +529,7 @@ void AudioEngine::armCollector() {
 
 void AudioEngine::collectEvents() {
     auto& loop = Loop::current();
+    moveWaitingCommands();
     while (auto event = state_->events.pop()) {
         if (event->kind == rt::RenderEvent::Kind::underrun) {
             underruns_ += event->count;
@@ -556,17 +585,16 @@ void AudioEngine::sendPlayerCommand(const AudioPlayerNode& player, int kind) {
     if (command.kind == rt::RenderCommand::Kind::claimVoice) {
         // A new owner is routed wherever it is connected.
         const auto found = state_->connections.find(const_cast<AudioPlayerNode*>(&player));
-        state_->commands.push(command);
+        sendCommand(command);
         rt::RenderCommand route = command;
         route.kind = rt::RenderCommand::Kind::route;
         route.item = unrouted;
         if (found != state_->connections.end() && found->second->kind() == AudioNode::Kind::mixer) {
             route.item = static_cast<AudioMixerNode*>(found->second)->mixerId_;
         }
-        state_->commands.push(route);
-    } else if (!state_->commands.push(command)) {
-        ZelAnalyticsLogger::shared().loggedAssertionFailure(
-            "The render command queue is full", "SomnaraKit/AudioEngine", "sendPlayerCommand", __LINE__);
+        sendCommand(route);
+    } else {
+        sendCommand(command);
     }
     if (!running_) {
         applyCommandsWhileStopped();
@@ -594,16 +622,7 @@ void AudioEngine::scheduleItem(AudioPlayerNode& player, std::shared_ptr<const vo
     command.generation = player.generation_;
     command.item = id;
     command.buffer = decoded.buffer.get();
-    if (!state_->commands.push(command)) {
-        ZelAnalyticsLogger::shared().loggedAssertionFailure(
-            "The render command queue is full", "SomnaraKit/AudioEngine", "scheduleFile", __LINE__);
-        rt::RenderEvent event;
-        event.kind = rt::RenderEvent::Kind::flushed;
-        event.item = id;
-        state_->events.push(event);
-        collectEvents();
-        return;
-    }
+    sendCommand(command);
     if (!running_) {
         applyCommandsWhileStopped();
     }

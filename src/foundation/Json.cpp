@@ -29,7 +29,24 @@ nlohmann::json fromDate(Date date) {
     return nlohmann::json(date.timeIntervalSinceReferenceDate);
 }
 
+namespace {
+
+void requireFinite(const nlohmann::json& value) {
+    if (value.is_number_float()) {
+        if (!std::isfinite(value.get<double>())) {
+            throw EncodingError("a number is not finite, and JSON has no text for it");
+        }
+    } else if (value.is_structured()) {
+        for (const auto& element : value) {
+            requireFinite(element);
+        }
+    }
+}
+
+} // namespace
+
 std::string dump(const nlohmann::json& value) {
+    requireFinite(value);
     return value.dump();
 }
 
@@ -67,7 +84,7 @@ const nlohmann::json* optionalMember(const nlohmann::json& object, std::string_v
         typeMismatch(key, "an object holding it", object);
     }
     const auto found = object.find(key);
-    return found == object.end() ? nullptr : &*found;
+    return found == object.end() || found->is_null() ? nullptr : &*found;
 }
 
 double toDouble(const nlohmann::json& value, std::string_view what) {

@@ -31,8 +31,6 @@ std::string fixed(double value) {
     return std::to_string(value);
 }
 
-constexpr auto loopTaskPollInterval = Seconds{0.001};
-
 } // namespace
 
 SoundTrackPlayerNode::SoundTrackPlayerNode(SoundTrack soundTrack,
@@ -81,16 +79,11 @@ asio::awaitable<void> SoundTrackPlayerNode::prepareOnNode() {
     }
     log("Preparing " + identifierOf(soundTrack_));
     bufferState_ = BufferState::preparing;
+    // Topping up is immediate and an entry leaves only when its copy's completion has been posted, so
+    // all three loop tasks exist here: there is nothing to wait for (a wait that ignored cancellation
+    // could only have spun the loop).
     scheduleLoopTasks();
     applyVolume(0.0F);
-    // Topping up is immediate, so this only waits when a loop task dropped its entry in between.
-    while (loopTasks_.size() < static_cast<std::size_t>(maxLoopTasks)) {
-        try {
-            co_await sleep(loopTaskPollInterval);
-        } catch (const CancellationError&) {
-            // Ignored: the wait goes on.
-        }
-    }
     bufferState_ = BufferState::prepared;
     log("Prepared");
 }

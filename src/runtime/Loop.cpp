@@ -22,17 +22,27 @@ Loop::Loop()
 }
 
 Loop::~Loop() {
+    assert(isLoopThread());
     // Pending work may still refer to the loop while it is destroyed (a stream given up on posts its
     // clean-up), so the loop stays current until its handlers are gone.
-    timers_.clear();
+    // Destroying a timer's work may destroy a coroutine that cancels another sleep, which cancels its
+    // timer here: each timer leaves the map before its work is destroyed, so the map stays whole.
+    while (!timers_.empty()) {
+        [[maybe_unused]] const auto timer = timers_.extract(timers_.begin());
+    }
     while (!parked_.empty()) {
         auto* handler = parked_.begin()->second;
         parked_.erase(parked_.begin());
         handler->abandon();
     }
     // Handlers destroyed with the context may still stop observing notifications, so the centre goes
-    // last.
-    context_.reset();
+    // last. The context leaves its place under the lock, so another thread's post sees it or nothing.
+    std::unique_ptr<asio::io_context> context;
+    {
+        const std::lock_guard lock(contextMutex_);
+        context = std::move(context_);
+    }
+    context.reset();
     notificationCenter_.reset();
     currentLoop = previous_;
 }
@@ -50,6 +60,7 @@ bool Loop::hasCurrent() noexcept {
 }
 
 void Loop::post(UniqueFunction<void()> work) {
+    const std::lock_guard lock(contextMutex_);
     if (!context_) {
         return; // the loop is being destroyed: work posted by what it destroys is dropped
     }
@@ -57,6 +68,7 @@ void Loop::post(UniqueFunction<void()> work) {
 }
 
 Loop::TimerId Loop::addTimer(ContinuousInstant due, Seconds tolerance, UniqueFunction<void()> fire) {
+    assert(isLoopThread());
     const TimerId id{due, nextTimerSequence_++};
     const auto deadline = due + std::chrono::duration_cast<std::chrono::nanoseconds>(tolerance);
     timers_.emplace(TimerKey{id.due, id.sequence}, Timer{deadline, std::move(fire)});
@@ -65,12 +77,14 @@ Loop::TimerId Loop::addTimer(ContinuousInstant due, Seconds tolerance, UniqueFun
 }
 
 void Loop::cancelTimer(TimerId id) {
+    assert(isLoopThread());
     if (timers_.erase(TimerKey{id.due, id.sequence}) > 0) {
         timersChanged();
     }
 }
 
 std::uint64_t Loop::park(ParkedHandler& handler) {
+    assert(isLoopThread());
     const auto id = nextParkId_++;
     parked_.emplace(id, &handler);
     return id;
@@ -81,6 +95,7 @@ void Loop::unpark(std::uint64_t id) noexcept {
 }
 
 bool Loop::fireEarliestTimerDueBy(ContinuousInstant instant) {
+    assert(isLoopThread());
     if (timers_.empty() || timers_.begin()->first.first > instant) {
         return false;
     }
@@ -138,6 +153,7 @@ ContinuousInstant RealLoop::continuousNow() const {
 }
 
 void RealLoop::run() {
+    becomeLoopThread();
     auto work = asio::make_work_guard(context());
     context().restart();
     context().run();

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <exception>
 #include <utility>
@@ -322,6 +323,13 @@ asio::awaitable<float> SoundTracksCollection::getVolume(SoundTrack soundTrack, S
 }
 
 asio::awaitable<void> SoundTracksCollection::setVolume(float volume, SoundTrack soundTrack) {
+    if (!std::isfinite(volume)) {
+        // It would play as silence or noise and could not be saved with the mix.
+        SomnaraLogger::log("Ignored a volume that is not a finite number for soundTrack: " +
+                               soundTrack.name(),
+                           LogType::error);
+        co_return;
+    }
     const auto settings = co_await readSettings(*settingsStore_);
     const auto entry = settings.soundTracksMixVolume.find(soundTrack);
     if (entry != settings.soundTracksMixVolume.end() && entry->second == volume) {

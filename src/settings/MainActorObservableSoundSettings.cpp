@@ -1,5 +1,6 @@
 #include <somnara/runtime/StreamOperators.hpp>
 #include <somnara/settings/MainActorObservableSoundSettings.hpp>
+#include <somnara/system/SomnaraLogger.hpp>
 
 #include <cmath>
 
@@ -152,6 +153,11 @@ void MainActorObservableSoundSettings::show(const SoundSettings& settings) {
 }
 
 void MainActorObservableSoundSettings::edit(const std::function<SoundSettings(SoundSettings)>& change) {
+    if (!change(store_->currentSettings().soundSettings).isFinite()) {
+        // A NaN or an infinity would reach the audio units and could never be saved.
+        SomnaraLogger::log("Ignored a sound setting that is not a finite number", LogType::error);
+        return;
+    }
     const auto written = store_->applyChange([&change](NoisePlayerSettings settings) {
         return settings.withSoundSettings(change(settings.soundSettings));
     });

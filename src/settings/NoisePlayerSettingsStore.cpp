@@ -54,28 +54,26 @@ NoisePlayerSettings NoisePlayerSettingsStore::load(const std::filesystem::path& 
 
 NoisePlayerSettings NoisePlayerSettingsStore::loadSettings() const {
     try {
-        if (const auto stored = userDefaults_->object(userDefaultsKey)) {
-            // Stored data wins even when it cannot be read: the legacy file is older than anything
-            // written under the key.
-            const auto* data = stored->get<UserDefaultsValue::Data>();
-            if (data == nullptr) {
-                return NoisePlayerSettings::defaultValue();
-            }
-            try {
-                return NoisePlayerSettings::decode(
-                    std::string_view(reinterpret_cast<const char*>(data->data()), data->size()));
-            } catch (const std::exception& error) {
-                // The next write replaces it with the defaults: keep what the user had.
-                if (const auto copy =
-                        userDefaults_->keepUnreadable(userDefaultsKey, *data, Loop::current().now())) {
-                    SomnaraLogger::log(std::string("Cannot read the stored settings (") + error.what() +
-                                           "); kept them as \"" + *copy + "\" and went on with the defaults",
-                                       LogType::error);
-                }
-                throw;
-            }
+        // Stored data wins even when it cannot be read: the legacy file is older than anything written
+        // under the key. A value of another type there is not settings data at all, so it counts as none.
+        const auto stored = userDefaults_->object(userDefaultsKey);
+        const auto* data = stored ? stored->get<UserDefaultsValue::Data>() : nullptr;
+        if (data == nullptr) {
+            return load(legacyFile_);
         }
-        return load(legacyFile_);
+        try {
+            return NoisePlayerSettings::decode(
+                std::string_view(reinterpret_cast<const char*>(data->data()), data->size()));
+        } catch (const std::exception& error) {
+            // The next write replaces it with the defaults: keep what the user had.
+            if (const auto copy =
+                    userDefaults_->keepUnreadable(userDefaultsKey, *data, Loop::current().now())) {
+                SomnaraLogger::log(std::string("Cannot read the stored settings (") + error.what() +
+                                       "); kept them as \"" + *copy + "\" and went on with the defaults",
+                                   LogType::error);
+            }
+            throw;
+        }
     } catch (const std::exception&) {
         return NoisePlayerSettings::defaultValue();
     }
@@ -100,19 +98,30 @@ void NoisePlayerSettingsStore::write(NoisePlayerSettings settings) {
     // A save superseded before it began is skipped; one that has begun runs to its end, so saves land in
     // the order of the writes and the last write is the one stored.
     currentSaveTask_ =
-        spawn([userDefaults = userDefaults_, settings = std::move(settings)]() -> asio::awaitable<void> {
+        spawn([userDefaults = userDefaults_, settings = std::move(settings)]() -> asio::awaitable<bool> {
             const bool cancelled = co_await isCancelled();
             if (cancelled) {
-                co_return;
+                co_return false;
             }
             std::string text;
             try {
                 text = settings.encode();
             } catch (const std::exception&) {
-                co_return;
+                // Not reported: the settings stay in memory and the stored copy keeps the last good ones.
+                co_return false;
             }
             userDefaults->set(UserDefaultsValue::Data(text.begin(), text.end()), userDefaultsKey);
+            co_return true;
         });
+}
+
+asio::awaitable<bool> NoisePlayerSettingsStore::waitForSave() {
+    if (!currentSaveTask_) {
+        co_return true;
+    }
+    const auto saving = *currentSaveTask_;
+    const bool stored = co_await saving.value();
+    co_return stored;
 }
 
 NoisePlayerSettings

@@ -2,6 +2,9 @@
 #include <somnara/foundation/Json.hpp>
 #include <somnara/settings/SoundSettings.hpp>
 
+#include <algorithm>
+#include <cmath>
+
 namespace somnara {
 
 using Json = nlohmann::json;
@@ -111,6 +114,13 @@ SoundSettings SoundSettings::withOscillation(Oscillation value) const {
 
 SoundSettings SoundSettings::withDelay(Delay value) const {
     return copyWith(*this, &SoundSettings::delay, value);
+}
+
+bool SoundSettings::isFinite() const {
+    const auto finite = [](auto value) { return std::isfinite(value); };
+    return std::all_of(equalizerGainLevels.begin(), equalizerGainLevels.end(), finite) && finite(volume) &&
+           finite(speed) && finite(reverb) && finite(pitch) && finite(oscillation.rate) &&
+           finite(oscillation.strength) && finite(delay.time) && finite(delay.feedback) && finite(delay.mix);
 }
 
 bool SoundSettings::isDefault() const {

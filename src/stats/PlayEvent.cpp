@@ -52,7 +52,7 @@ PlayEvent decodePlayEvent(const nlohmann::json& object) {
         throw json::DecodingError("soundTrack: " + std::to_string(raw) + " is not a sound track");
     }
     PlayEvent event{start, *soundTrack, std::nullopt};
-    if (const auto* end = json::optionalMember(object, "end"); end != nullptr && !end->is_null()) {
+    if (const auto* end = json::optionalMember(object, "end")) {
         event.end = json::toDate(*end, "end");
     }
     return event;

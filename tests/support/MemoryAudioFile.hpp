@@ -28,7 +28,9 @@ public:
 
     const std::filesystem::path& url() const noexcept override { return url_; }
     AudioFormat processingFormat() const noexcept override { return file_.processingFormat(); }
-    std::int64_t length() const noexcept override { return file_.length(); }
+    std::int64_t length() const noexcept override {
+        return statedLength_ >= 0 ? statedLength_ : file_.length();
+    }
     std::int64_t framePosition() const noexcept override { return file_.framePosition(); }
     void seek(std::int64_t frame) override { file_.seek(frame); }
 
@@ -37,12 +39,14 @@ public:
             throw AudioFileError("damaged data");
         }
         const auto count = file_.read(channels, frames);
-        if (count > 0 && framePosition() == length()) {
+        if (count > 0 && framePosition() == file_.length()) {
             readThrough_.fetch_add(1, std::memory_order_relaxed);
         }
         return count;
     }
 
+    /// Claims `frames` as its length whatever it holds, as a decoder's estimate may.
+    void stateLength(std::int64_t frames) { statedLength_ = frames; }
     /// Reads at or after `frame` throw, as damaged data does.
     void failAt(std::int64_t frame) { failAt_ = frame; }
     /// Times the file was read to its end (decoded once means 1). Any thread.
@@ -51,6 +55,7 @@ public:
 private:
     std::filesystem::path url_;
     PcmBufferAudioFile file_;
+    std::int64_t statedLength_ = -1;
     std::int64_t failAt_ = -1;
     std::atomic<int> readThrough_{0};
 };

@@ -12,6 +12,10 @@
 
 namespace somnara {
 
+namespace rt {
+struct RenderCommand;
+}
+
 /// Errors of the engine a caller can act on (the output's own errors keep their category).
 enum class AudioEngineErrc {
     /// The nodes are not connected as a chain the engine can render (a node with two non-player
@@ -99,6 +103,10 @@ private:
     void sendPlayerCommand(const AudioPlayerNode& player, int kind);
     void publishPlayer(const AudioPlayerNode& player) noexcept;
     void rebuildGraph();
+    /// Queues a command for the render side; when its queue is full the command waits, in order, and
+    /// goes at the next collection or command.
+    void sendCommand(const rt::RenderCommand& command);
+    void moveWaitingCommands();
     void applyCommandsWhileStopped();
     void armCollector();
 

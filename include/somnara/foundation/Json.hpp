@@ -17,6 +17,12 @@ struct DecodingError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+/// A value that JSON has no text for (a NaN or an infinity): encoding fails rather than writing null,
+/// which would read back as a missing or mistyped value and lose the whole record.
+struct EncodingError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
 /// The double whose shortest decimal form is the shortest decimal form of `value`, so that a 32-bit
 /// float is written as 0.8 and not as 0.800000011920929. Reading that text back as a float gives
 /// `value` again, bit for bit. Non-finite values are returned unchanged.
@@ -27,7 +33,8 @@ nlohmann::json fromFloat(float value);
 /// A date as a JSON number: seconds since the reference date.
 nlohmann::json fromDate(Date date);
 
-/// Compact text, as the stored files use (no spaces, no new lines).
+/// Compact text, as the stored files use (no spaces, no new lines). Throws `EncodingError` when a
+/// number in `value` is not finite.
 std::string dump(const nlohmann::json& value);
 /// Parses `text`; throws `DecodingError` when it is not JSON.
 nlohmann::json parse(std::string_view text);
@@ -58,7 +65,8 @@ inline bool boolMember(const nlohmann::json& object, std::string_view key) {
     return toBool(member(object, key), key);
 }
 
-/// The member under `key`, or null when the object has no such key (for optional keys with defaults).
+/// The member under `key`, or null when the object has no such key or holds null under it (for
+/// optional keys with defaults: a platform decoder reads an explicit null as an absent key).
 const nlohmann::json* optionalMember(const nlohmann::json& object, std::string_view key);
 
 } // namespace somnara::json

@@ -12,7 +12,9 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <utility>
 
 namespace somnara {
@@ -32,7 +34,8 @@ using Seconds = std::chrono::duration<double>;
 /// virtual loop of the tests can run a sixty-second timer in microseconds. One loop is current per
 /// process (the last one created); objects find it with `Loop::current()`.
 ///
-/// Threads: everything here is loop only, except `post`, which any thread may call.
+/// Threads: everything here is loop only (asserted in debug builds), except `post`, which any thread
+/// may call until the loop's destructor has begun.
 class Loop {
 public:
     struct TimerId {
@@ -51,8 +54,12 @@ public:
     asio::io_context& context() noexcept { return *context_; }
     asio::any_io_executor executor() noexcept { return context_->get_executor(); }
 
-    /// Runs `work` on the loop soon. Safe from any thread.
+    /// Runs `work` on the loop soon. Safe from any thread; work posted once the loop is being destroyed
+    /// is dropped.
     void post(UniqueFunction<void()> work);
+
+    /// Whether the calling thread is the loop's: the one that created it, or the one running it.
+    bool isLoopThread() const noexcept { return std::this_thread::get_id() == loopThread_; }
 
     /// The wall clock.
     virtual Date now() const = 0;
@@ -91,6 +98,8 @@ protected:
     /// The earliest moment by which some timer must fire, given the tolerances.
     std::optional<ContinuousInstant> earliestDeadline() const;
     virtual void timersChanged() {}
+    /// Makes the calling thread the loop's (a loop run by another thread than the one that made it).
+    void becomeLoopThread() noexcept { loopThread_ = std::this_thread::get_id(); }
 
 private:
     struct Timer {
@@ -99,7 +108,11 @@ private:
     };
     using TimerKey = std::pair<ContinuousInstant, std::uint64_t>;
 
+    // Loop only, except that `post` reads `context_` under `contextMutex_`, which the destructor holds
+    // while it takes the context away.
+    mutable std::mutex contextMutex_;
     std::unique_ptr<asio::io_context> context_;
+    std::thread::id loopThread_ = std::this_thread::get_id();
     std::unique_ptr<NotificationCenter> notificationCenter_;
     std::map<TimerKey, Timer> timers_;
     std::uint64_t nextTimerSequence_ = 0;

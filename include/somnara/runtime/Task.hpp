@@ -3,6 +3,7 @@
 #include <somnara/runtime/Completion.hpp>
 #include <somnara/runtime/Loop.hpp>
 
+#include <asio/associated_cancellation_slot.hpp>
 #include <asio/awaitable.hpp>
 #include <asio/bind_cancellation_slot.hpp>
 #include <asio/cancellation_signal.hpp>
@@ -11,6 +12,7 @@
 #include <asio/use_awaitable.hpp>
 
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -100,13 +102,36 @@ public:
         }
     }
 
-    /// Waits for the task to end and returns its result, or rethrows what it threw. Waiting does not
-    /// cancel the task when the waiter is cancelled.
-    [[nodiscard]] asio::awaitable<T> value() const {
-        auto state = state_;
+    /// Waits for the task to end and returns its result, or rethrows what it threw; throws
+    /// `std::logic_error` for a handle of no task. Waiting does not cancel the task when the waiter is
+    /// cancelled. The wait holds the task itself, not this handle, which may go first.
+    [[nodiscard]] asio::awaitable<T> value() const { return waitFor(state_, {}); }
+    /// `value()`, calling `onWaiterCancelled` when the waiter is cancelled (to pass the cancellation
+    /// on); the waiter then goes on waiting.
+    [[nodiscard]] asio::awaitable<T> value(std::function<void()> onWaiterCancelled) const {
+        return waitFor(state_, std::move(onWaiterCancelled));
+    }
+
+private:
+    template <class F>
+    friend auto spawn(F&& makeAwaitable);
+
+    explicit Task(std::shared_ptr<detail::TaskState<T>> state) : state_(std::move(state)) {}
+
+    static asio::awaitable<T> waitFor(std::shared_ptr<detail::TaskState<T>> state,
+                                      std::function<void()> onWaiterCancelled) {
+        if (!state) {
+            throw std::logic_error("waited for the value of no task");
+        }
         if (!state->finished) {
             // Named, not a temporary of the co_await expression: g++ 12 destroys such temporaries twice.
-            auto waitForEnd = [state](auto handler) {
+            auto waitForEnd = [&state, &onWaiterCancelled](auto handler) {
+                auto slot = asio::get_associated_cancellation_slot(handler);
+                if (onWaiterCancelled && slot.is_connected()) {
+                    slot.assign([onCancelled = std::move(onWaiterCancelled)](asio::cancellation_type) {
+                        onCancelled();
+                    });
+                }
                 state->waiters.push_back(detail::Completion<>::from(std::move(handler)));
             };
             co_await asio::async_initiate<const asio::use_awaitable_t<>, void()>(waitForEnd,
@@ -119,12 +144,6 @@ public:
             co_return *state->value;
         }
     }
-
-private:
-    template <class F>
-    friend auto spawn(F&& makeAwaitable);
-
-    explicit Task(std::shared_ptr<detail::TaskState<T>> state) : state_(std::move(state)) {}
 
     std::shared_ptr<detail::TaskState<T>> state_;
 };

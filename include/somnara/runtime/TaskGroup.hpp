@@ -5,6 +5,7 @@
 #include <asio/awaitable.hpp>
 
 #include <exception>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -25,12 +26,25 @@ public:
         }
     }
 
-    /// Waits for every child; rethrows the first failure (in start order) once all have ended.
+    /// Waits for every child; rethrows the first failure (in start order) once all have ended. A
+    /// cancelled waiter cancels the children and still waits for them: none outlives the wait.
     [[nodiscard]] asio::awaitable<void> waitForAll() {
+        const auto children = std::exchange(children_, {});
+        const std::function<void()> cancelChildren = [children] {
+            for (const auto& child : children) {
+                child.cancel();
+            }
+        };
         std::exception_ptr firstError;
-        for (auto& child : std::exchange(children_, {})) {
+        for (const auto& child : children) {
+            // A cancellation that came before this wait began is not signalled again.
+            const bool cancelled = co_await isCancelled();
+            if (cancelled) {
+                cancelChildren();
+            }
             try {
-                co_await child.value();
+                auto ending = child.value(cancelChildren);
+                co_await std::move(ending);
             } catch (...) {
                 if (!firstError) {
                     firstError = std::current_exception();

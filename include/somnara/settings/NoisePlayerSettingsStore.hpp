@@ -72,6 +72,11 @@ public:
     [[nodiscard]] asio::awaitable<void> resetOscillation();
     [[nodiscard]] asio::awaitable<void> resetDelay();
 
+    /// Waits for the save of the last write to end; true when it was stored (or nothing was written),
+    /// false when it could not be encoded or was superseded before it began. For a program that must
+    /// not end before its change is on disk.
+    [[nodiscard]] asio::awaitable<bool> waitForSave();
+
     /// The same operations without awaiting, for code on the loop that is not a coroutine.
     const NoisePlayerSettings& currentSettings();
     NoisePlayerSettings applyChange(const std::function<NoisePlayerSettings(NoisePlayerSettings)>& change);
@@ -87,7 +92,7 @@ private:
     const std::shared_ptr<Subject> subject_;
 
     // Loop only.
-    std::optional<Task<void>> currentSaveTask_;
+    std::optional<Task<bool>> currentSaveTask_;
     std::optional<NoisePlayerSettings> loadedSettings_;
 };
 

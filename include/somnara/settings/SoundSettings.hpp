@@ -107,6 +107,8 @@ struct SoundSettings {
     SoundSettings withOscillation(Oscillation value) const;
     SoundSettings withDelay(Delay value) const;
 
+    /// Whether every value is a finite number: a NaN or an infinity has no stored form.
+    bool isFinite() const;
     bool isDefault() const;
     bool isVolumeDefault() const noexcept { return volume == 1.0F; }
     bool isSpeedDefault() const noexcept { return speed == 1.0F; }

@@ -3,6 +3,7 @@
 #include "audio/dsp/Denormals.hpp"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 
 namespace somnara::rt {
@@ -27,8 +28,24 @@ void RenderGraph::prepare() {
     }
 }
 
+std::size_t RenderGraph::heldItems() const noexcept {
+    std::size_t held = pendingCount_;
+    for (const auto& voice : voices_) {
+        held += voice.queuedCount();
+    }
+    return held;
+}
+
 void RenderGraph::processCommands() noexcept {
-    while (auto command = commands_.pop()) {
+    // A command adds at most one item, and ends only items already held: each taken uses up one place
+    // of the room left after every held item's event.
+    const std::size_t reserved = heldItems() + events_.size();
+    std::size_t room = reserved < EventQueue::capacity ? EventQueue::capacity - reserved : 0;
+    for (; room > 0; --room) {
+        const auto command = commands_.pop();
+        if (!command) {
+            return;
+        }
         if (command->voice < voices_.size()) {
             voices_[command->voice].apply(*command, command->voice, *this);
         }
@@ -36,22 +53,9 @@ void RenderGraph::processCommands() noexcept {
 }
 
 void RenderGraph::report(const RenderEvent& event) noexcept {
-    if (overflowCount_ == 0 && events_.push(event)) {
-        return;
-    }
-    if (overflowCount_ < overflow_.size()) {
-        overflow_[overflowCount_++] = event;
-    }
-}
-
-void RenderGraph::deliverOverflow() noexcept {
-    std::size_t sent = 0;
-    while (sent < overflowCount_ && events_.push(overflow_[sent])) {
-        ++sent;
-    }
-    std::move(overflow_.begin() + static_cast<std::ptrdiff_t>(sent),
-              overflow_.begin() + static_cast<std::ptrdiff_t>(overflowCount_), overflow_.begin());
-    overflowCount_ -= sent;
+    // There is always room: commands are taken only while there is (see processCommands).
+    [[maybe_unused]] const bool sent = events_.push(event);
+    assert(sent && "an item's event found the event queue full");
 }
 
 void RenderGraph::itemEnded(std::size_t stage, double time, const RenderEvent& event) noexcept {
@@ -117,7 +121,6 @@ void RenderGraph::render(float* left, float* right, std::size_t frames) noexcept
         resetStages();
     }
     processCommands();
-    deliverOverflow();
     Stage& output = *stages_.back();
     std::size_t done = 0;
     while (done < frames) {
@@ -136,7 +139,8 @@ void RenderGraph::render(float* left, float* right, std::size_t frames) noexcept
         event.kind = RenderEvent::Kind::underrun;
         event.count = underruns_;
         event.outputFrame = framesRendered();
-        if (events_.push(event)) {
+        // Only into room no held item needs; otherwise counted on until the next block.
+        if (events_.size() + heldItems() < EventQueue::capacity && events_.push(event)) {
             underruns_ = 0;
         }
     }

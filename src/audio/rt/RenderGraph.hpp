@@ -28,6 +28,10 @@ using EventQueue = SpscQueue<RenderEvent, 1024>;
 /// stage's latency and, at a varispeed, its rate) and reports it as played back once its last frame
 /// has left the main mixer. Nothing here locks, allocates, frees or logs.
 ///
+/// No event is ever dropped: every item reports exactly once, and a command is taken from its queue
+/// only while the event queue has room for the events of every item held so far plus the one it may
+/// add. When the loop falls behind, commands wait in their queue instead.
+///
 /// Threads: built and prepared on the loop; then `render` runs on the output's render thread. The loop
 /// may call `processCommands` and `flushPending` only while no render thread runs (engine stopped).
 class RenderGraph final : public AudioRenderer, private EventSink {
@@ -70,7 +74,8 @@ private:
     void report(const RenderEvent& event) noexcept override;
     void underrun() noexcept override { ++underruns_; }
     void advanceEvents() noexcept;
-    void deliverOverflow() noexcept;
+    /// Items in the voices' queues or travelling down the chain: events still to come.
+    std::size_t heldItems() const noexcept;
 
     // Immutable after construction.
     const double sampleRate_;
@@ -83,8 +88,6 @@ private:
     // Render thread only (see the class comment).
     std::array<Pending, 512> pending_{};
     std::size_t pendingCount_ = 0;
-    std::array<RenderEvent, 512> overflow_{};
-    std::size_t overflowCount_ = 0;
     std::uint32_t underruns_ = 0;
     std::int64_t frameOffset_ = 0;
     // Set by the loop, taken by the render thread (acquire/release: the request is all it carries).

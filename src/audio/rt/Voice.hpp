@@ -46,6 +46,8 @@ public:
 
     std::uint8_t route() const noexcept { return route_; }
     bool isClaimed() const noexcept { return claimed_; }
+    /// Items queued and not yet reported: each will be reported once.
+    std::size_t queuedCount() const noexcept { return count_; }
 
     void setParameters(VoiceParameters* parameters) noexcept { parameters_ = parameters; }
     void setRoute(std::uint8_t route) noexcept { route_ = route; }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numeric>
 
@@ -90,6 +91,31 @@ TEST_F(SchedulingRender, fileAtAnotherRateKeepsPitchAndLength) {
         ASSERT_TRUE(measured.has_value());
         EXPECT_NEAR(*measured, c.tone, c.tone * 1e-4);
         EXPECT_NEAR(rms(std::span{left}.subspan(2'000, 40'000)), 0.5 / std::sqrt(2.0), 0.01);
+    }
+
+    // A file that decodes a little short of its stated length is padded with silence at the end of
+    // every copy, whatever the memory held before (freed samples are left in it on purpose).
+    constexpr std::size_t length = 44'100;
+    constexpr std::size_t padding = 30;
+    EngineRig rig{512, 1, false};
+    auto file =
+        MemoryAudioFile::stereo(makeSine(1'000, 48'000, 47'960), makeSine(1'000, 48'000, 47'960), 48'000);
+    file->stateLength(48'000);
+    for (int i = 0; i < 2; ++i) {
+        std::vector<float> dirt(4 * length, NAN);
+        asm volatile("" : : "r"(dirt.data()) : "memory"); // kept, not optimised away
+    }
+    for (int copy = 0; copy < 3; ++copy) {
+        rig.players[0]->scheduleFile(file, {});
+    }
+    rig.players[0]->play();
+    rig.engine->start();
+    const auto left = rig.render(3 * length, 512);
+    for (std::size_t end = length; end <= 3 * length; end += length) {
+        const auto last = std::span{left}.subspan(end - padding, padding);
+        EXPECT_EQ(std::count(last.begin(), last.end(), 0.0F), static_cast<std::ptrdiff_t>(padding))
+            << "silence (not NaN) before the seam at " << end;
+        EXPECT_NEAR(rms(std::span{left}.subspan(end - length + 2'000, 10'000)), 0.5 / std::sqrt(2.0), 0.01);
     }
 }
 

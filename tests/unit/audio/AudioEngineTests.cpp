@@ -57,6 +57,30 @@ TEST_F(AudioEngineTest, completionsArriveAsTheClockPlaysTheItems) {
     EXPECT_FALSE(engine->isRunning());
 }
 
+// A loop far ahead of the render side: commands beyond the queue's room wait on the loop, in order, so
+// the last one (play) still takes effect.
+TEST_F(AudioEngineTest, commandsBeyondTheQueuesRoomWaitInOrder) {
+    AudioOutputConfiguration configuration;
+    configuration.maximumFramesPerRender = 512;
+    auto engine = std::make_shared<AudioEngine>(AudioOutput::make("offline", configuration));
+    auto player = std::make_shared<AudioPlayerNode>();
+    engine->attach(player);
+    engine->connect(player, engine->mainMixerNode());
+    player->scheduleBuffer(noise(44'100), {});
+    waitForDecoding(*engine);
+    engine->start();
+    for (int i = 0; i < 1'500; ++i) {
+        player->pause();
+    }
+    player->play();
+    std::vector<float> left(512);
+    std::vector<float> right(512);
+    for (int block = 0; block < 3; ++block) {
+        engine->renderOffline(left.data(), right.data(), left.size());
+    }
+    EXPECT_GT(peak(left), 0.1);
+}
+
 // A stopped engine keeps its players' queues; a stopped player gives its items back at once, even
 // while the engine is stopped.
 TEST_F(AudioEngineTest, stoppingThePlayerCompletesItsItemsEvenWithTheEngineStopped) {

@@ -1,8 +1,13 @@
+#include "audio/rt/MixerStage.hpp"
+#include "audio/rt/RenderGraph.hpp"
 #include "audio/rt/SpscQueue.hpp"
 #include "audio/rt/Voice.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -147,6 +152,54 @@ TEST(Voice, ignoresStaleCommandsAndHandsBackWhatItCannotTake) {
     ASSERT_EQ(rig.sink.reported.size(), 3U);
     EXPECT_EQ(rig.sink.reported[1].item, 100 + Voice::queueCapacity);
     EXPECT_EQ(rig.sink.reported[2].item, 101 + Voice::queueCapacity);
+}
+
+// A loop that falls far behind collecting events loses none: the render side takes a command only while
+// the event queue has room for every item it holds and the one the command may add.
+TEST(RenderGraph, takesCommandsOnlyWhileEveryEventHasRoom) {
+    std::array<VoiceParameters, 2> parameters;
+    std::array<Voice, 2> voices;
+    for (std::size_t i = 0; i < voices.size(); ++i) {
+        voices[i].setParameters(&parameters[i]);
+    }
+    auto commands = std::make_unique<CommandQueue>();
+    auto events = std::make_unique<EventQueue>();
+    RenderGraph graph{44'100, 256, false, 0, voices, *commands, *events};
+    graph.append(
+        std::make_unique<MixerStage>(0, 0, std::make_shared<MixerParameters>(), voices, graph.sink(), false));
+    graph.prepare();
+    std::vector<float> left(256);
+    std::vector<float> right(256);
+
+    // Items for a voice nobody has claimed: each is handed back at once, one event each.
+    constexpr std::uint64_t items = 3'000;
+    std::uint64_t sent = 0;
+    const auto sendWhatFits = [&] {
+        RenderCommand command;
+        command.kind = RenderCommand::Kind::schedule;
+        while (sent < items) {
+            command.item = sent;
+            if (!commands->push(command)) {
+                break;
+            }
+            ++sent;
+        }
+    };
+    for (int block = 0; block < 4; ++block) {
+        sendWhatFits();
+        graph.render(left.data(), right.data(), left.size()); // nobody collects meanwhile
+    }
+    std::vector<int> reported(items, 0);
+    for (int block = 0; block < 10; ++block) {
+        while (const auto event = events->pop()) {
+            ++reported[event->item];
+        }
+        sendWhatFits();
+        graph.render(left.data(), right.data(), left.size());
+    }
+    EXPECT_EQ(sent, items);
+    EXPECT_EQ(std::count(reported.begin(), reported.end(), 1), static_cast<std::ptrdiff_t>(items))
+        << "every item reported exactly once";
 }
 
 } // namespace

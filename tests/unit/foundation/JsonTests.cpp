@@ -43,6 +43,20 @@ TEST(JsonFloats, AreWrittenInTheirShortestForm) {
     EXPECT_EQ(nlohmann::json(static_cast<double>(0.8F)).dump(), "0.800000011920929");
 }
 
+TEST(JsonFloats, NonFiniteNumbersFailToEncodeWhereverTheyAre) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float infinity = std::numeric_limits<float>::infinity();
+    const std::vector<Json> values{
+        json::fromFloat(nan),
+        Json::array({1, json::fromFloat(-infinity)}),
+        Json::object({{"delay", Json::object({{"time", std::numeric_limits<double>::infinity()}})}}),
+    };
+    for (const auto& value : values) {
+        EXPECT_THROW(json::dump(value), json::EncodingError);
+    }
+    EXPECT_EQ(json::dump(Json::object({{"a", Json::array({0.5, 1})}})), R"({"a":[0.5,1]})");
+}
+
 TEST(JsonFloats, ReadBackBitForBitAcrossTheWholeRange) {
     std::mt19937 random(1234);
     std::uniform_int_distribution<std::uint32_t> bits;

@@ -177,6 +177,27 @@ TEST_F(Runtime, ConcurrentForEachRunsAllAtOnceAndWaitsForAll) {
     EXPECT_EQ(finished, (std::vector{1, 2}));
     loop.advance(0.5s);
     EXPECT_EQ(finished, (std::vector{1, 2, 3, 0})) << "all at once: three seconds in all, not six";
+
+    // A cancelled parent cancels every child, those not yet waited for included, and waits for them.
+    std::vector<std::string> ended;
+    auto parent = spawn([&]() -> asio::awaitable<void> {
+        TaskGroup group;
+        for (const char* name : {"first", "second"}) {
+            group.spawn([&ended, name]() -> asio::awaitable<void> {
+                try {
+                    co_await sleep(3600s);
+                } catch (const CancellationError&) {
+                    ended.emplace_back(name);
+                }
+            });
+        }
+        co_await group.waitForAll();
+        ended.emplace_back("parent");
+    });
+    loop.advance(1s);
+    parent.cancel();
+    loop.runUntilIdle();
+    EXPECT_EQ(ended, (std::vector<std::string>{"first", "second", "parent"}));
 }
 
 TEST_F(Runtime, TaskValueCarriesResultsAndErrors) {
@@ -187,6 +208,36 @@ TEST_F(Runtime, TaskValueCarriesResultsAndErrors) {
     });
     EXPECT_EQ(run([answer]() { return answer.value(); }), 42);
     EXPECT_THROW(run([failure]() { return failure.value(); }), std::runtime_error);
+    EXPECT_THROW(run([]() { return Task<int>().value(); }), std::logic_error) << "a handle of no task";
+}
+
+TEST(LoopTeardown, ToleratesWorkThatCancelsOtherTimersWhileItIsDestroyed) {
+    // A timer whose work, when the loop destroys it, cancels a sleeping task: that cancellation
+    // removes the sleep's timer while the loop is clearing its timers.
+    struct CancelsWhenDestroyed {
+        Task<void> other;
+        int* destroyed;
+        ~CancelsWhenDestroyed() {
+            ++*destroyed;
+            other.cancel();
+        }
+    };
+    int destroyed = 0;
+    for (const bool cancelsTheEarlier : {true, false}) {
+        VirtualLoop loop;
+        const auto sleepFor = [](Seconds duration) {
+            return spawn([duration]() -> asio::awaitable<void> { co_await sleep(duration); });
+        };
+        for (int i = 1; i < 8; ++i) {
+            sleepFor(Seconds(i)); // a fuller map, so the removal restructures it
+        }
+        auto other = sleepFor(cancelsTheEarlier ? 10s : 30s);
+        loop.runUntilIdle();
+        loop.addTimer(loop.continuousNow() + 20s, Seconds{0},
+                      [guard = std::make_shared<CancelsWhenDestroyed>(other, &destroyed)] {});
+        // Destroying the loop here must neither corrupt its timers nor touch freed memory.
+    }
+    EXPECT_EQ(destroyed, 2) << "each loop destroyed the work that cancels";
 }
 
 TEST_F(Runtime, ObserveSkipsWorkOnceItsOwnerIsGone) {

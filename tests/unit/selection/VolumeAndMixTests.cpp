@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace somnara::test {
 namespace {
 
@@ -95,6 +97,13 @@ TEST_F(VolumeTest, ARepeatedVolumeSendsNothing) {
     // Only the one real change looked for a matching mix again.
     EXPECT_EQ(names->values.size(), namesBefore + 1);
     EXPECT_EQ(selectedMixes->values.size(), mixesBefore + 1);
+
+    // A volume that is not a number is refused: nothing sent, nothing stored.
+    for (const float bad : {NAN, INFINITY}) {
+        run([&] { return collection->setVolume(bad, SoundTrack::fan); });
+    }
+    EXPECT_EQ(fanVolumes.values, (std::vector<float>{1.0f, 0.25f}));
+    EXPECT_EQ(persisted().soundTracksMixVolume.at(SoundTrack::fan), 0.25f);
 }
 
 class MixTest : public CollectionTest {

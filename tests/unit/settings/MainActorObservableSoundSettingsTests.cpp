@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
@@ -128,6 +129,8 @@ TEST_F(ObservableSoundSettingsTest, EachEditWritesOneChangedCopyThroughTheStore)
         {"gain beyond", [&] { o.setEqualizerGainLevel(10, 3.0F); }, [](SoundSettings s) { return s; }},
         {"delay time", [&] { o.setDelayTime(0.2); },
          [](SoundSettings s) { return s.withDelay(s.delay.withTime(0.2)); }},
+        {"no NaN", [&] { o.setSpeed(NAN); }, [](SoundSettings s) { return s; }},
+        {"no infinity", [&] { o.setEqualizerGainLevel(0, -INFINITY); }, [](SoundSettings s) { return s; }},
         {"reset gains", [&] { o.resetEqualizerGainLevels(); },
          [](SoundSettings s) { return s.withEqualizerGainLevels(std::vector<float>(10, 0.0F)); }},
         {"preset", [&] { o.applyPreset(SoundSettings::Preset::slow); },

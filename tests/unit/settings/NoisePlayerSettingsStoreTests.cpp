@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cmath>
 #include <vector>
 
 namespace somnara {
@@ -93,10 +94,11 @@ TEST_F(NoisePlayerSettingsStoreTest, ChoosesWhereToLoadFrom) {
         auto store = makeStore();
         EXPECT_EQ(run([&] { return store->noisePlayerSettings(); }), c.expected) << c.name;
     }
-    // A value of another type under the key counts as corrupt data too.
+    // A value of another type under the key is no settings data: the file is read.
     defaults->set("text", NoisePlayerSettingsStore::userDefaultsKey);
+    writeFileAtomically(legacyFile, fromFile.encode());
     auto store = makeStore();
-    EXPECT_EQ(run([&] { return store->noisePlayerSettings(); }), NoisePlayerSettings::defaultValue());
+    EXPECT_EQ(run([&] { return store->noisePlayerSettings(); }), fromFile);
 }
 
 TEST_F(NoisePlayerSettingsStoreTest, NeverWritesTheLegacyFile) {
@@ -141,6 +143,10 @@ TEST_F(NoisePlayerSettingsStoreTest, EveryWriteIsPublishedAndSavedInOrder) {
         EXPECT_EQ(stored()->soundSettings.reverb, reverb);
         EXPECT_EQ(stored()->selectionMode, SelectionMode::multiple);
     }
+    EXPECT_TRUE(run([&] { return store->waitForSave(); }));
+    // A value JSON has no text for stores nothing: the saved settings stay whole.
+    run([&] { return store->setSoundSettings(second.soundSettings.withReverb(NAN)); });
+    EXPECT_FALSE(run([&] { return store->waitForSave(); }));
     // And a new store, as at the next launch, starts from what was saved.
     auto next = makeStore();
     EXPECT_EQ(run([&] { return next->noisePlayerSettings(); }).soundSettings.reverb, 3.0F);

@@ -88,27 +88,34 @@ TEST(NoisePlayerSettingsJSON, WritesMixVolumesAsAFlatAlternatingArray) {
 }
 
 TEST(NoisePlayerSettingsJSON, OptionalKeysTakeTheirDefaults) {
-    auto withoutRecordOptionals = decodeEdited([](Json& s) {
-        s.erase("audioAllowsMixWithOthers");
-        s.erase("fadeTiming");
-    });
-    EXPECT_FALSE(withoutRecordOptionals.audioAllowsMixWithOthers);
-    EXPECT_EQ(withoutRecordOptionals.fadeTiming,
-              (NoisePlayerSettings::FadeTiming{2.5, 2.0, 0.5, 0.5, 1.0, 0.5, 15.0}));
-    EXPECT_EQ(withoutRecordOptionals.soundSettings, everythingChanged().soundSettings);
+    // An optional key written as null reads as an absent one.
+    const std::function<void(Json&, const char*)> absences[] = {
+        [](Json& object, const char* key) { object.erase(key); },
+        [](Json& object, const char* key) { object[key] = nullptr; },
+    };
+    for (const auto& absent : absences) {
+        auto withoutRecordOptionals = decodeEdited([&](Json& s) {
+            absent(s, "audioAllowsMixWithOthers");
+            absent(s, "fadeTiming");
+        });
+        EXPECT_FALSE(withoutRecordOptionals.audioAllowsMixWithOthers);
+        EXPECT_EQ(withoutRecordOptionals.fadeTiming,
+                  (NoisePlayerSettings::FadeTiming{2.5, 2.0, 0.5, 0.5, 1.0, 0.5, 15.0}));
+        EXPECT_EQ(withoutRecordOptionals.soundSettings, everythingChanged().soundSettings);
 
-    auto withoutSoundOptionals = decodeEdited([](Json& s) {
-        for (const char* key : {"volume", "equalizerGainLevels", "oscillation", "delay"}) {
-            s["soundSettings"].erase(key);
-        }
-    });
-    const auto& sound = withoutSoundOptionals.soundSettings;
-    EXPECT_EQ(sound.volume, 1.0F);
-    EXPECT_EQ(sound.equalizerGainLevels, std::vector<float>(10, 0.0F));
-    EXPECT_EQ(sound.oscillation, (SoundSettings::Oscillation{10.0, 0.0F}));
-    EXPECT_EQ(sound.delay, (SoundSettings::Delay{1.0, 0.0F, 0.0F}));
-    EXPECT_EQ(sound.speed, 1.3F);
-    EXPECT_EQ(sound.pitch, -123.4F);
+        auto withoutSoundOptionals = decodeEdited([&](Json& s) {
+            for (const char* key : {"volume", "equalizerGainLevels", "oscillation", "delay"}) {
+                absent(s["soundSettings"], key);
+            }
+        });
+        const auto& sound = withoutSoundOptionals.soundSettings;
+        EXPECT_EQ(sound.volume, 1.0F);
+        EXPECT_EQ(sound.equalizerGainLevels, std::vector<float>(10, 0.0F));
+        EXPECT_EQ(sound.oscillation, (SoundSettings::Oscillation{10.0, 0.0F}));
+        EXPECT_EQ(sound.delay, (SoundSettings::Delay{1.0, 0.0F, 0.0F}));
+        EXPECT_EQ(sound.speed, 1.3F);
+        EXPECT_EQ(sound.pitch, -123.4F);
+    }
 }
 
 TEST(NoisePlayerSettingsJSON, IsStrictEverywhereElse) {
@@ -145,9 +152,7 @@ TEST(NoisePlayerSettingsJSON, IsStrictEverywhereElse) {
              s["soundTracksMixVolume"] = Json::array({77, 0.5});
          }},
         {"mix flag as number", [](Json& s) { s["audioAllowsMixWithOthers"] = 1; }},
-        {"fadeTiming null", [](Json& s) { s["fadeTiming"] = nullptr; }},
         {"gains not an array", [](Json& s) { s["soundSettings"]["equalizerGainLevels"] = 0; }},
-        {"volume null", [](Json& s) { s["soundSettings"]["volume"] = nullptr; }},
         {"not an object", [](Json& s) { s = Json::array(); }},
     };
     for (const auto& [name, edit] : failures) {
