@@ -1,5 +1,6 @@
 #include <somnara/foundation/AtomicFile.hpp>
 #include <somnara/foundation/Bundle.hpp>
+#include <somnara/foundation/ContentHash.hpp>
 #include <somnara/linux/cairo/CairoImageRenderer.hpp>
 #include <somnara/runtime/AsyncStream.hpp>
 
@@ -80,17 +81,6 @@ Colour parseColour(const std::string& hex) {
         return std::stoi(hex.substr(at, 2), nullptr, 16) / 255.0;
     };
     return {channel(1), channel(3), channel(5)};
-}
-
-/// A short name derived from the picture's bytes (64-bit FNV-1a).
-std::string contentName(const std::string& bytes) {
-    std::uint64_t hash = 14695981039346656037ULL;
-    for (const unsigned char c : bytes) {
-        hash = (hash ^ c) * 1099511628211ULL;
-    }
-    char name[17];
-    std::snprintf(name, sizeof name, "%016llx", static_cast<unsigned long long>(hash));
-    return name;
 }
 
 std::string commandOutput(const char* command) {
@@ -254,7 +244,7 @@ std::filesystem::path CairoImageRenderer::render(double width, double height, Ap
     if (status != CAIRO_STATUS_SUCCESS) {
         throw std::runtime_error(std::string("cannot encode the artwork: ") + cairo_status_to_string(status));
     }
-    auto path = directory_ / (contentName(png) + ".png");
+    auto path = directory_ / (contentHashHex(png) + ".png");
     // The same picture has the same name: a file already there holds exactly these bytes.
     if (!std::filesystem::exists(path)) {
         std::error_code error;

@@ -1,3 +1,4 @@
+#include <somnara/foundation/ContentHash.hpp>
 #include <somnara/linux/mpris/MprisMediaPlayer.hpp>
 #include <somnara/runtime/Loop.hpp>
 #include <somnara/runtime/Task.hpp>
@@ -56,13 +57,7 @@ std::string fileURL(const std::filesystem::path& path) {
 
 /// One track per title: the selection is the track, so a new name is a new track.
 sdbus::ObjectPath trackId(const std::string& title) {
-    std::uint64_t hash = 14695981039346656037ULL;
-    for (const unsigned char c : title) {
-        hash = (hash ^ c) * 1099511628211ULL;
-    }
-    char id[17];
-    std::snprintf(id, sizeof id, "%016llx", static_cast<unsigned long long>(hash));
-    return sdbus::ObjectPath(std::string("/org/somnara/Somnara/Selection/t") + id);
+    return sdbus::ObjectPath("/org/somnara/Somnara/Selection/t" + contentHashHex(title));
 }
 
 Metadata metadata(const std::optional<NowPlayingInfo>& info, const std::string& artist) {
@@ -119,6 +114,9 @@ struct MprisMediaPlayer::State {
 
     void registerObject(const std::weak_ptr<State>& weak);
     void follow(const std::weak_ptr<State>& weak);
+    /// Applies every value of `values` to the snapshot with `change`, which names what changed.
+    template <class Value, class Change>
+    void follow(const std::weak_ptr<State>& weak, AsyncStream<Value> values, Change change);
     /// Replaces the snapshot's values on the loop and announces the properties that changed.
     template <class Change>
     void update(Change change);
@@ -221,49 +219,45 @@ void MprisMediaPlayer::State::update(Change change) {
     }
 }
 
+template <class Value, class Change>
+void MprisMediaPlayer::State::follow(const std::weak_ptr<State>& weak, AsyncStream<Value> values,
+                                     Change change) {
+    followers.push_back(spawn([weak, values = std::move(values), change]() mutable -> asio::awaitable<void> {
+        while (const auto value = co_await values.next()) {
+            if (const auto self = weak.lock()) {
+                self->update(
+                    [&](Snapshot& s, std::vector<std::string>& changed) { change(s, *value, changed); });
+            }
+        }
+    }));
+}
+
 void MprisMediaPlayer::State::follow(const std::weak_ptr<State>& weak) {
-    followers.push_back(spawn(
-        [weak, states = nowPlaying.playbackStateSubject()->subscribe()]() mutable -> asio::awaitable<void> {
-            while (const auto state = co_await states.next()) {
-                if (const auto self = weak.lock()) {
-                    self->update([status = std::string(playbackStatus(*state))](Snapshot& s, auto& changed) {
-                        if (s.playbackStatus != status) {
-                            s.playbackStatus = status;
-                            changed.push_back("PlaybackStatus");
-                        }
-                    });
+    follow(weak, nowPlaying.playbackStateSubject()->subscribe(),
+           [](Snapshot& s, NowPlayingPlaybackState state, std::vector<std::string>& changed) {
+               if (const std::string status = playbackStatus(state); s.playbackStatus != status) {
+                   s.playbackStatus = status;
+                   changed.push_back("PlaybackStatus");
+               }
+           });
+    follow(weak, nowPlaying.nowPlayingInfoSubject()->subscribe(),
+           [](Snapshot& s, const std::optional<NowPlayingInfo>& info, std::vector<std::string>& changed) {
+               if (s.info != info) {
+                   s.info = info;
+                   changed.push_back("Metadata");
+               }
+           });
+    follow(
+        weak, commands.availableCommandsSubject()->subscribe(),
+        [](Snapshot& s, const RemoteCommandCenter::CommandSet& available, std::vector<std::string>& changed) {
+            for (const auto& property : canProperties) {
+                const auto i = static_cast<std::size_t>(property.command);
+                if (s.available[i] != available[i]) {
+                    changed.push_back(property.name);
                 }
             }
-        }));
-    followers.push_back(spawn(
-        [weak, infos = nowPlaying.nowPlayingInfoSubject()->subscribe()]() mutable -> asio::awaitable<void> {
-            while (const auto info = co_await infos.next()) {
-                if (const auto self = weak.lock()) {
-                    self->update([&info](Snapshot& s, auto& changed) {
-                        if (s.info != *info) {
-                            s.info = *info;
-                            changed.push_back("Metadata");
-                        }
-                    });
-                }
-            }
-        }));
-    followers.push_back(spawn(
-        [weak, sets = commands.availableCommandsSubject()->subscribe()]() mutable -> asio::awaitable<void> {
-            while (const auto available = co_await sets.next()) {
-                if (const auto self = weak.lock()) {
-                    self->update([&available](Snapshot& s, auto& changed) {
-                        for (const auto& property : canProperties) {
-                            const auto i = static_cast<std::size_t>(property.command);
-                            if (s.available[i] != (*available)[i]) {
-                                changed.push_back(property.name);
-                            }
-                        }
-                        s.available = *available;
-                    });
-                }
-            }
-        }));
+            s.available = available;
+        });
 }
 
 MprisMediaPlayer::MprisMediaPlayer(sdbus::IConnection& connection, NowPlayingInfoCenter& nowPlayingInfoCenter,
