@@ -1,6 +1,6 @@
+#include "support/ScriptedAudioSession.hpp"
 #include "support/TestLoop.hpp"
 
-#include <somnara/runtime/NotificationCenter.hpp>
 #include <somnara/system/SystemVolumeObserver.hpp>
 
 #include <gtest/gtest.h>
@@ -11,23 +11,12 @@
 namespace somnara {
 namespace {
 
-/// A session whose volume the test sets; it announces nothing by itself.
-class VolumeSession final : public AudioSession {
-public:
-    float volume = 0.4F;
-
-    void setCategory(RouteSharingPolicy, bool) override {}
-    void setActive(bool) override {}
-    AudioSessionRouteDescription currentRoute() const override { return {}; }
-    float outputVolume() const override { return volume; }
-};
-
 using SystemVolumeObserverTest = test::LoopTest;
 
 // Each announcement is read when it is handled, not when it was made: two quick changes publish the
 // later volume twice, and a mute publishes exactly 0.
 TEST_F(SystemVolumeObserverTest, PublishesTheVolumeReadWhenEachChangeIsHandled) {
-    const auto session = std::make_shared<VolumeSession>();
+    const auto session = std::make_shared<test::ScriptedAudioSession>();
     const auto observer = SystemVolumeObserver::make(session);
     std::vector<float> seen;
     auto task =
@@ -37,19 +26,12 @@ TEST_F(SystemVolumeObserverTest, PublishesTheVolumeReadWhenEachChangeIsHandled) 
             }
         });
     loop.runUntilIdle();
-    const auto announce = [&] {
-        loop.notificationCenter().post({AudioSession::outputVolumeChangeNotification, {}});
-    };
-
-    session->volume = 0.7F;
-    announce();
-    session->volume = 0.2F;
-    announce();
+    session->changeVolume(0.7F);
+    session->changeVolume(0.2F);
     loop.runUntilIdle();
-    session->volume = 0.0F;
-    announce();
+    session->changeVolume(0.0F);
     loop.runUntilIdle();
-    EXPECT_EQ(seen, (std::vector<float>{0.4F, 0.2F, 0.2F, 0.0F}));
+    EXPECT_EQ(seen, (std::vector<float>{1.0F, 0.2F, 0.2F, 0.0F}));
     EXPECT_EQ(observer->systemVolumeSubject()->currentValue(), 0.0F);
     task.cancel();
     loop.runUntilIdle();
