@@ -70,9 +70,10 @@ public:
                 }
                 return found->second;
             });
-        player = NoisePlayer::make(
-            settingsStore, collection, std::move(factory), std::make_shared<NowPlayingImageFactory>(nullptr),
-            SystemVolumeObserver::make(audioSession), {std::move(makeOutput), audioSession, &center});
+        volumeObserver = SystemVolumeObserver::make(audioSession);
+        player = NoisePlayer::make(settingsStore, collection, std::move(factory),
+                                   std::make_shared<NowPlayingImageFactory>(nullptr), volumeObserver,
+                                   {std::move(makeOutput), audioSession, &center});
         states = std::make_unique<StreamRecorder<NoisePlayerState>>(player->stateSubject());
         loop.runUntilIdle();
     }
@@ -154,6 +155,7 @@ public:
         std::make_shared<SoundTrackMixesStore>(cloud, groupDefaults);
     std::shared_ptr<NoisePlayerSettingsStore> settingsStore;
     std::shared_ptr<SoundTracksCollection> collection;
+    std::shared_ptr<SystemVolumeObserver> volumeObserver;
     std::shared_ptr<NoisePlayer> player;
     std::unique_ptr<StreamRecorder<NoisePlayerState>> states;
     std::vector<ZelAnalyticsLogger::Record> assertions;
