@@ -1,8 +1,8 @@
-#include "support/TemporaryDirectory.hpp"
+#include "unit/player/NoisePlayerFixture.hpp"
 
 #include <somnara/linux/cairo/CairoImageRenderer.hpp>
 #include <somnara/linux/mpris/MprisMediaPlayer.hpp>
-#include <somnara/runtime/Loop.hpp>
+#include <somnara/system/CommandCenterHandler.hpp>
 
 #include <gtest/gtest.h>
 #include <sdbus-c++/sdbus-c++.h>
@@ -12,9 +12,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,8 +30,7 @@ struct CommandResult {
     std::string output;
 };
 
-/// Runs a `playerctl` command line against our player and returns its exit status and standard output
-/// without the final newline.
+/// Runs `playerctl -p somnara <arguments>`: its exit status and its output without the final newline.
 CommandResult playerctl(const std::string& arguments) {
     CommandResult result;
     FILE* pipe = ::popen(("playerctl -p somnara " + arguments + " 2>/dev/null").c_str(), "r");
@@ -47,7 +48,7 @@ CommandResult playerctl(const std::string& arguments) {
     return result;
 }
 
-/// The names of the player's properties announced by PropertiesChanged, seen from another connection.
+/// The player's properties announced by PropertiesChanged, seen from a connection of its own.
 class PropertiesWatcher {
 public:
     PropertiesWatcher()
@@ -55,34 +56,29 @@ public:
                                     MprisMediaPlayer::objectPath)) {
         proxy_->uponSignal("PropertiesChanged")
             .onInterface("org.freedesktop.DBus.Properties")
-            .call([this](const std::string& interface, const std::map<std::string, sdbus::Variant>& changed,
+            .call([this](const std::string&, const std::map<std::string, sdbus::Variant>& changed,
                          const std::vector<std::string>&) {
                 const std::lock_guard lock(mutex_);
                 for (const auto& [name, value] : changed) {
-                    names_.push_back(interface + "." + name);
+                    names_.insert(name);
                 }
             });
         proxy_->finishRegistration();
     }
-    std::vector<std::string> names() const {
+    /// Takes the names seen so far.
+    std::set<std::string> take() {
         const std::lock_guard lock(mutex_);
-        return names_;
-    }
-    bool saw(const std::string& name) const {
-        const auto all = names();
-        return std::find(all.begin(), all.end(), "org.mpris.MediaPlayer2.Player." + name) != all.end();
-    }
-    void clear() {
-        const std::lock_guard lock(mutex_);
-        names_.clear();
+        return std::exchange(names_, {});
     }
 
 private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> names_;
+    std::mutex mutex_;
+    std::set<std::string> names_;
     std::unique_ptr<sdbus::IProxy> proxy_;
 };
 
+/// The daemon's remote control as the app wires it: player, command handler, artwork drawn with Cairo
+/// into a cache folder, and the media controls on the session bus.
 class MprisTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -90,115 +86,129 @@ protected:
             std::system("command -v playerctl >/dev/null") != 0) {
             GTEST_SKIP() << "no session bus or no playerctl: run under scripts/services.sh";
         }
-        for (const auto command :
-             {RemoteCommand::play, RemoteCommand::pause, RemoteCommand::togglePlayPause, RemoteCommand::stop,
-              RemoteCommand::previousTrack, RemoteCommand::nextTrack}) {
-            targets.push_back(commands.addTarget(command, [this](const RemoteCommandEvent& event) {
-                received.push_back(event.command);
-                return RemoteCommandHandlerStatus::success;
-            }));
-        }
+        auto renderer = std::make_shared<CairoImageRenderer>(
+            cache.path(), std::filesystem::path(SOMNARA_SOURCE_DIR) / "resources/NowPlaying/Artwork.json",
+            [] { return Appearance::light; });
+        renderer->removeUnreferencedImages(h.center);
+        h.imageRenderer = renderer;
+        h.start(test::NoisePlayerHarness::selecting({SoundTrack::rain}, SelectionMode::single));
+        handler = std::make_unique<CommandCenterHandler>(h.player, h.collection, h.settingsStore, commands);
         connection = sdbus::createSessionBusConnection();
-        player =
-            std::make_unique<MprisMediaPlayer>(*connection, center, commands, MprisMediaPlayer::Options{});
+        mpris =
+            std::make_unique<MprisMediaPlayer>(*connection, h.center, commands, MprisMediaPlayer::Options{});
         connection->enterEventLoopAsync();
         watcher = std::make_unique<PropertiesWatcher>();
-        loop.runUntilIdle();
+        h.loop.runUntilIdle();
     }
     void TearDown() override {
         if (connection) {
-            watcher.reset();
             connection->leaveEventLoop();
-            player.reset();
+            mpris.reset();
+            handler.reset();
         }
     }
 
-    /// Lets the loop announce what changed, and waits until the watcher has seen `property`.
-    bool announced(const std::string& property) {
-        return loop.runUntil([&] { return watcher->saw(property); }, 3000ms);
+    /// The metadata playerctl reads: title, artist, art URL and length.
+    static std::vector<std::string> metadata() {
+        const auto text =
+            playerctl(
+                "--format '{{xesam:title}}|{{xesam:artist}}|{{mpris:artUrl}}|{{mpris:length}}' metadata")
+                .output;
+        std::vector<std::string> fields(1);
+        for (const char c : text) {
+            if (c == '|') {
+                fields.emplace_back();
+            } else {
+                fields.back().push_back(c);
+            }
+        }
+        return fields;
     }
 
-    VirtualLoop loop;
-    NowPlayingInfoCenter center;
+    test::TemporaryDirectory cache{"somnara-artwork"};
+    test::NoisePlayerHarness h;
     RemoteCommandCenter commands;
-    std::vector<RemoteCommandCenter::TargetId> targets;
-    std::vector<RemoteCommand> received;
+    std::unique_ptr<CommandCenterHandler> handler;
     std::unique_ptr<sdbus::IConnection> connection;
-    std::unique_ptr<MprisMediaPlayer> player;
+    std::unique_ptr<MprisMediaPlayer> mpris;
     std::unique_ptr<PropertiesWatcher> watcher;
 };
 
-TEST_F(MprisTest, PlayerctlCommandsReachTheCommandCentre) {
-    const std::pair<const char*, RemoteCommand> cases[] = {
-        {"play", RemoteCommand::play},
-        {"pause", RemoteCommand::pause},
-        {"play-pause", RemoteCommand::togglePlayPause},
-        {"stop", RemoteCommand::stop},
-        {"next", RemoteCommand::nextTrack},
-        {"previous", RemoteCommand::previousTrack},
+TEST_F(MprisTest, PlayerctlDrivesThePlayerAndReadsWhatItShows) {
+    const auto commandsHandled = [] {
+        return test::NoisePlayerHarness::count("Command center: ");
     };
-    for (const auto& [arguments, command] : cases) {
-        const auto before = received.size();
-        EXPECT_EQ(playerctl(arguments).status, 0) << arguments;
-        ASSERT_TRUE(loop.runUntil([&] { return received.size() > before; }, 3000ms)) << arguments;
-        EXPECT_EQ(received.back(), command) << arguments;
-    }
-
-    // A command without a target is not offered: playerctl refuses it, and the change was announced.
-    commands.removeTarget(targets.back());
-    EXPECT_TRUE(announced("CanGoNext"));
-    EXPECT_EQ(playerctl("next").status, 1);
-    EXPECT_EQ(playerctl("previous").status, 0);
-}
-
-TEST_F(MprisTest, StatusAndMetadataFollowTheNowPlayingCentre) {
     const struct {
-        NowPlayingPlaybackState state;
+        const char* command;
+        NoisePlayerState::Case state;
         const char* status;
-    } states[] = {{NowPlayingPlaybackState::playing, "Playing"},
-                  {NowPlayingPlaybackState::interrupted, "Paused"},
-                  {NowPlayingPlaybackState::stopped, "Stopped"},
-                  {NowPlayingPlaybackState::paused, "Paused"}};
-    for (const auto& [state, status] : states) {
-        watcher->clear();
-        center.setPlaybackState(state);
-        EXPECT_TRUE(announced("PlaybackStatus")) << status;
-        EXPECT_EQ(playerctl("status").output, status);
+        std::set<std::string> announced;
+    } steps[] = {
+        {"play", NoisePlayerState::Case::playing, "Playing", {"PlaybackStatus", "Metadata"}},
+        {"pause", NoisePlayerState::Case::stopped, "Stopped", {"PlaybackStatus", "Metadata"}},
+        {"play-pause", NoisePlayerState::Case::playing, "Playing", {"PlaybackStatus", "Metadata"}},
+        {"next", NoisePlayerState::Case::playing, "Playing", {"Metadata"}},
+        {"previous", NoisePlayerState::Case::playing, "Playing", {"Metadata"}},
+        {"stop", NoisePlayerState::Case::stopped, "Stopped", {"PlaybackStatus", "Metadata"}},
+    };
+    std::filesystem::path shownBefore;
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.command);
+        const auto handled = commandsHandled();
+        watcher->take();
+        ASSERT_EQ(playerctl(step.command).status, 0);
+        ASSERT_TRUE(h.loop.runUntil([&] { return commandsHandled() > handled; }, 3000ms));
+        h.wait(5.0);
+        EXPECT_EQ(h.player->state().kind(), step.state);
+        EXPECT_EQ(playerctl("status").output, step.status);
+        std::set<std::string> announced;
+        EXPECT_TRUE(h.loop.runUntil(
+            [&] {
+                announced.merge(watcher->take());
+                return announced == step.announced;
+            },
+            3000ms));
+
+        // The title is the selection's name; the art is a PNG of this selection, and the one it
+        // replaced is gone.
+        const auto fields = metadata();
+        ASSERT_EQ(fields.size(), 4U);
+        EXPECT_EQ(fields[0], h.collection->selectedSoundTracks().begin()->name());
+        EXPECT_EQ(fields[1], "Somnara");
+        ASSERT_TRUE(fields[2].starts_with("file://" + cache.path().string() + "/"));
+        const std::filesystem::path shown = fields[2].substr(7);
+        EXPECT_TRUE(std::filesystem::exists(shown));
+        if (shown != shownBefore && !shownBefore.empty()) {
+            EXPECT_FALSE(std::filesystem::exists(shownBefore));
+        }
+        shownBefore = shown;
+        EXPECT_EQ(fields[3], "");
     }
 
-    test::TemporaryDirectory cache{"somnara-mpris"};
-    CairoImageRenderer renderer(
-        cache.path(), std::filesystem::path(SOMNARA_SOURCE_DIR) / "resources/NowPlaying/Artwork.json",
-        [] { return Appearance::light; });
-    const auto png = renderer.render(200, 200, Appearance::light, {{"rain", 50, 50}});
-    const std::string format =
-        "--format '{{xesam:title}}|{{xesam:artist}}|{{mpris:artUrl}}|{{mpris:length}}' metadata";
+    // While a sleep timer runs the track's length is the time left, in microseconds.
+    h.perform([&] { return h.player->play(false).value(); });
+    h.perform([&] { return h.player->startSleepTimer(600).value(); });
+    h.loop.runUntil([&] { return watcher->take().contains("Metadata"); }, 3000ms);
+    const auto length = std::stoll(metadata().at(3));
+    EXPECT_GT(length, 590'000'000);
+    EXPECT_LE(length, 600'000'000);
 
-    watcher->clear();
-    NowPlayingInfo info;
-    info.title = "Rain & Waves";
-    info.playbackDuration = 1800.5;
-    info.artwork = NowPlayingArtwork{200, 200, png};
-    center.setNowPlayingInfo(info);
-    ASSERT_TRUE(announced("Metadata"));
-    const auto withTimer = playerctl(format).output;
-    EXPECT_EQ(withTimer, "Rain & Waves|Somnara|file://" + png.string() + "|1800500000");
-    EXPECT_TRUE(std::filesystem::exists(png));
+    // An interruption pauses: the controls show it as paused.
+    h.perform([&] { return h.player->pause().value(); });
+    EXPECT_TRUE(h.loop.runUntil([&] { return playerctl("status").output == "Paused"; }, 3000ms));
 
-    watcher->clear();
-    info.playbackDuration.reset();
-    center.setNowPlayingInfo(info);
-    ASSERT_TRUE(announced("Metadata"));
-    EXPECT_EQ(playerctl(format).output, "Rain & Waves|Somnara|file://" + png.string() + "|");
+    // Without the handler's targets the controls offer no command, and playerctl refuses them.
+    handler.reset();
+    h.loop.runUntilIdle();
+    EXPECT_TRUE(h.loop.runUntil([&] { return watcher->take().contains("CanPlay"); }, 3000ms));
+    EXPECT_EQ(playerctl("play").status, 1);
 }
 
 TEST_F(MprisTest, ASecondInstanceDoesNotTakeTheName) {
     auto second = sdbus::createSessionBusConnection();
     NowPlayingInfoCenter otherCenter;
     EXPECT_THROW(MprisMediaPlayer(*second, otherCenter, commands, {}), MprisNameTakenError);
-    center.setPlaybackState(NowPlayingPlaybackState::playing);
-    EXPECT_TRUE(announced("PlaybackStatus"));
-    EXPECT_EQ(playerctl("status").output, "Playing") << "the first instance still answers";
+    EXPECT_EQ(playerctl("status").output, "Stopped") << "the first instance still answers";
 }
 
 } // namespace

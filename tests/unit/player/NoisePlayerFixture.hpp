@@ -72,7 +72,7 @@ public:
             });
         volumeObserver = SystemVolumeObserver::make(audioSession);
         player = NoisePlayer::make(settingsStore, collection, std::move(factory),
-                                   std::make_shared<NowPlayingImageFactory>(nullptr), volumeObserver,
+                                   std::make_shared<NowPlayingImageFactory>(imageRenderer), volumeObserver,
                                    {std::move(makeOutput), audioSession, &center});
         states = std::make_unique<StreamRecorder<NoisePlayerState>>(player->stateSubject());
         loop.runUntilIdle();
@@ -145,6 +145,8 @@ public:
     std::shared_ptr<ScriptedAudioSession> session = std::make_shared<ScriptedAudioSession>();
     /// What the player plays through: the scripted session unless the test gives a real one.
     std::shared_ptr<AudioSession> audioSession = session;
+    /// What draws the artwork; none draws nothing.
+    std::shared_ptr<ImageRenderer> imageRenderer;
     NowPlayingInfoCenter center;
     std::shared_ptr<FileUserDefaults> defaults = std::make_shared<FileUserDefaults>(std::nullopt);
     std::shared_ptr<CloudStore> cloud = CloudStore::make(std::make_shared<MemoryCloudKeyValueStore>());
