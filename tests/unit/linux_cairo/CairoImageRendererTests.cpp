@@ -148,29 +148,5 @@ TEST_F(ArtworkTest, EverySoundHasAnIconOfItsOwn) {
     EXPECT_EQ(pictures.size(), SoundTrack::count);
 }
 
-TEST_F(ArtworkTest, PicturesNoLongerShownAreRemoved) {
-    std::ofstream(directory / "earlier-run.png") << "png";
-    NowPlayingInfoCenter center;
-    renderer->removeUnreferencedImages(center);
-    const auto rain = image({SoundTrack::rain});
-    const auto fan = image({SoundTrack::fan});
-    const auto waves = image({SoundTrack::waves});
-    const auto show = [&](const std::filesystem::path& path) {
-        NowPlayingInfo info;
-        info.artwork = NowPlayingArtwork{200, 200, path};
-        center.setNowPlayingInfo(info);
-        loop.runUntilIdle();
-    };
-
-    show(fan);
-    EXPECT_FALSE(std::filesystem::exists(rain));
-    EXPECT_FALSE(std::filesystem::exists(directory / "earlier-run.png"));
-    EXPECT_TRUE(std::filesystem::exists(fan));
-    EXPECT_TRUE(std::filesystem::exists(waves)) << "drawn after the one shown: its update may be on its way";
-    show(waves);
-    EXPECT_FALSE(std::filesystem::exists(fan));
-    EXPECT_TRUE(std::filesystem::exists(waves));
-}
-
 } // namespace
 } // namespace somnara
