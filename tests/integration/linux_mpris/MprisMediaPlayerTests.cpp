@@ -1,3 +1,4 @@
+#include "integration/linux_pulse/PulseTestServer.hpp"
 #include "unit/player/NoisePlayerFixture.hpp"
 
 #include <somnara/linux/cairo/CairoImageRenderer.hpp>
@@ -25,27 +26,18 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct CommandResult {
-    int status = -1;
-    std::string output;
-};
+/// What playerctl answers about our player, without the final newline.
+std::string ask(const std::string& arguments) {
+    auto text = test::shellOutput("playerctl -p somnara " + arguments + " 2>/dev/null");
+    if (!text.empty() && text.back() == '\n') {
+        text.pop_back();
+    }
+    return text;
+}
 
-/// Runs `playerctl -p somnara <arguments>`: its exit status and its output without the final newline.
-CommandResult playerctl(const std::string& arguments) {
-    CommandResult result;
-    FILE* pipe = ::popen(("playerctl -p somnara " + arguments + " 2>/dev/null").c_str(), "r");
-    if (pipe == nullptr) {
-        return result;
-    }
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-        result.output += buffer;
-    }
-    result.status = WEXITSTATUS(::pclose(pipe));
-    if (!result.output.empty() && result.output.back() == '\n') {
-        result.output.pop_back();
-    }
-    return result;
+/// playerctl's exit status for a command to our player.
+int tell(const std::string& command) {
+    return WEXITSTATUS(std::system(("playerctl -p somnara " + command + " >/dev/null 2>&1").c_str()));
 }
 
 /// The player's properties announced by PropertiesChanged, seen from a connection of its own.
@@ -111,9 +103,7 @@ protected:
     /// The metadata playerctl reads: title, artist, art URL and length.
     static std::vector<std::string> metadata() {
         const auto text =
-            playerctl(
-                "--format '{{xesam:title}}|{{xesam:artist}}|{{mpris:artUrl}}|{{mpris:length}}' metadata")
-                .output;
+            ask("--format '{{xesam:title}}|{{xesam:artist}}|{{mpris:artUrl}}|{{mpris:length}}' metadata");
         std::vector<std::string> fields(1);
         for (const char c : text) {
             if (c == '|') {
@@ -156,11 +146,11 @@ TEST_F(MprisTest, PlayerctlDrivesThePlayerAndReadsWhatItShows) {
         SCOPED_TRACE(step.command);
         const auto handled = commandsHandled();
         watcher->take();
-        ASSERT_EQ(playerctl(step.command).status, 0);
+        ASSERT_EQ(tell(step.command), 0);
         ASSERT_TRUE(h.loop.runUntil([&] { return commandsHandled() > handled; }, 3000ms));
         h.wait(5.0);
         EXPECT_EQ(h.player->state().kind(), step.state);
-        EXPECT_EQ(playerctl("status").output, step.status);
+        EXPECT_EQ(ask("status"), step.status);
         std::set<std::string> announced;
         EXPECT_TRUE(h.loop.runUntil(
             [&] {
@@ -195,20 +185,20 @@ TEST_F(MprisTest, PlayerctlDrivesThePlayerAndReadsWhatItShows) {
 
     // An interruption pauses: the controls show it as paused.
     h.perform([&] { return h.player->pause().value(); });
-    EXPECT_TRUE(h.loop.runUntil([&] { return playerctl("status").output == "Paused"; }, 3000ms));
+    EXPECT_TRUE(h.loop.runUntil([&] { return ask("status") == "Paused"; }, 3000ms));
 
     // Without the handler's targets the controls offer no command, and playerctl refuses them.
     handler.reset();
     h.loop.runUntilIdle();
     EXPECT_TRUE(h.loop.runUntil([&] { return watcher->take().contains("CanPlay"); }, 3000ms));
-    EXPECT_EQ(playerctl("play").status, 1);
+    EXPECT_EQ(tell("play"), 1);
 }
 
 TEST_F(MprisTest, ASecondInstanceDoesNotTakeTheName) {
     auto second = sdbus::createSessionBusConnection();
     NowPlayingInfoCenter otherCenter;
     EXPECT_THROW(MprisMediaPlayer(*second, otherCenter, commands, {}), MprisNameTakenError);
-    EXPECT_EQ(playerctl("status").output, "Stopped") << "the first instance still answers";
+    EXPECT_EQ(ask("status"), "Stopped") << "the first instance still answers";
 }
 
 } // namespace
