@@ -77,9 +77,7 @@ Colour parseColour(const std::string& hex) {
     if (hex.size() != 7 || hex[0] != '#') {
         throw std::runtime_error("a colour is not #RRGGBB: " + hex);
     }
-    const auto channel = [&](std::size_t at) {
-        return std::stoi(hex.substr(at, 2), nullptr, 16) / 255.0;
-    };
+    const auto channel = [&](std::size_t at) { return std::stoi(hex.substr(at, 2), nullptr, 16) / 255.0; };
     return {channel(1), channel(3), channel(5)};
 }
 

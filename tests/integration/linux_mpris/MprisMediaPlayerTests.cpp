@@ -125,9 +125,7 @@ protected:
 };
 
 TEST_F(MprisTest, PlayerctlDrivesThePlayerAndReadsWhatItShows) {
-    const auto commandsHandled = [] {
-        return test::NoisePlayerHarness::count("Command center: ");
-    };
+    const auto commandsHandled = [] { return test::NoisePlayerHarness::count("Command center: "); };
     const struct {
         const char* command;
         NoisePlayerState::Case state;

@@ -38,8 +38,7 @@ struct Harness : test::NoisePlayerHarness {
 // The player's state is read when the command's task runs; commands in the wrong state do nothing and
 // send nothing; every command is answered with success at once, even one whose start fails.
 TEST(CommandCenterHandlerTest, CommandsActOnTheStateTheirTaskFinds) {
-    const std::function<void(Harness&)> stopped = [](Harness&) {
-    };
+    const std::function<void(Harness&)> stopped = [](Harness&) {};
     const std::function<void(Harness&)> playing = [](Harness& h) {
         h.perform([&] { return h.player->play(false).value(); });
     };
