@@ -1,6 +1,7 @@
 #pragma once
 
 #include "support/MemoryAudioFile.hpp"
+#include "support/Recorders.hpp"
 #include "support/ScriptedAudioSession.hpp"
 #include "support/SignalMeasurements.hpp"
 #include "support/TemporaryDirectory.hpp"
