@@ -174,15 +174,15 @@ TEST_F(MprisTest, PlayerctlDrivesThePlayerAndReadsWhatItShows) {
     }
 
     // While a sleep timer runs the track's length is the time left, in microseconds.
-    h.perform([&] { return h.player->play(false).value(); });
-    h.perform([&] { return h.player->startSleepTimer(600).value(); });
+    h.finish(h.player->play(false));
+    h.finish(h.player->startSleepTimer(600));
     h.loop.runUntil([&] { return watcher->take().contains("Metadata"); }, 3000ms);
     const auto length = std::stoll(metadata().at(3));
     EXPECT_GT(length, 590'000'000);
     EXPECT_LE(length, 600'000'000);
 
     // An interruption pauses: the controls show it as paused.
-    h.perform([&] { return h.player->pause().value(); });
+    h.finish(h.player->pause());
     EXPECT_TRUE(h.loop.runUntil([&] { return ask("status") == "Paused"; }, 3000ms));
 
     // Without the handler's targets the controls offer no command, and playerctl refuses them.

@@ -38,7 +38,7 @@ TEST(SystemVolumeTest, TheSinksVolumeAndMuteReachThePlayer) {
         EXPECT_TRUE(h.loop.runUntil([&] { return volume.currentValue() == step.volume; }, 3000ms))
             << step.command << ": " << volume.currentValue();
     }
-    h.perform([&] { return h.player->play(false).value(); });
+    h.finish(h.player->play(false));
     EXPECT_EQ(h.eventNames(), std::vector<std::string>{"started_playback_with_volume_muted"});
     std::system("pactl set-sink-mute out 0 && pactl set-sink-volume out 100%");
 }

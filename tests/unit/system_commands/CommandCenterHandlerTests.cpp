@@ -39,9 +39,7 @@ struct Harness : test::NoisePlayerHarness {
 // send nothing; every command is answered with success at once, even one whose start fails.
 TEST(CommandCenterHandlerTest, CommandsActOnTheStateTheirTaskFinds) {
     const std::function<void(Harness&)> stopped = [](Harness&) {};
-    const std::function<void(Harness&)> playing = [](Harness& h) {
-        h.perform([&] { return h.player->play(false).value(); });
-    };
+    const std::function<void(Harness&)> playing = [](Harness& h) { h.finish(h.player->play(false)); };
     const auto then = [playing](std::function<Task<void>(NoisePlayer&)> command) {
         return std::function<void(Harness&)>([playing, command](Harness& h) {
             playing(h);
