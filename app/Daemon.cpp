@@ -30,8 +30,14 @@ std::shared_ptr<Daemon> Daemon::make() {
     daemon->settingsStore = NoisePlayerSettingsStore::make();
     daemon->mixesStore = std::make_shared<SoundTrackMixesStore>();
     daemon->favouritesStore = SoundTrackFavouritesStore::shared();
-    // Without an image renderer the artwork is empty; the media controls give theirs.
-    daemon->nowPlayingImageFactory = std::make_shared<NowPlayingImageFactory>(nullptr);
+    try {
+        daemon->imageRenderer = std::make_shared<CairoImageRenderer>();
+        daemon->imageRenderer->removeUnreferencedImages(NowPlayingInfoCenter::defaultCenter());
+    } catch (const std::exception& error) {
+        // The media controls then show the title without artwork.
+        SomnaraLogger::log(std::string("No now-playing artwork: ") + error.what(), LogType::error);
+    }
+    daemon->nowPlayingImageFactory = std::make_shared<NowPlayingImageFactory>(daemon->imageRenderer);
     daemon->statsStore = std::make_shared<StandardStatsStore>();
     daemon->remoteSettingsStore = std::make_shared<StaticRemoteSettingsStore>();
     return daemon;
@@ -64,6 +70,8 @@ asio::awaitable<void> Daemon::start(std::string device) {
 
     daemon->statsTracker = StatsTracker::make(
         std::make_shared<NoisePlayerPlaybackStateSource>(daemon->player), daemon->statsStore);
+    daemon->commandCenterHandler =
+        std::make_unique<CommandCenterHandler>(daemon->player, daemon->collection, daemon->settingsStore);
     co_await daemon->collection->waitForFollowUps();
 }
 

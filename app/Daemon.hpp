@@ -2,12 +2,14 @@
 
 #include <somnara/library/SoundTrackFavouritesStore.hpp>
 #include <somnara/library/SoundTrackMixesStore.hpp>
+#include <somnara/linux/cairo/CairoImageRenderer.hpp>
 #include <somnara/player/AudioFileFactory.hpp>
 #include <somnara/player/NoisePlayer.hpp>
 #include <somnara/selection/SoundTracksCollection.hpp>
 #include <somnara/settings/NoisePlayerSettingsStore.hpp>
 #include <somnara/stats/StandardStatsStore.hpp>
 #include <somnara/stats/StatsTracker.hpp>
+#include <somnara/system/CommandCenterHandler.hpp>
 #include <somnara/system/NowPlayingImageFactory.hpp>
 #include <somnara/system/RemoteSettings.hpp>
 
@@ -38,6 +40,8 @@ struct Daemon : std::enable_shared_from_this<Daemon> {
     std::shared_ptr<SoundTrackMixesStore> mixesStore;
     std::shared_ptr<SoundTrackFavouritesStore> favouritesStore;
     std::shared_ptr<NowPlayingImageFactory> nowPlayingImageFactory;
+    /// Draws the artwork into the user's cache; none when the artwork's resources cannot be read.
+    std::shared_ptr<CairoImageRenderer> imageRenderer;
     std::shared_ptr<StandardStatsStore> statsStore;
     std::shared_ptr<StaticRemoteSettingsStore> remoteSettingsStore;
     // 2. The selection and the sounds' files.
@@ -45,10 +49,10 @@ struct Daemon : std::enable_shared_from_this<Daemon> {
     std::shared_ptr<AudioFileFactory> audioFileFactory;
     // 3. The player.
     std::shared_ptr<NoisePlayer> player;
-    // 4. What follows the player: listening statistics (its tracker starts the last-active-date writer). The
-    // remote
-    //    command handler of the system's media controls is made with the bus objects, beside ours.
+    // 4. What follows the player: listening statistics (its tracker starts the last-active-date writer)
+    //    and the handler of the system's remote commands, which the media controls on the bus deliver.
     std::shared_ptr<StatsTracker> statsTracker;
+    std::unique_ptr<CommandCenterHandler> commandCenterHandler;
 };
 
 } // namespace somnara::app

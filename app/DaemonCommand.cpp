@@ -5,6 +5,7 @@
 #include "SomnaraBus.hpp"
 #include "SyncFolder.hpp"
 
+#include <somnara/linux/mpris/MprisMediaPlayer.hpp>
 #include <somnara/linux/pulse/PulseAudioOutput.hpp>
 #include <somnara/linux/pulse/PulseAudioSession.hpp>
 #include <somnara/platform/AudioSession.hpp>
@@ -19,6 +20,7 @@
 
 #include <csignal>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -63,8 +65,21 @@ asio::awaitable<void> serve(const DaemonOptions& options, std::shared_ptr<BusCon
 
     co_await daemon->start(options.device);
     BusService service(connection, daemon);
-    // The system's media controls (MPRIS and the remote command handler) register here, on
-    // connection->connection(), over the daemon's player, collection and settings store.
+    // The system's media controls, beside our interface: they show the now-playing information and
+    // deliver the remote commands to the daemon's handler.
+    std::optional<MprisMediaPlayer> mediaControls;
+    try {
+        MprisMediaPlayer::Options mediaOptions;
+        mediaOptions.sent = [weak = std::weak_ptr(connection)] {
+            if (const auto bus = weak.lock()) {
+                bus->flush();
+            }
+        };
+        mediaControls.emplace(connection->connection(), NowPlayingInfoCenter::defaultCenter(),
+                              RemoteCommandCenter::shared(), std::move(mediaOptions));
+    } catch (const std::exception& error) {
+        SomnaraLogger::log(std::string("The media controls are not served: ") + error.what(), LogType::error);
+    }
     connection->start();
     SomnaraLogger::log(std::string("Serving ") + bus::name + " on the session bus", LogType::defaultLevel);
 

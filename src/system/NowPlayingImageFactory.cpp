@@ -34,7 +34,7 @@ NowPlayingImageFactory::Layout NowPlayingImageFactory::layout(const SoundTrackSe
     }
     // Every icon has the size of the first; without a renderer there is nothing to measure.
     const double width =
-        renderer_ ? renderer_->iconWidth(std::string(soundTracks.begin()->identifier())) : 0.0;
+        renderer_ ? renderer_->iconWidth(std::string(soundTracks.begin()->imageResource())) : 0.0;
     const auto count = static_cast<double>(soundTracks.size());
     Layout layout;
     layout.imageLength = width;
@@ -62,7 +62,7 @@ NowPlayingImageFactory::getNowPlayingImage(SoundTrackSet soundTracks) {
     std::vector<ImageRenderer::IconPlacement> icons;
     double x = geometry.edgeXPadding;
     for (const auto& soundTrack : sortedByName(soundTracks)) {
-        std::string icon(soundTrack.identifier());
+        std::string icon(soundTrack.imageResource());
         const double width = renderer_->iconWidth(icon);
         icons.push_back({std::move(icon), x, geometry.imagesYPoint});
         x += geometry.interItemXPadding + width;

@@ -4,4 +4,4 @@ target_link_libraries(${exe} PRIVATE somnara_audio PkgConfig::pkg_libpulse_simpl
 # The tests share one server, and some move, mute, cork or kill what plays on it: one at a time.
 set(extra_test_properties RESOURCE_LOCK pulseaudio)
 # The noise player plays through the same server.
-target_link_libraries(${exe} PRIVATE somnara_player)
+target_link_libraries(${exe} PRIVATE somnara_player somnara_selection)

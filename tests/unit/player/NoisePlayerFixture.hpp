@@ -1,6 +1,7 @@
 #pragma once
 
 #include "support/MemoryAudioFile.hpp"
+#include "support/Recorders.hpp"
 #include "support/ScriptedAudioSession.hpp"
 #include "support/SignalMeasurements.hpp"
 #include "support/TemporaryDirectory.hpp"
@@ -70,9 +71,10 @@ public:
                 }
                 return found->second;
             });
-        player = NoisePlayer::make(
-            settingsStore, collection, std::move(factory), std::make_shared<NowPlayingImageFactory>(nullptr),
-            SystemVolumeObserver::make(audioSession), {std::move(makeOutput), audioSession, &center});
+        volumeObserver = SystemVolumeObserver::make(audioSession);
+        player = NoisePlayer::make(settingsStore, collection, std::move(factory),
+                                   std::make_shared<NowPlayingImageFactory>(imageRenderer), volumeObserver,
+                                   {std::move(makeOutput), audioSession, &center});
         states = std::make_unique<StreamRecorder<NoisePlayerState>>(player->stateSubject());
         loop.runUntilIdle();
     }
@@ -144,6 +146,8 @@ public:
     std::shared_ptr<ScriptedAudioSession> session = std::make_shared<ScriptedAudioSession>();
     /// What the player plays through: the scripted session unless the test gives a real one.
     std::shared_ptr<AudioSession> audioSession = session;
+    /// What draws the artwork; none draws nothing.
+    std::shared_ptr<ImageRenderer> imageRenderer;
     NowPlayingInfoCenter center;
     std::shared_ptr<FileUserDefaults> defaults = std::make_shared<FileUserDefaults>(std::nullopt);
     std::shared_ptr<CloudStore> cloud = CloudStore::make(std::make_shared<MemoryCloudKeyValueStore>());
@@ -154,6 +158,7 @@ public:
         std::make_shared<SoundTrackMixesStore>(cloud, groupDefaults);
     std::shared_ptr<NoisePlayerSettingsStore> settingsStore;
     std::shared_ptr<SoundTracksCollection> collection;
+    std::shared_ptr<SystemVolumeObserver> volumeObserver;
     std::shared_ptr<NoisePlayer> player;
     std::unique_ptr<StreamRecorder<NoisePlayerState>> states;
     std::vector<ZelAnalyticsLogger::Record> assertions;

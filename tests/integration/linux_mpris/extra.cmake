@@ -1,0 +1,2 @@
+# The media controls are driven end to end: handler, player and the artwork drawn by the real renderer.
+target_link_libraries(${exe} PRIVATE somnara_linux_cairo somnara_system_commands somnara_player somnara_selection)
