@@ -1,10 +1,16 @@
 #include "Commands.hpp"
+#include "DaemonClient.hpp"
+#include "SomnaraBus.hpp"
+#include "SyncFolder.hpp"
 
+#include <somnara/foundation/Json.hpp>
 #include <somnara/platform/UserDefaults.hpp>
 #include <somnara/runtime/Loop.hpp>
 #include <somnara/runtime/Task.hpp>
 #include <somnara/settings/NoisePlayerSettingsStore.hpp>
 #include <somnara/settings/SettingsField.hpp>
+
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <exception>
@@ -25,6 +31,17 @@ using Change = std::function<NoisePlayerSettings(NoisePlayerSettings)>;
 /// Applies `change` through the settings store, waits for its save and checks that the user defaults
 /// on disk now hold it; returns the settings written. What `change` throws leaves everything as it was.
 NoisePlayerSettings changeSettings(const Change& change) {
+    // A running daemon owns the settings: the change goes to it, so that it is heard at once and not
+    // overwritten by the daemon's next save. The change is made and checked here, before it is sent.
+    NoisePlayerSettings sent;
+    if (onDaemon(SyncFolderOption{}, [&](DaemonClient& daemon) {
+            std::string text;
+            daemon.call(bus::settingsInterface, "Get", std::tuple{}, text);
+            sent = change(NoisePlayerSettings::fromJSON(nlohmann::json::parse(text)));
+            daemon.call(bus::settingsInterface, "Set", std::tuple{somnara::json::dump(sent.toJSON())});
+        })) {
+        return sent;
+    }
     RealLoop loop;
     const auto store = NoisePlayerSettingsStore::make();
     NoisePlayerSettings written;

@@ -39,7 +39,7 @@ class Failures : public ::testing::Test {
 protected:
     test::Outcome somnara(const std::string& arguments) {
         // A command that hangs fails the case instead of the whole run.
-        return test::runSomnara("SOMNARA_HOME='" + home.string() + "' timeout -s KILL 60", arguments);
+        return test::runOnStoredState("SOMNARA_HOME='" + home.string() + "' timeout -s KILL 60", arguments);
     }
 
     fs::path defaults() const { return home / "defaults"; }
@@ -196,12 +196,12 @@ TEST_F(Failures, ParallelCommandsOfOneHomeKeepEveryChange) {
     };
     for (const auto& c : cases) {
         const auto script = directory / "parallel.sh";
-        writeFileAtomically(script, "export SOMNARA_HOME='" + home.string() +
-                                        "'\nsounds=(rain waves fan wind thunder fire)\nfor i in $(seq 0 " +
-                                        std::to_string(c.count - 1) + "); do '" + binary().string() + "' " +
-                                        c.command +
-                                        " >/dev/null & done\nfailed=0\nfor job in $(jobs -p); do "
-                                        "wait $job || failed=1; done\nexit $failed\n");
+        writeFileAtomically(
+            script, "export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent SOMNARA_HOME='" + home.string() +
+                        "'\nsounds=(rain waves fan wind thunder fire)\nfor i in $(seq 0 " +
+                        std::to_string(c.count - 1) + "); do '" + binary().string() + "' " + c.command +
+                        " >/dev/null & done\nfailed=0\nfor job in $(jobs -p); do "
+                        "wait $job || failed=1; done\nexit $failed\n");
         EXPECT_EQ(std::system(("bash '" + script.string() + "'").c_str()), 0) << c.command;
         const auto listed = somnara(c.list).output;
         int found = 0;
@@ -224,6 +224,7 @@ bool killDuringWrite(const fs::path& home, const std::vector<std::string>& argum
     const pid_t child = ::fork();
     if (child == 0) {
         ::setenv("SOMNARA_HOME", home.c_str(), 1);
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", 1);
         const auto program = binary();
         std::vector<char*> argv{const_cast<char*>(program.c_str())};
         for (const auto& argument : arguments) {
@@ -358,7 +359,7 @@ TEST_F(Failures, AReadOnlyHomeAFullDiskAndUnusableFoldersAreSaid) {
         c.prepare();
         auto outcome =
             c.name == "a file as the home"
-                ? test::runSomnara("SOMNARA_HOME='" + (directory / "file").string() + "'", c.arguments)
+                ? test::runOnStoredState("SOMNARA_HOME='" + (directory / "file").string() + "'", c.arguments)
                 : somnara(c.arguments);
         EXPECT_EQ(outcome.status == 0, c.succeeds) << outcome.output;
         EXPECT_NE(outcome.status, 134) << "aborted";

@@ -64,7 +64,7 @@ protected:
     }
 
     test::Outcome somnara(const std::string& arguments, bool withErrors = true) {
-        return test::runSomnara("SOMNARA_HOME='" + home.path().string() + "'", arguments, withErrors);
+        return test::runOnStoredState("SOMNARA_HOME='" + home.path().string() + "'", arguments, withErrors);
     }
 
     Stereo render(const std::string& arguments, const std::string& name) {

@@ -37,4 +37,12 @@ inline Outcome runSomnara(const std::string& environment, const std::string& arg
     return outcome;
 }
 
+/// `runSomnara` without a session bus, so that the program acts on the home's stored state even while
+/// another test's daemon runs on the test bus.
+inline Outcome runOnStoredState(const std::string& environment, const std::string& arguments,
+                                bool withErrors = true) {
+    return runSomnara("DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent " + environment, arguments,
+                      withErrors);
+}
+
 } // namespace somnara::test

@@ -15,7 +15,7 @@ namespace {
 class SelectionCommands : public ::testing::Test {
 protected:
     test::Outcome somnara(const std::string& arguments) {
-        return test::runSomnara("SOMNARA_HOME='" + directory.path().string() + "'", arguments);
+        return test::runOnStoredState("SOMNARA_HOME='" + directory.path().string() + "'", arguments);
     }
 
     void run(const std::string& arguments) {
@@ -25,8 +25,8 @@ protected:
 
     nlohmann::json status() {
         const auto outcome =
-            test::runSomnara("SOMNARA_HOME='" + directory.path().string() + "'", "status --json",
-                             /*withErrors=*/false);
+            test::runOnStoredState("SOMNARA_HOME='" + directory.path().string() + "'", "status --json",
+                                   /*withErrors=*/false);
         EXPECT_EQ(outcome.status, 0);
         return nlohmann::json::parse(outcome.output);
     }

@@ -19,7 +19,7 @@ namespace {
 class SettingsCommand : public ::testing::Test {
 protected:
     test::Outcome somnara(const std::string& arguments, bool withErrors = true) {
-        return test::runSomnara("SOMNARA_HOME='" + home.path().string() + "'", arguments, withErrors);
+        return test::runOnStoredState("SOMNARA_HOME='" + home.path().string() + "'", arguments, withErrors);
     }
 
     /// The stored record, as `settings --json` prints it.

@@ -21,7 +21,7 @@ class TwoHomes : public ::testing::Test {
 protected:
     /// Runs the app with `SOMNARA_HOME` set to `home` and the shared sync folder; stdout and stderr.
     test::Outcome somnara(const fs::path& home, const std::string& arguments) {
-        return test::runSomnara(
+        return test::runOnStoredState(
             "SOMNARA_HOME='" + home.string() + "' SOMNARA_SYNC_FOLDER='" + sync.string() + "'", arguments);
     }
 

@@ -8,4 +8,4 @@ if(NOT TARGET PkgConfig::pkg_sdbus_c__)
 endif()
 target_link_libraries(${exe} PRIVATE PkgConfig::pkg_libpulse_simple PkgConfig::pkg_sdbus_c__ PkgConfig::pkg_sndfile)
 # The daemon plays on the server the PulseAudio tests share, and its levels are measured there.
-set(extra_test_properties RESOURCE_LOCK pulseaudio)
+set(extra_test_properties RESOURCE_LOCK test-servers)
