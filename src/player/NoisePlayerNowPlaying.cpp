@@ -107,7 +107,8 @@ void NoisePlayer::startObservationTasks() {
                 co_return;
             }
             const bool swap = added.size() == 1 && removed.size() == 1;
-            const auto fadeTiming = (co_await player.settingsStore_->noisePlayerSettings()).fadeTiming;
+            const auto settings = co_await player.settingsStore_->noisePlayerSettings();
+            const auto fadeTiming = settings.fadeTiming;
             std::vector<std::shared_ptr<SoundTrackPlayerNode>> adding;
             std::vector<std::shared_ptr<SoundTrackPlayerNode>> removing;
             for (const auto& soundTrack : added) {

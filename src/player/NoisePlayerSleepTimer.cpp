@@ -99,7 +99,8 @@ asio::awaitable<void> NoisePlayer::countDown(std::weak_ptr<NoisePlayer> weakPlay
             auto stop = self->stop(0);
             co_await stop.value();
             // A timer cleared or replaced during the stop is no longer this task's to clear.
-            if (co_await isCancelled()) {
+            const bool replaced = co_await isCancelled();
+            if (replaced) {
                 co_return;
             }
             co_await self->clearSleepTimer();
