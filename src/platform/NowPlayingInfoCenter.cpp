@@ -4,22 +4,6 @@
 
 namespace somnara {
 
-const char* nowPlayingPlaybackStateName(NowPlayingPlaybackState state) noexcept {
-    switch (state) {
-    case NowPlayingPlaybackState::playing:
-        return "playing";
-    case NowPlayingPlaybackState::paused:
-        return "paused";
-    case NowPlayingPlaybackState::stopped:
-        return "stopped";
-    case NowPlayingPlaybackState::interrupted:
-        return "interrupted";
-    case NowPlayingPlaybackState::unknown:
-        break;
-    }
-    return "unknown";
-}
-
 std::string NowPlayingInfo::description() const {
     std::ostringstream text;
     text << "[title: \"" << title << "\"";

@@ -12,9 +12,6 @@ namespace somnara {
 /// What the system's media controls show while we play.
 enum class NowPlayingPlaybackState { unknown = 0, playing = 1, paused = 2, stopped = 3, interrupted = 4 };
 
-/// "playing", "paused", "stopped", "interrupted" or "unknown".
-const char* nowPlayingPlaybackStateName(NowPlayingPlaybackState state) noexcept;
-
 /// The artwork of the selection: a PNG file and the size it is shown at.
 struct NowPlayingArtwork {
     double width = 0;

@@ -135,9 +135,6 @@ public:
         alwaysResumeFromInterruptsUntil_ = std::move(date);
     }
 
-    /// Observation and notification tasks started so far (for tests and teardown).
-    std::size_t observationTaskCount() const noexcept { return observationTasks_.size(); }
-
 private:
     // State machine (NoisePlayer.cpp).
     static Platform withDefaults(Platform platform);

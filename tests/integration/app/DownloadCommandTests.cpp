@@ -1,3 +1,4 @@
+#include "support/FileContents.hpp"
 #include "support/TemporaryDirectory.hpp"
 #include "support/TestBucket.hpp"
 
@@ -12,20 +13,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+using somnara::test::fileContents;
 
 const fs::path bucketRoot = fs::path(SOMNARA_BINARY_DIR) / "bucket";
-
-std::string contents(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::error_code error;
-    const auto size = fs::file_size(path, error);
-    if (error) {
-        return {};
-    }
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return bytes;
-}
 
 /// `somnara sounds download` in `home` from `bucket`, standard error on a pipe.
 class Download {
@@ -107,16 +97,17 @@ TEST(DownloadCommand, AKilledDownloadLeavesOnlyWholeSoundsAndTheNextRunCompletes
     std::set<std::string> stored;
     for (const auto& entry : fs::directory_iterator(home / "sounds")) {
         stored.insert(entry.path().filename().string());
-        EXPECT_EQ(contents(entry.path()), contents(bucketRoot / entry.path().filename())) << entry.path();
+        EXPECT_EQ(fileContents(entry.path()), fileContents(bucketRoot / entry.path().filename()))
+            << entry.path();
     }
     EXPECT_EQ(stored.size(), 49U);
     EXPECT_FALSE(stored.contains(victim));
-    EXPECT_NE(contents(home / ".sound_downloads.transfers.json").find(victim), std::string::npos);
+    EXPECT_NE(fileContents(home / ".sound_downloads.transfers.json").find(victim), std::string::npos);
 
     const somnara::test::TestBucket healed(bucketRoot, {}, port);
     Download again(home.path(), healed);
     EXPECT_EQ(again.wait(), 0);
-    EXPECT_EQ(contents(home / "sounds" / victim), contents(bucketRoot / victim));
+    EXPECT_EQ(fileContents(home / "sounds" / victim), fileContents(bucketRoot / victim));
     std::set<std::string> left;
     for (const auto& entry : fs::directory_iterator(home.path())) {
         left.insert(entry.path().filename().string());

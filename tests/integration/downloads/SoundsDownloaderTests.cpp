@@ -1,3 +1,4 @@
+#include "support/FileContents.hpp"
 #include "support/TemporaryDirectory.hpp"
 #include "support/TestBucket.hpp"
 #include "support/TestLoop.hpp"
@@ -23,24 +24,13 @@ using namespace somnara;
 namespace {
 
 namespace fs = std::filesystem;
+using somnara::test::fileContents;
 using State = SoundsDownloader::State;
 
 const fs::path bucketRoot = fs::path(SOMNARA_BINARY_DIR) / "bucket";
 
 std::string fileName(SoundTrack soundTrack) {
     return std::string(soundTrack.fileName()) + ".m4a";
-}
-
-std::string contents(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::error_code error;
-    const auto size = fs::file_size(path, error);
-    if (error) {
-        return {};
-    }
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return bytes;
 }
 
 std::set<std::string> namesIn(const fs::path& directory) {
@@ -118,7 +108,8 @@ protected:
         std::vector<std::string> bad;
         for (const auto& name : namesIn(downloader->soundsDirectory())) {
             const auto source = bucketRoot / name;
-            if (!fs::exists(source) || contents(source) != contents(downloader->soundsDirectory() / name)) {
+            if (!fs::exists(source) ||
+                fileContents(source) != fileContents(downloader->soundsDirectory() / name)) {
                 bad.push_back(name);
             }
         }
@@ -152,7 +143,7 @@ TEST_F(SoundsDownloaderTest, DownloadsEverySoundTenSecondsAfterStartThenSaysItIs
     // Only the sounds and the session's journal, emptied: no download is left behind.
     EXPECT_EQ(namesIn(documents.path()),
               (std::set<std::string>{"sounds", ".sound_downloads.transfers.json"}));
-    EXPECT_EQ(contents(documents / ".sound_downloads.transfers.json"), "[]");
+    EXPECT_EQ(fileContents(documents / ".sound_downloads.transfers.json"), "[]");
     ASSERT_GE(states.size(), 3U);
     EXPECT_EQ(states.front(), State::notSynced());
     EXPECT_EQ(states.back(), State::downloaded());
