@@ -295,6 +295,14 @@ TEST_F(Daemon, PlaysChangesAndStopsWhatTheCommandLineAsksAndRecordsIt) {
     EXPECT_EQ(outcome.status, 1);
     EXPECT_NE(outcome.output.find("already running"), std::string::npos) << outcome.output;
 
+    // A settings change goes to the daemon, which holds the settings it plays with.
+    outcome = somnara("settings set speed=0.5");
+    ASSERT_EQ(outcome.status, 0) << outcome.output;
+    std::string playing;
+    proxy->callMethod("Get").onInterface("org.somnara.Somnara.Settings").storeResultsTo(playing);
+    EXPECT_EQ(nlohmann::json::parse(playing, nullptr, false)["soundSettings"].value("speed", 0.0), 0.5)
+        << playing;
+
     EXPECT_EQ(daemon->terminate(), 0);
     const auto stats = nlohmann::json::parse(somnara("stats --json").output, nullptr, false);
     EXPECT_GT(stats["totalTimePerSoundTrack"].value("rain", 0.0), 25.0) << stats.dump();

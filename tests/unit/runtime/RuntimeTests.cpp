@@ -6,8 +6,10 @@
 #include <somnara/runtime/StreamOperators.hpp>
 #include <somnara/runtime/TaskGroup.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace somnara;
@@ -238,6 +240,51 @@ TEST(LoopTeardown, ToleratesWorkThatCancelsOtherTimersWhileItIsDestroyed) {
         // Destroying the loop here must neither corrupt its timers nor touch freed memory.
     }
     EXPECT_EQ(destroyed, 2) << "each loop destroyed the work that cancels";
+}
+
+TEST(LoopTeardown, DropsWorkPostedFromAnotherThreadWhileItIsDestroyed) {
+    // Another thread posts without pause while the loop goes. The poster is stopped and joined by
+    // work the loop destroys last, so its posts reach into the destructor itself; ThreadSanitizer
+    // sees any unsynchronised read of the loop's context.
+    std::atomic<int> posted = 0;
+    std::atomic<bool> stop = false;
+    std::thread poster;
+    struct JoinsWhenDestroyed {
+        std::atomic<bool>* stop;
+        std::thread* poster;
+        ~JoinsWhenDestroyed() {
+            *stop = true;
+            poster->join();
+        }
+    };
+    {
+        VirtualLoop loop;
+        poster = std::thread([&] {
+            while (!stop) {
+                loop.post([] {});
+                ++posted;
+            }
+        });
+        loop.post([joiner = std::make_shared<JoinsWhenDestroyed>(&stop, &poster)] {});
+        while (posted < 1000) {
+            std::this_thread::yield();
+        }
+    }
+    EXPECT_FALSE(poster.joinable()) << "the loop destroyed the work that stops the poster";
+}
+
+TEST(ThreadRoles, LoopOnlyCallsFromAnotherThreadAbortInDebugBuilds) {
+#ifdef NDEBUG
+    GTEST_SKIP() << "thread roles are asserted in debug and sanitizer builds";
+#else
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            VirtualLoop loop;
+            std::thread([&] { loop.addTimer(loop.continuousNow(), Seconds{0}, [] {}); }).join();
+        },
+        "isLoopThread");
+#endif
 }
 
 TEST_F(Runtime, ObserveSkipsWorkOnceItsOwnerIsGone) {
