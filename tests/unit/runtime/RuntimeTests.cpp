@@ -17,9 +17,20 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class Runtime : public test::LoopTest {};
+class Runtime : public test::LoopTest {
+protected:
+    std::vector<int> drain(AsyncStream<int>& stream) {
+        return run([&stream]() -> asio::awaitable<std::vector<int>> {
+            std::vector<int> values;
+            while (auto value = co_await stream.next()) {
+                values.push_back(*value);
+            }
+            co_return values;
+        });
+    }
+};
 
-TEST_F(Runtime, SleepsInVirtualTimeAndWakesInDeadlineOrder) {
+TEST_F(Runtime, SleepsInVirtualTimeWakeInDeadlineOrderOrWhenCancelled) {
     std::vector<std::string> order;
     auto sleeper = [&](Seconds duration, std::string name) {
         return spawn([&, duration, name]() -> asio::awaitable<void> {
@@ -37,9 +48,8 @@ TEST_F(Runtime, SleepsInVirtualTimeAndWakesInDeadlineOrder) {
     loop.advance(0.001s);
     EXPECT_EQ(order, (std::vector<std::string>{"one", "one again", "sixty"}));
     EXPECT_EQ(loop.continuousNow() - start, 60s);
-}
 
-TEST_F(Runtime, CancellationWakesASleepWithAnError) {
+    // Cancelling wakes a sleep at once, with an error.
     bool cancelled = false;
     auto task = spawn([&]() -> asio::awaitable<void> {
         try {
@@ -51,8 +61,7 @@ TEST_F(Runtime, CancellationWakesASleepWithAnError) {
     loop.runUntilIdle();
     task.cancel();
     loop.runUntilIdle();
-    EXPECT_TRUE(cancelled);
-    EXPECT_TRUE(task.isFinished());
+    EXPECT_TRUE(cancelled && task.isFinished());
 }
 
 TEST_F(Runtime, PeriodicTimerTicksOnItsGridForAnHour) {
@@ -91,13 +100,7 @@ TEST_F(Runtime, StreamDeliversEverythingInOrderThenEnds) {
     }
     continuation.finish();
     continuation.yield(1000); // ignored: the stream has ended
-    const auto received = run([&stream]() -> asio::awaitable<std::vector<int>> {
-        std::vector<int> values;
-        while (auto value = co_await stream.next()) {
-            values.push_back(*value);
-        }
-        co_return values;
-    });
+    const auto received = drain(stream);
     ASSERT_EQ(received.size(), 1000u);
     EXPECT_EQ(received.back(), 999);
     EXPECT_EQ(terminations, std::vector{StreamTermination::finished});
@@ -143,14 +146,7 @@ TEST_F(Runtime, RemoveDuplicatesDropsOnlyConsecutiveRepeats) {
     }
     continuation.finish();
     auto unique = removeDuplicates(std::move(stream));
-    const auto received = run([&unique]() -> asio::awaitable<std::vector<int>> {
-        std::vector<int> values;
-        while (auto value = co_await unique.next()) {
-            values.push_back(*value);
-        }
-        co_return values;
-    });
-    EXPECT_EQ(received, (std::vector{1, 2, 1, 3}));
+    EXPECT_EQ(drain(unique), (std::vector{1, 2, 1, 3}));
 }
 
 TEST_F(Runtime, GivingUpAnOperatorStreamCancelsItsPump) {
