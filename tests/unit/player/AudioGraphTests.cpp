@@ -36,32 +36,21 @@ protected:
     AudioGraph graph{std::make_shared<AudioEngine>(AudioOutput::make("offline", {}))};
 };
 
-TEST_F(AudioGraphTest, BandsAreSpacedEvenlyUpToATenthBelowHalfTheLowestFileRate) {
-    EXPECT_THAT(AudioGraph::equalizerBandFrequencies(22'050),
-                ElementsAre(FloatNear(20, 0.5F), FloatNear(2223, 0.5F), FloatNear(4426, 0.5F),
-                            FloatNear(6629, 0.5F), FloatNear(8832, 0.5F), FloatNear(11035, 0.5F),
-                            FloatNear(13238, 0.5F), FloatNear(15441, 0.5F), FloatNear(17644, 0.5F),
-                            FloatNear(19847, 0.5F)));
-    EXPECT_THAT(AudioGraph::equalizerBandFrequencies(24'000),
-                ElementsAre(FloatNear(20, 0.5F), FloatNear(2418, 0.5F), FloatNear(4816, 0.5F),
-                            FloatNear(7214, 0.5F), FloatNear(9612, 0.5F), FloatNear(12010, 0.5F),
-                            FloatNear(14408, 0.5F), FloatNear(16806, 0.5F), FloatNear(19204, 0.5F),
-                            FloatNear(21602, 0.5F)));
-}
-
+// Ten bands from 20 Hz, evenly spaced up to a tenth below half the lowest file rate, or else the engine's.
 TEST_F(AudioGraphTest, ConfigurationLaysTheBandsOutForTheFilesOrElseForTheEngine) {
-    graph.configure({}, 48'000.0);
-    auto& bands = graph.equalizer()->bands();
-    EXPECT_NEAR(bands[1].frequency(), 2418, 0.5);
-    for (auto& band : bands) {
-        EXPECT_EQ(band.filterType(), AudioUnitEQFilterType::parametric);
-        EXPECT_FLOAT_EQ(band.bandwidth(), 0.1F);
-        EXPECT_FALSE(band.bypass());
+    for (const auto& [rate, second, last] : {std::tuple{std::optional(48'000.0), 2418.0, 21602.0},
+                                             std::tuple{std::optional<double>(), 2223.0, 19847.0}}) {
+        AudioGraph configured{std::make_shared<AudioEngine>(AudioOutput::make("offline", {}))};
+        configured.configure({}, rate);
+        auto& bands = configured.equalizer()->bands();
+        EXPECT_NEAR(bands[0].frequency(), 20, 0.5);
+        EXPECT_NEAR(bands[1].frequency(), second, 0.5);
+        EXPECT_NEAR(bands[9].frequency(), last, 0.5);
+        for (auto& band : bands) {
+            EXPECT_EQ(band.filterType(), AudioUnitEQFilterType::parametric);
+            EXPECT_FLOAT_EQ(band.bandwidth(), 0.1F);
+        }
     }
-
-    AudioGraph withoutFiles{std::make_shared<AudioEngine>(AudioOutput::make("offline", {}))};
-    withoutFiles.configure({}, std::nullopt);
-    EXPECT_NEAR(withoutFiles.equalizer()->bands()[1].frequency(), 2223, 0.5); // the engine's 44.1 kHz
 }
 
 TEST_F(AudioGraphTest, DefaultSettingsBypassEveryUnitButTheReverb) {
@@ -106,10 +95,8 @@ TEST_F(AudioGraphTest, SettingsPassToTheUnitsUnchanged) {
     EXPECT_THAT(bandGains(), ElementsAre(0, 0, 0, -6, 0, 0, 0, 0, 0, 0));
     EXPECT_THAT(bandBypasses(), ElementsAre(true, true, true, false, true, true, true, true, true, true));
     EXPECT_FALSE(graph.equalizer()->bypass());
-}
 
-TEST_F(AudioGraphTest, ExtraGainsAreIgnoredAndShortListsLeaveTheRestAlone) {
-    graph.configure({}, 44'100.0);
+    // Extra gains are ignored and short lists leave the rest alone.
     graph.applySoundSettings(
         SoundSettings::defaultValue().withEqualizerGainLevels(std::vector<float>(12, 3.0F)));
     EXPECT_THAT(bandGains(), ::testing::Each(3.0F));
