@@ -29,34 +29,6 @@ protected:
     }
 };
 
-// On the null output the engine renders at the loop's pace, so completions arrive when virtual time
-// has played the item, and not before.
-TEST_F(AudioEngineTest, completionsArriveAsTheClockPlaysTheItems) {
-    auto engine = std::make_shared<AudioEngine>();
-    auto player = std::make_shared<AudioPlayerNode>();
-    engine->attach(player);
-    engine->connect(player, engine->mainMixerNode());
-    std::vector<PlaybackCompletion> completions;
-    for (int copy = 0; copy < 2; ++copy) {
-        player->scheduleBuffer(noise(22'050), [&](const PlaybackCompletion& c) { completions.push_back(c); });
-    }
-    waitForDecoding(*engine);
-    player->play();
-    engine->start();
-    EXPECT_TRUE(engine->isRunning());
-    loop.advance(Seconds{0.45});
-    EXPECT_TRUE(completions.empty());
-    loop.advance(Seconds{0.1});
-    ASSERT_EQ(completions.size(), 1U);
-    EXPECT_EQ(completions[0].outputFrame, 22'050);
-    loop.advance(Seconds{0.5});
-    ASSERT_EQ(completions.size(), 2U);
-    EXPECT_EQ(completions[1].outputFrame, 44'100);
-    EXPECT_EQ(engine->underrunCount(), 0U);
-    engine->stop();
-    EXPECT_FALSE(engine->isRunning());
-}
-
 // A loop far ahead of the render side: commands beyond the queue's room wait on the loop, in order, so
 // the last one (play) still takes effect.
 TEST_F(AudioEngineTest, commandsBeyondTheQueuesRoomWaitInOrder) {
