@@ -229,31 +229,39 @@ TEST(NoisePlayer, SessionEventsPauseResumeAndStop) {
         State expected;
         const char* line;
     };
+    using Ports = std::vector<AudioSessionPortDescription>;
+    // A first route, a tenth of a second, then a second one.
+    const auto reroute = [](Ports first, Reason firstReason, Ports second, Reason secondReason) {
+        return Script([=](NoisePlayerHarness& t) {
+            t.session->changeRoute(first, firstReason);
+            t.wait(0.1);
+            t.session->changeRoute(second, secondReason);
+        });
+    };
+    // An interruption with its end, with the always-resume date that many seconds from now.
+    const auto interruption = [](std::optional<double> alwaysResumeIn, std::optional<std::uint64_t> options) {
+        return Script([=](NoisePlayerHarness& t) {
+            if (alwaysResumeIn) {
+                t.player->setAlwaysResumeFromInterruptsUntil(
+                    t.loop.now().addingTimeInterval(*alwaysResumeIn));
+            }
+            t.session->interrupt(Type::began);
+            t.session->interrupt(Type::ended, options);
+        });
+    };
     const std::vector<Case> cases{
         {"headphones pulled out stop at once",
-         [&](NoisePlayerHarness& t) {
-             t.session->changeRoute({headphones}, Reason::newDeviceAvailable);
-             t.wait(0.1);
-             t.session->changeRoute({speaker}, Reason::oldDeviceUnavailable);
-         },
+         reroute({headphones}, Reason::newDeviceAvailable, {speaker}, Reason::oldDeviceUnavailable),
          State::stopped(), "Stopping audio as new route contains speaker"},
         {"from the speaker a new route never stops",
-         [&](NoisePlayerHarness& t) {
-             t.session->changeRoute({headphones, speaker}, Reason::categoryChange);
-             t.wait(0.1);
-             t.session->changeRoute({speaker}, Reason::oldDeviceUnavailable);
-         },
+         reroute({headphones, speaker}, Reason::categoryChange, {speaker}, Reason::oldDeviceUnavailable),
          State::playing(), "Route changed"},
         {"the first route change only records",
          [&](NoisePlayerHarness& t) { t.session->changeRoute({speaker}, Reason::oldDeviceUnavailable); },
          State::playing(), "Route changed"},
         {"an override changes nothing",
-         [&](NoisePlayerHarness& t) {
-             t.session->changeRoute({headphones}, Reason::newDeviceAvailable);
-             t.wait(0.1);
-             t.session->changeRoute({speaker}, Reason::override_);
-         },
-         State::playing(), "Route change reason was override. Not doing anything"},
+         reroute({headphones}, Reason::newDeviceAvailable, {speaker}, Reason::override_), State::playing(),
+         "Route change reason was override. Not doing anything"},
         {"an interruption pauses, its end with should-resume plays again",
          [](NoisePlayerHarness& t) {
              t.session->interrupt(Type::began);
@@ -264,26 +272,12 @@ TEST(NoisePlayer, SessionEventsPauseResumeAndStop) {
              EXPECT_FLOAT_EQ(t.volumeOf(rain), 1.0F);
          },
          State::playing(), "Should resume"},
-        {"an interruption's end without should-resume stops",
-         [](NoisePlayerHarness& t) {
-             t.session->interrupt(Type::began);
-             t.session->interrupt(Type::ended, 0);
-         },
-         State::stopped(), "Interrupt Ended"},
-        {"a passed always-resume date resumes all the same",
-         [](NoisePlayerHarness& t) {
-             t.player->setAlwaysResumeFromInterruptsUntil(t.loop.now().addingTimeInterval(-1));
-             t.session->interrupt(Type::began);
-             t.session->interrupt(Type::ended);
-         },
-         State::playing(), "Should resume as always resume date is "},
-        {"a future always-resume date does not",
-         [](NoisePlayerHarness& t) {
-             t.player->setAlwaysResumeFromInterruptsUntil(t.loop.now().addingTimeInterval(60));
-             t.session->interrupt(Type::began);
-             t.session->interrupt(Type::ended);
-         },
-         State::stopped(), "Interrupt Ended"},
+        {"an interruption's end without should-resume stops", interruption(std::nullopt, 0), State::stopped(),
+         "Interrupt Ended"},
+        {"a passed always-resume date resumes all the same", interruption(-1, std::nullopt), State::playing(),
+         "Should resume as always resume date is "},
+        {"a future always-resume date does not", interruption(60, std::nullopt), State::stopped(),
+         "Interrupt Ended"},
         {"an interruption while the session is inactive is left alone",
          [](NoisePlayerHarness& t) {
              t.finish(t.player->stopEngine());
