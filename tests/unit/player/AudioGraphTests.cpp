@@ -53,43 +53,29 @@ TEST_F(AudioGraphTest, ConfigurationLaysTheBandsOutForTheFilesOrElseForTheEngine
     }
 }
 
-TEST_F(AudioGraphTest, DefaultSettingsBypassEveryUnitButTheReverb) {
-    graph.configure({}, 44'100.0);
-    graph.applySoundSettings(SoundSettings::soundSettings(SoundSettings::Preset::echo));
-    graph.applySoundSettings(SoundSettings::defaultValue());
-
-    EXPECT_TRUE(graph.varispeed()->bypass());
-    EXPECT_TRUE(graph.timePitch()->bypass());
-    EXPECT_TRUE(graph.equalizer()->bypass());
-    EXPECT_TRUE(graph.delay()->bypass());
-    EXPECT_FALSE(graph.reverb()->bypass());
-    EXPECT_FLOAT_EQ(graph.reverb()->wetDryMix(), 0.0F);
-    EXPECT_FLOAT_EQ(graph.engine().mainMixerNode()->outputVolume(), 1.0F);
-}
-
-TEST_F(AudioGraphTest, SettingsPassToTheUnitsUnchanged) {
+// Each setting reaches its unit and switches it on; back at the defaults every unit but the reverb is
+// bypassed again.
+TEST_F(AudioGraphTest, SettingsReachTheirUnitsAndDefaultsBypassThem) {
     graph.configure({}, 44'100.0);
     auto gains = std::vector<float>(10, 0.0F);
     gains[3] = -6.0F;
-    const auto settings = SoundSettings::defaultValue()
-                              .withVolume(0.8F)
-                              .withSpeed(0.9F)
-                              .withPitch(-300.0F)
-                              .withReverb(30.0F)
-                              .withEqualizerGainLevels(gains)
-                              .withDelay({.time = 0.5, .feedback = 30.0F, .mix = 20.0F});
-    graph.applySoundSettings(settings);
-
-    EXPECT_FLOAT_EQ(graph.engine().mainMixerNode()->outputVolume(), 0.8F);
-    EXPECT_FLOAT_EQ(graph.varispeed()->rate(), 0.9F);
-    EXPECT_FALSE(graph.varispeed()->bypass());
-    EXPECT_FLOAT_EQ(graph.timePitch()->pitch(), -300.0F);
-    EXPECT_FALSE(graph.timePitch()->bypass());
-    EXPECT_FLOAT_EQ(graph.reverb()->wetDryMix(), 30.0F);
-    EXPECT_FLOAT_EQ(graph.delay()->delayTime(), 0.5F);
-    EXPECT_FLOAT_EQ(graph.delay()->feedback(), 30.0F);
-    EXPECT_FLOAT_EQ(graph.delay()->wetDryMix(), 20.0F);
-    EXPECT_FALSE(graph.delay()->bypass());
+    graph.applySoundSettings(SoundSettings{0.8F, 0.9F, 30.0F, gains, -300.0F, {}, {0.5, 30.0F, 20.0F}});
+    const auto units = [this] {
+        return std::vector<float>{graph.engine().mainMixerNode()->outputVolume(),
+                                  graph.varispeed()->rate(),
+                                  graph.timePitch()->pitch(),
+                                  graph.reverb()->wetDryMix(),
+                                  graph.delay()->delayTime(),
+                                  graph.delay()->feedback(),
+                                  graph.delay()->wetDryMix()};
+    };
+    const auto bypasses = [this] {
+        return std::vector<bool>{graph.varispeed()->bypass(), graph.timePitch()->bypass(),
+                                 graph.equalizer()->bypass(), graph.delay()->bypass(),
+                                 graph.reverb()->bypass()};
+    };
+    EXPECT_EQ(units(), (std::vector<float>{0.8F, 0.9F, -300.0F, 30.0F, 0.5F, 30.0F, 20.0F}));
+    EXPECT_EQ(bypasses(), std::vector<bool>(5, false));
 
     // Only the band with a gain is on, and the equaliser as a whole stays on.
     EXPECT_THAT(bandGains(), ElementsAre(0, 0, 0, -6, 0, 0, 0, 0, 0, 0));
@@ -104,6 +90,11 @@ TEST_F(AudioGraphTest, SettingsPassToTheUnitsUnchanged) {
     graph.applySoundSettings(SoundSettings::defaultValue().withEqualizerGainLevels({0.0F, -2.0F}));
     EXPECT_THAT(bandGains(), ElementsAre(0, -2, 3, 3, 3, 3, 3, 3, 3, 3));
     EXPECT_FALSE(graph.equalizer()->bypass());
+
+    graph.applySoundSettings(SoundSettings::defaultValue());
+    EXPECT_EQ(bypasses(), (std::vector<bool>{true, true, true, true, false}));
+    EXPECT_FLOAT_EQ(graph.reverb()->wetDryMix(), 0.0F);
+    EXPECT_FLOAT_EQ(graph.engine().mainMixerNode()->outputVolume(), 1.0F);
 }
 
 } // namespace

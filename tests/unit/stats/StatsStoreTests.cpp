@@ -1,23 +1,19 @@
-#include "support/ScopedEnvironment.hpp"
 #include "support/TemporaryDirectory.hpp"
 
 #include <somnara/foundation/AtomicFile.hpp>
 #include <somnara/foundation/Json.hpp>
-#include <somnara/platform/FileLocations.hpp>
 #include <somnara/stats/StandardStatsStore.hpp>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <limits>
 #include <string>
 #include <vector>
 
 using namespace somnara;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -105,16 +101,6 @@ TEST(StandardStatsStoreTest, AFailedSaveKeepsThePreviousFile) {
 
     StandardStatsStore nowhere(directory.path() / "missing" / "playback_logs");
     EXPECT_THROW(nowhere.save(before), std::filesystem::filesystem_error);
-}
-
-TEST(StandardStatsStoreTest, LivesInTheDocumentsDirectory) {
-    TemporaryDirectory directory;
-    {
-        const test::ScopedEnvironment home("SOMNARA_HOME", directory.path().string());
-        FileLocations::setShared(nullptr);
-        EXPECT_EQ(StandardStatsStore().localDataPath(), directory.path() / "playback_logs");
-    }
-    FileLocations::setShared(nullptr);
 }
 
 } // namespace
