@@ -91,6 +91,9 @@ TEST_F(AudioGraphTest, SettingsReachTheirUnitsAndDefaultsBypassThem) {
     EXPECT_THAT(bandGains(), ElementsAre(0, -2, 3, 3, 3, 3, 3, 3, 3, 3));
     EXPECT_FALSE(graph.equalizer()->bypass());
 
+    // One setting alone switches on only its unit.
+    graph.applySoundSettings(SoundSettings::defaultValue().withPitch(100.0F));
+    EXPECT_EQ(bypasses(), (std::vector<bool>{true, false, true, true, false}));
     graph.applySoundSettings(SoundSettings::defaultValue());
     EXPECT_EQ(bypasses(), (std::vector<bool>{true, true, true, true, false}));
     EXPECT_FLOAT_EQ(graph.reverb()->wetDryMix(), 0.0F);
