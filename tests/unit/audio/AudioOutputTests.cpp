@@ -122,25 +122,5 @@ TEST_F(AudioOutputTest, nullOutputKeepsPaceWithTheLoopClock) {
     EXPECT_EQ(output->framesRendered(), 96'000);
 }
 
-TEST_F(AudioOutputTest, registeredBackEndsAreMadeByName) {
-    class Silent final : public AudioOutput {
-    public:
-        explicit Silent(const AudioOutputConfiguration& configuration)
-            : AudioOutput("silent", configuration) {}
-
-    private:
-        void doStart(AudioRenderer&) override {}
-        void doStop() override {}
-    };
-    AudioOutput::registerBackend(
-        "silent", [](const AudioOutputConfiguration& c) { return std::make_unique<Silent>(c); });
-    auto output = AudioOutput::make("silent", configured(22'050));
-    EXPECT_EQ(output->name(), "silent");
-    EXPECT_EQ(output->sampleRate(), 22'050);
-    const auto names = AudioOutput::backendNames();
-    EXPECT_NE(std::find(names.begin(), names.end(), "silent"), names.end());
-    EXPECT_NE(std::find(names.begin(), names.end(), "null"), names.end());
-}
-
 } // namespace
 } // namespace somnara::test

@@ -36,80 +36,53 @@ protected:
     AudioGraph graph{std::make_shared<AudioEngine>(AudioOutput::make("offline", {}))};
 };
 
-TEST_F(AudioGraphTest, BandsAreSpacedEvenlyUpToATenthBelowHalfTheLowestFileRate) {
-    EXPECT_THAT(AudioGraph::equalizerBandFrequencies(22'050),
-                ElementsAre(FloatNear(20, 0.5F), FloatNear(2223, 0.5F), FloatNear(4426, 0.5F),
-                            FloatNear(6629, 0.5F), FloatNear(8832, 0.5F), FloatNear(11035, 0.5F),
-                            FloatNear(13238, 0.5F), FloatNear(15441, 0.5F), FloatNear(17644, 0.5F),
-                            FloatNear(19847, 0.5F)));
-    EXPECT_THAT(AudioGraph::equalizerBandFrequencies(24'000),
-                ElementsAre(FloatNear(20, 0.5F), FloatNear(2418, 0.5F), FloatNear(4816, 0.5F),
-                            FloatNear(7214, 0.5F), FloatNear(9612, 0.5F), FloatNear(12010, 0.5F),
-                            FloatNear(14408, 0.5F), FloatNear(16806, 0.5F), FloatNear(19204, 0.5F),
-                            FloatNear(21602, 0.5F)));
-}
-
+// Ten bands from 20 Hz, evenly spaced up to a tenth below half the lowest file rate, or else the engine's.
 TEST_F(AudioGraphTest, ConfigurationLaysTheBandsOutForTheFilesOrElseForTheEngine) {
-    graph.configure({}, 48'000.0);
-    auto& bands = graph.equalizer()->bands();
-    EXPECT_NEAR(bands[1].frequency(), 2418, 0.5);
-    for (auto& band : bands) {
-        EXPECT_EQ(band.filterType(), AudioUnitEQFilterType::parametric);
-        EXPECT_FLOAT_EQ(band.bandwidth(), 0.1F);
-        EXPECT_FALSE(band.bypass());
+    for (const auto& [rate, second, last] : {std::tuple{std::optional(48'000.0), 2418.0, 21602.0},
+                                             std::tuple{std::optional<double>(), 2223.0, 19847.0}}) {
+        AudioGraph configured{std::make_shared<AudioEngine>(AudioOutput::make("offline", {}))};
+        configured.configure({}, rate);
+        auto& bands = configured.equalizer()->bands();
+        EXPECT_NEAR(bands[0].frequency(), 20, 0.5);
+        EXPECT_NEAR(bands[1].frequency(), second, 0.5);
+        EXPECT_NEAR(bands[9].frequency(), last, 0.5);
+        for (auto& band : bands) {
+            EXPECT_EQ(band.filterType(), AudioUnitEQFilterType::parametric);
+            EXPECT_FLOAT_EQ(band.bandwidth(), 0.1F);
+        }
     }
-
-    AudioGraph withoutFiles{std::make_shared<AudioEngine>(AudioOutput::make("offline", {}))};
-    withoutFiles.configure({}, std::nullopt);
-    EXPECT_NEAR(withoutFiles.equalizer()->bands()[1].frequency(), 2223, 0.5); // the engine's 44.1 kHz
 }
 
-TEST_F(AudioGraphTest, DefaultSettingsBypassEveryUnitButTheReverb) {
-    graph.configure({}, 44'100.0);
-    graph.applySoundSettings(SoundSettings::soundSettings(SoundSettings::Preset::echo));
-    graph.applySoundSettings(SoundSettings::defaultValue());
-
-    EXPECT_TRUE(graph.varispeed()->bypass());
-    EXPECT_TRUE(graph.timePitch()->bypass());
-    EXPECT_TRUE(graph.equalizer()->bypass());
-    EXPECT_TRUE(graph.delay()->bypass());
-    EXPECT_FALSE(graph.reverb()->bypass());
-    EXPECT_FLOAT_EQ(graph.reverb()->wetDryMix(), 0.0F);
-    EXPECT_FLOAT_EQ(graph.engine().mainMixerNode()->outputVolume(), 1.0F);
-}
-
-TEST_F(AudioGraphTest, SettingsPassToTheUnitsUnchanged) {
+// Each setting reaches its unit and switches it on; back at the defaults every unit but the reverb is
+// bypassed again.
+TEST_F(AudioGraphTest, SettingsReachTheirUnitsAndDefaultsBypassThem) {
     graph.configure({}, 44'100.0);
     auto gains = std::vector<float>(10, 0.0F);
     gains[3] = -6.0F;
-    const auto settings = SoundSettings::defaultValue()
-                              .withVolume(0.8F)
-                              .withSpeed(0.9F)
-                              .withPitch(-300.0F)
-                              .withReverb(30.0F)
-                              .withEqualizerGainLevels(gains)
-                              .withDelay({.time = 0.5, .feedback = 30.0F, .mix = 20.0F});
-    graph.applySoundSettings(settings);
-
-    EXPECT_FLOAT_EQ(graph.engine().mainMixerNode()->outputVolume(), 0.8F);
-    EXPECT_FLOAT_EQ(graph.varispeed()->rate(), 0.9F);
-    EXPECT_FALSE(graph.varispeed()->bypass());
-    EXPECT_FLOAT_EQ(graph.timePitch()->pitch(), -300.0F);
-    EXPECT_FALSE(graph.timePitch()->bypass());
-    EXPECT_FLOAT_EQ(graph.reverb()->wetDryMix(), 30.0F);
-    EXPECT_FLOAT_EQ(graph.delay()->delayTime(), 0.5F);
-    EXPECT_FLOAT_EQ(graph.delay()->feedback(), 30.0F);
-    EXPECT_FLOAT_EQ(graph.delay()->wetDryMix(), 20.0F);
-    EXPECT_FALSE(graph.delay()->bypass());
+    graph.applySoundSettings(SoundSettings{0.8F, 0.9F, 30.0F, gains, -300.0F, {}, {0.5, 30.0F, 20.0F}});
+    const auto units = [this] {
+        return std::vector<float>{graph.engine().mainMixerNode()->outputVolume(),
+                                  graph.varispeed()->rate(),
+                                  graph.timePitch()->pitch(),
+                                  graph.reverb()->wetDryMix(),
+                                  graph.delay()->delayTime(),
+                                  graph.delay()->feedback(),
+                                  graph.delay()->wetDryMix()};
+    };
+    const auto bypasses = [this] {
+        return std::vector<bool>{graph.varispeed()->bypass(), graph.timePitch()->bypass(),
+                                 graph.equalizer()->bypass(), graph.delay()->bypass(),
+                                 graph.reverb()->bypass()};
+    };
+    EXPECT_EQ(units(), (std::vector<float>{0.8F, 0.9F, -300.0F, 30.0F, 0.5F, 30.0F, 20.0F}));
+    EXPECT_EQ(bypasses(), std::vector<bool>(5, false));
 
     // Only the band with a gain is on, and the equaliser as a whole stays on.
     EXPECT_THAT(bandGains(), ElementsAre(0, 0, 0, -6, 0, 0, 0, 0, 0, 0));
     EXPECT_THAT(bandBypasses(), ElementsAre(true, true, true, false, true, true, true, true, true, true));
     EXPECT_FALSE(graph.equalizer()->bypass());
-}
 
-TEST_F(AudioGraphTest, ExtraGainsAreIgnoredAndShortListsLeaveTheRestAlone) {
-    graph.configure({}, 44'100.0);
+    // Extra gains are ignored and short lists leave the rest alone.
     graph.applySoundSettings(
         SoundSettings::defaultValue().withEqualizerGainLevels(std::vector<float>(12, 3.0F)));
     EXPECT_THAT(bandGains(), ::testing::Each(3.0F));
@@ -117,6 +90,14 @@ TEST_F(AudioGraphTest, ExtraGainsAreIgnoredAndShortListsLeaveTheRestAlone) {
     graph.applySoundSettings(SoundSettings::defaultValue().withEqualizerGainLevels({0.0F, -2.0F}));
     EXPECT_THAT(bandGains(), ElementsAre(0, -2, 3, 3, 3, 3, 3, 3, 3, 3));
     EXPECT_FALSE(graph.equalizer()->bypass());
+
+    // One setting alone switches on only its unit.
+    graph.applySoundSettings(SoundSettings::defaultValue().withPitch(100.0F));
+    EXPECT_EQ(bypasses(), (std::vector<bool>{true, false, true, true, false}));
+    graph.applySoundSettings(SoundSettings::defaultValue());
+    EXPECT_EQ(bypasses(), (std::vector<bool>{true, true, true, true, false}));
+    EXPECT_FLOAT_EQ(graph.reverb()->wetDryMix(), 0.0F);
+    EXPECT_FLOAT_EQ(graph.engine().mainMixerNode()->outputVolume(), 1.0F);
 }
 
 } // namespace

@@ -27,12 +27,7 @@ protected:
 
     float pan(std::size_t node = 0) const { return nodes[node]->audioPlayerNode()->pan(); }
 
-    static SoundSettings::Oscillation oscillation(double rate, float strength) {
-        SoundSettings::Oscillation settings;
-        settings.rate = rate;
-        settings.strength = strength;
-        return settings;
-    }
+    static SoundSettings::Oscillation oscillation(double rate, float strength) { return {rate, strength}; }
 
     std::vector<std::shared_ptr<SoundTrackPlayerNode>> nodes;
     std::shared_ptr<Oscillator> oscillator = std::make_shared<Oscillator>();
@@ -107,27 +102,22 @@ TEST_F(OscillatorTest, reportsSettingsOutOfRangeAndUsesThem) {
         double rate;
         float strength;
         const char* message;
-        int line;
     } cases[] = {
-        {40.0, 0.5F, "Invalid rate", 38},
-        {0.4, 0.5F, "Invalid rate", 38},
-        {10.0, 1.5F, "Invalid strength", 39},
-        {10.0, std::numeric_limits<float>::quiet_NaN(), "Invalid strength", 39},
+        {40.0, 0.5F, "Invalid rate"},
+        {0.4, 0.5F, "Invalid rate"},
+        {10.0, 1.5F, "Invalid strength"},
+        {10.0, std::numeric_limits<float>::quiet_NaN(), "Invalid strength"},
+        {10.0, 1.0F, nullptr},
     };
     for (const auto& c : cases) {
         analytics.clear();
         oscillator->setSettings(oscillation(c.rate, c.strength));
         const auto assertions = analytics.assertions();
-        ASSERT_EQ(assertions.size(), 1U) << c.message;
-        EXPECT_EQ(assertions[0].message, c.message);
-        EXPECT_EQ(assertions[0].file, "SomnaraKit/Oscillator");
-        EXPECT_EQ(assertions[0].function, "settings");
-        EXPECT_EQ(assertions[0].line, c.line);
-        EXPECT_EQ(oscillator->settings().rate, c.rate);
+        ASSERT_EQ(assertions.size(), c.message != nullptr ? 1U : 0U) << c.rate << " " << c.strength;
+        if (c.message != nullptr) {
+            EXPECT_EQ(assertions[0].message, c.message);
+        }
     }
-    analytics.clear();
-    oscillator->setSettings(oscillation(10.0, 1.0F));
-    EXPECT_TRUE(analytics.assertions().empty());
 
     // Rate 40 is used: from the centre, half of forty seconds.
     oscillator->setSettings(oscillation(10.0, 0.0F));

@@ -100,8 +100,6 @@ protected:
     std::map<std::filesystem::path, std::shared_ptr<AudioFile>> files;
     std::map<std::filesystem::path, int> openCounts;
     AnalyticsRecorder analytics;
-
-private:
 };
 
 } // namespace somnara::test

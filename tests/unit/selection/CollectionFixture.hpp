@@ -128,8 +128,6 @@ protected:
         }
         return found;
     }
-
-private:
 };
 
 } // namespace somnara::test

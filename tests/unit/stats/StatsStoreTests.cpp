@@ -1,23 +1,19 @@
-#include "support/ScopedEnvironment.hpp"
 #include "support/TemporaryDirectory.hpp"
 
 #include <somnara/foundation/AtomicFile.hpp>
 #include <somnara/foundation/Json.hpp>
-#include <somnara/platform/FileLocations.hpp>
 #include <somnara/stats/StandardStatsStore.hpp>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <limits>
 #include <string>
 #include <vector>
 
 using namespace somnara;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -31,17 +27,10 @@ TEST(PlayEventCodingTest, WritesTheStoredFormAndReadsItBack) {
     };
     const std::string text = encodePlayEvents(events);
     const auto document = nlohmann::json::parse(text);
-    ASSERT_TRUE(document.is_array());
-    ASSERT_EQ(document.size(), 3u);
-    EXPECT_EQ(document[0]["soundTrack"], 37);
-    EXPECT_TRUE(document[0]["soundTrack"].is_number_integer());
-    EXPECT_EQ(document[0]["start"].get<double>(), 786'000'000.123456789);
     // An open event has no "end" at all, not a null one.
-    EXPECT_FALSE(document[1].contains("end"));
-    EXPECT_EQ(text.find(' '), std::string::npos);
+    EXPECT_EQ(document[1].dump(), R"({"soundTrack":0,"start":-12.25})");
+    EXPECT_EQ(document[0]["start"].get<double>(), 786'000'000.123456789);
     EXPECT_EQ(decodePlayEvents(text), events);
-    EXPECT_EQ(encodePlayEvents({}), "[]");
-    EXPECT_TRUE(decodePlayEvents("[]").empty());
 }
 
 TEST(PlayEventCodingTest, ReadsWhatOtherWritersProduce) {
@@ -79,12 +68,6 @@ TEST(PlayEventCodingTest, OneBadElementFailsTheWholeHistory) {
     }
 }
 
-TEST(PlayEventCodingTest, ADateJSONCannotHoldIsNotWritten) {
-    const std::vector<PlayEvent> events = {
-        {Date{10}, SoundTrack::rain, Date{std::numeric_limits<double>::infinity()}}};
-    EXPECT_THROW(encodePlayEvents(events), std::invalid_argument);
-}
-
 TEST(StandardStatsStoreTest, SavesAndLoadsTheWholeHistory) {
     TemporaryDirectory directory;
     StandardStatsStore store(directory.path() / "playback_logs");
@@ -118,16 +101,6 @@ TEST(StandardStatsStoreTest, AFailedSaveKeepsThePreviousFile) {
 
     StandardStatsStore nowhere(directory.path() / "missing" / "playback_logs");
     EXPECT_THROW(nowhere.save(before), std::filesystem::filesystem_error);
-}
-
-TEST(StandardStatsStoreTest, LivesInTheDocumentsDirectory) {
-    TemporaryDirectory directory;
-    {
-        const test::ScopedEnvironment home("SOMNARA_HOME", directory.path().string());
-        FileLocations::setShared(nullptr);
-        EXPECT_EQ(StandardStatsStore().localDataPath(), directory.path() / "playback_logs");
-    }
-    FileLocations::setShared(nullptr);
 }
 
 } // namespace
