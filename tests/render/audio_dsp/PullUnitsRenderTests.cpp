@@ -6,6 +6,7 @@
 #include <support/SignalMeasurements.hpp>
 
 #include <cmath>
+#include <functional>
 #include <numbers>
 
 namespace somnara::dsp::test {
@@ -14,6 +15,7 @@ namespace {
 using somnara::test::centsBetween;
 using somnara::test::makeNoise;
 using somnara::test::maxStep;
+using somnara::test::toneAmplitude;
 using somnara::test::zeroCrossingFrequency;
 
 constexpr double rate = 48000.0;
@@ -131,38 +133,75 @@ TEST(PullUnitsRender, BypassedUnitsPassTheirInputBitForBitAndPullOneForOne) {
     expectBypassIsExactAndPullsOneForOne(speed);
 }
 
-template <class Unit>
-void expectBypassToggleIsSmooth(Unit& unit) {
-    // A 100 Hz sine, amplitude 0.5; the unit shifts it (different phase and frequency), and bypass toggles
-    // on and off while it plays. Bound: 10 % over the larger steady step of the two signals plus what the
-    // dip's gain ramp adds, 0.5/240 per frame of each 5 ms half.
-    SineSource source(100.0, rate);
-    Stereo out(static_cast<std::size_t>(2 * rate));
-    std::size_t pos = 0;
-    auto renderTo = [&](std::size_t end) {
-        for (; pos < end; pos += std::min<std::size_t>(256, end - pos)) {
-            const std::size_t n = std::min<std::size_t>(256, end - pos);
-            unit.render(out.left.data() + pos, out.right.data() + pos, n, source);
+/// A sine on both channels whose frequency can change while it plays, keeping its phase.
+class GlidingSine final : public AudioSource {
+public:
+    void pull(float* left, float* right, std::size_t frames) noexcept override {
+        for (std::size_t i = 0; i < frames; ++i) {
+            phase_ += 2.0 * std::numbers::pi * frequency / rate;
+            left[i] = right[i] = static_cast<float>(0.5 * std::sin(phase_));
         }
-    };
-    renderTo(static_cast<std::size_t>(0.5 * rate));
-    unit.setBypass(true);
-    renderTo(static_cast<std::size_t>(1.0 * rate));
-    unit.setBypass(false);
-    renderTo(out.frames());
-    const double steady = 2 * std::numbers::pi * 200 * 0.5 / rate; // the shifted tone is at most 200 Hz
-    EXPECT_LE(maxStep(slice(out.left, 4800, out.frames() - 4800)), 1.1 * steady + 0.5 / (0.005 * rate));
-}
+    }
+    double frequency = 100.0;
 
-TEST(PullUnitsRender, TogglingBypassDoesNotClick) {
+private:
+    double phase_ = 0.0;
+};
+
+// Each unit doubles the frequency; bypass goes on at 0.5 s and off at 1 s. The input moves from 100 to
+// 150 Hz as the bypass goes on, and the unit is asked to triple it while bypassed. Back on the processed
+// path the unit must play the input of now, not what it held from before the bypass (200 Hz), reach
+// 450 Hz, and no switch may click. Bound on the steps: 10 % over the steady step of the 450 Hz tone plus
+// what the dip's gain ramp adds, 0.5/240 per frame.
+TEST(PullUnitsRender, TogglingBypassDoesNotClickAndResumesOnTheCurrentInput) {
     TimePitch pitch;
     pitch.prepare(rate, 512);
     pitch.setPitch(1200.0f);
-    expectBypassToggleIsSmooth(pitch);
     Varispeed speed;
     speed.prepare(rate, 512);
     speed.setRate(2.0f);
-    expectBypassToggleIsSmooth(speed);
+    const struct {
+        const char* name;
+        std::function<void(float*, float*, std::size_t, AudioSource&)> render;
+        std::function<void(bool)> setBypass;
+        std::function<void()> tripleTheFrequency;
+    } units[] = {
+        {"time pitch", [&](float* l, float* r, std::size_t n, AudioSource& s) { pitch.render(l, r, n, s); },
+         [&](bool bypass) { pitch.setBypass(bypass); },
+         [&] { pitch.setPitch(static_cast<float>(1200 * std::log2(3.0))); }},
+        {"varispeed", [&](float* l, float* r, std::size_t n, AudioSource& s) { speed.render(l, r, n, s); },
+         [&](bool bypass) { speed.setBypass(bypass); }, [&] { speed.setRate(3.0f); }},
+    };
+    for (const auto& unit : units) {
+        SCOPED_TRACE(unit.name);
+        GlidingSine source;
+        Stereo out(static_cast<std::size_t>(2 * rate));
+        std::size_t pos = 0;
+        const auto renderTo = [&](double seconds) {
+            for (const auto end = static_cast<std::size_t>(seconds * rate); pos < end;) {
+                const std::size_t n = std::min<std::size_t>(256, end - pos);
+                unit.render(out.left.data() + pos, out.right.data() + pos, n, source);
+                pos += n;
+            }
+        };
+        renderTo(0.5);
+        source.frequency = 150.0;
+        unit.setBypass(true);
+        renderTo(0.75);
+        unit.tripleTheFrequency();
+        renderTo(1.0);
+        unit.setBypass(false);
+        renderTo(2.0);
+        const double steady = 2 * std::numbers::pi * 450 * 0.5 / rate;
+        EXPECT_LE(maxStep(slice(out.left, 4800, out.frames() - 4800)), 1.1 * steady + 0.5 / (0.005 * rate));
+        EXPECT_NEAR(toneAmplitude(slice(out.left, static_cast<std::size_t>(0.8 * rate), 4800), 150.0, rate),
+                    0.5, 0.01)
+            << "bypassed";
+        const auto resumed = slice(out.left, static_cast<std::size_t>(1.01 * rate), 2400);
+        EXPECT_LT(toneAmplitude(resumed, 200.0, rate), 0.01) << "played what it held before the bypass";
+        EXPECT_NEAR(toneAmplitude(slice(out.left, static_cast<std::size_t>(1.5 * rate), 4800), 450.0, rate),
+                    0.5, 0.01);
+    }
 }
 
 } // namespace

@@ -1,1 +1,0 @@
-target_link_libraries(${exe} PRIVATE somnara_allocation_counter)
