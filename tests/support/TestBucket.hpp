@@ -1,11 +1,7 @@
 #pragma once
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -13,7 +9,6 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 namespace somnara::test {
 
@@ -28,8 +23,7 @@ struct TestBucketCredentials {
 /// The Python that has botocore (Debian's python3-botocore), or none.
 inline std::optional<std::string> botocorePython() {
     for (const char* python : {"/usr/bin/python3", "python3"}) {
-        const auto check = std::string(python) + " -c 'import botocore' >/dev/null 2>&1";
-        if (std::system(check.c_str()) == 0) {
+        if (std::system((std::string(python) + " -c 'import botocore' >/dev/null 2>&1").c_str()) == 0) {
             return python;
         }
     }
@@ -45,58 +39,23 @@ inline std::filesystem::path testBucketScript() {
 /// empty, garbage).
 class TestBucket {
 public:
-    TestBucket(const std::filesystem::path& root, const std::map<std::string, std::string>& behaviours = {},
-               int port = 0, TestBucketCredentials credentials = {})
-        : credentials_(std::move(credentials)) {
-        const auto python = botocorePython();
-        if (!python) {
-            throw std::runtime_error("no python3 with botocore (apt-get install python3-botocore)");
-        }
-        std::vector<std::string> arguments{*python,
-                                           testBucketScript().string(),
-                                           "serve",
-                                           "--root",
-                                           root.string(),
-                                           "--bucket",
-                                           credentials_.bucket,
-                                           "--access-key-id",
-                                           credentials_.accessKeyId,
-                                           "--secret-access-key",
-                                           credentials_.secretAccessKey,
-                                           "--region",
-                                           credentials_.region,
-                                           "--port",
-                                           std::to_string(port)};
+    explicit TestBucket(const std::filesystem::path& root,
+                        const std::map<std::string, std::string>& behaviours = {}, int port = 0) {
+        const TestBucketCredentials& c = credentials_;
+        std::string command = "exec " + botocorePython().value_or("python3") + " '" +
+                              testBucketScript().string() + "' serve --root '" + root.string() +
+                              "' --bucket " + c.bucket + " --access-key-id " + c.accessKeyId +
+                              " --secret-access-key " + c.secretAccessKey + " --region " + c.region +
+                              " --port " + std::to_string(port);
         for (const auto& [name, mode] : behaviours) {
-            arguments.push_back("--behaviour");
-            arguments.push_back(name + '=' + mode);
+            command += " --behaviour '" + name + '=' + mode + "'";
         }
-        int pipe[2];
-        if (::pipe2(pipe, O_CLOEXEC) != 0) {
-            throw std::runtime_error("pipe failed");
-        }
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(pipe[1], STDOUT_FILENO);
-            std::vector<char*> argv;
-            for (auto& argument : arguments) {
-                argv.push_back(argument.data());
-            }
-            argv.push_back(nullptr);
-            ::execvp(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(pipe[1]);
-        // The server says "port N" once it listens.
-        FILE* output = ::fdopen(pipe[0], "r");
-        std::array<char, 64> line{};
-        if (std::fgets(line.data(), line.size(), output) == nullptr ||
-            std::sscanf(line.data(), "port %d", &port_) != 1) {
-            std::fclose(output);
+        // The server says "port N pid M" once it listens.
+        output_ = ::popen(command.c_str(), "r");
+        if (output_ == nullptr || std::fscanf(output_, "port %d pid %d", &port_, &pid_) != 2) {
             stop();
-            throw std::runtime_error("the test bucket did not start");
+            throw std::runtime_error("the test bucket did not start (needs python3 with botocore)");
         }
-        std::fclose(output);
     }
     ~TestBucket() { stop(); }
     TestBucket(const TestBucket&) = delete;
@@ -113,13 +72,17 @@ private:
     void stop() {
         if (pid_ > 0) {
             ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-            pid_ = -1;
         }
+        if (output_ != nullptr) {
+            ::pclose(output_);
+        }
+        output_ = nullptr;
+        pid_ = -1;
     }
 
     TestBucketCredentials credentials_;
-    pid_t pid_ = -1;
+    FILE* output_ = nullptr;
+    int pid_ = -1;
     int port_ = 0;
 };
 

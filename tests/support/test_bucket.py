@@ -6,7 +6,7 @@ answers; a missing object 404.
 
     test_bucket.py serve --root DIR --bucket NAME --access-key-id ID --secret-access-key KEY
                          [--region us-east-1] [--port 0] [--behaviour OBJECT=MODE]...
-        prints "port N" once it listens. MODE: forbidden (403), missing (404), slow (half the body at once, then a
+        prints "port N pid P" once it listens. MODE: forbidden (403), missing (404), slow (half the body at once, then a
         trickle), truncated (half the body, then the connection closes), empty (200 with no body),
         garbage (200 with a body that is not audio).
 
@@ -176,7 +176,7 @@ def serve(args):
     args.behaviours = dict(item.split('=', 1) for item in args.behaviour)
     Bucket.options = args
     server = Server(('127.0.0.1', args.port), Bucket)
-    print(f'port {server.server_address[1]}', flush=True)
+    print(f'port {server.server_address[1]} pid {os.getpid()}', flush=True)
     server.serve_forever()
 
 

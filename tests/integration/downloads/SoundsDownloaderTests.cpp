@@ -161,20 +161,14 @@ TEST_F(SoundsDownloaderTest, DownloadsEverySoundTenSecondsAfterStartThenSaysItIs
 
 TEST_F(SoundsDownloaderTest, AFailedDownloadStoresNothingAndTheNextSyncFetchesWhatIsMissing) {
     const auto victim = SoundTrack::allCases()[0];
+    // Statuses and bodies the session delivers whole are the unit tests' business; here, what only a
+    // real server and transport produce.
     struct Case {
         const char* what;
         std::string behaviour;
         bool wrongSecret = false;
-        const char* logged = nullptr;
     };
-    const Case cases[] = {
-        {"403", "forbidden", false, "Download failed { URL: "},
-        {"wrong secret", "", true, "Download failed { URL: "},
-        {"404", "missing", false, "Download failed { URL: "},
-        {"truncated body", "truncated", false, nullptr},
-        {"zero-length body", "empty", false, nullptr},
-        {"not audio", "garbage", false, nullptr},
-    };
+    const Case cases[] = {{"wrong secret", "", true}, {"truncated body", "truncated"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         fs::remove_all(documents / "sounds");
@@ -201,8 +195,8 @@ TEST_F(SoundsDownloaderTest, AFailedDownloadStoresNothingAndTheNextSyncFetchesWh
         EXPECT_EQ(present.size(), c.wrongSecret ? 47U : 49U);
         EXPECT_EQ(badFiles(), std::vector<std::string>{});
         EXPECT_EQ(downloader->state(), c.wrongSecret ? State::notSynced() : State::downloading(0.98F));
-        if (c.logged != nullptr) {
-            EXPECT_EQ(linesStartingWith(c.logged), c.wrongSecret ? 3U : 1U);
+        if (c.wrongSecret) {
+            EXPECT_EQ(linesStartingWith("Download failed { URL: "), 3U);
         }
 
         const test::TestBucket healed(bucketRoot, {}, port);
