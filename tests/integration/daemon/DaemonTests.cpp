@@ -1,22 +1,19 @@
 #include "integration/app/RunSomnara.hpp"
+#include "integration/linux_pulse/PulseTestServer.hpp"
 #include "support/TemporaryDirectory.hpp"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <pulse/error.h>
-#include <pulse/simple.h>
 #include <sdbus-c++/sdbus-c++.h>
 #include <sndfile.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
 #include <cmath>
-#include <condition_variable>
 #include <cstdlib>
+#include <functional>
 #include <limits>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -24,7 +21,6 @@ extern char** environ;
 namespace somnara::test {
 namespace {
 
-constexpr double rate = 44'100;
 constexpr const char* busName = "org.somnara.Somnara";
 constexpr const char* objectPath = "/org/somnara/Somnara";
 
@@ -32,128 +28,50 @@ double decibels(double power) {
     return 10 * std::log10(std::max(power, 1e-20));
 }
 
-/// Mean power of both channels of interleaved stereo frames [from, to): a pan moves sound between
-/// the channels without changing it.
-double powerOf(const std::vector<float>& samples, std::size_t from, std::size_t to) {
-    to = std::min(to, samples.size() / 2);
-    double sum = 0;
-    for (std::size_t frame = from; frame < to; ++frame) {
-        sum += double(samples[2 * frame]) * samples[2 * frame] +
-               double(samples[2 * frame + 1]) * samples[2 * frame + 1];
-    }
-    return to > from ? sum / double(2 * (to - from)) : 0;
-}
-
 std::size_t frameAt(double seconds) {
-    return static_cast<std::size_t>(std::max(0.0, seconds) * rate);
+    return MonitorRecorder::frameAt(seconds);
 }
 
-/// Records the null sink's monitor from the start of the test, so that each check reads the sound
-/// at the moments the commands ran. The test waits on the sound server's clock, not the wall clock.
-class Recorder {
-public:
-    Recorder() {
-        const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, static_cast<std::uint32_t>(rate), 2};
-        pa_buffer_attr attributes{};
-        attributes.maxlength = static_cast<std::uint32_t>(-1);
-        attributes.fragsize = static_cast<std::uint32_t>(0.02 * rate * 8);
-        int error = 0;
-        connection_ = pa_simple_new(nullptr, "somnara-daemon-test", PA_STREAM_RECORD, "out.monitor",
-                                    "monitor", &spec, nullptr, &attributes, &error);
-        if (connection_ == nullptr) {
-            error_ = pa_strerror(error);
-            return;
+/// The moment of the recording where `reference` starts: the lag, from `from` to `from + 3` s, at which
+/// the envelopes (100 ms blocks, in dB) of the recording and of the reference's seconds 3 to 9 agree
+/// best. Waves swell, so a level is only comparable at the same moment of the sound.
+double startOf(MonitorRecorder& recorder, const std::vector<float>& reference, double from) {
+    const auto envelope = [](const std::function<double(double, double)>& power, double start) {
+        std::vector<double> blocks;
+        for (double at = start + 3; at < start + 9; at += 0.1) {
+            blocks.push_back(decibels(power(at, at + 0.1)));
         }
-        thread_ = std::thread([this] {
-            std::vector<float> chunk(2 * frameAt(0.05));
-            int error = 0;
-            while (!stopping_ &&
-                   pa_simple_read(connection_, chunk.data(), chunk.size() * sizeof(float), &error) == 0) {
-                const std::lock_guard lock(mutex_);
-                samples_.insert(samples_.end(), chunk.begin(), chunk.end());
-                recorded_.notify_all();
-            }
-        });
-    }
-    ~Recorder() {
-        stopping_ = true;
-        if (thread_.joinable()) {
-            thread_.join();
+        return blocks;
+    };
+    const auto wanted =
+        envelope([&](double a, double b) { return powerOf(reference, frameAt(a), frameAt(b)); }, 0);
+    recorder.waitUntil(from + 12);
+    double best = from;
+    double bestError = std::numeric_limits<double>::max();
+    for (double lag = from; lag < from + 3; lag += 0.01) {
+        const auto heard = envelope([&](double a, double b) { return recorder.power(a, b); }, lag);
+        double error = 0;
+        for (std::size_t i = 0; i < wanted.size(); ++i) {
+            error += (heard[i] - wanted[i]) * (heard[i] - wanted[i]);
         }
-        if (connection_ != nullptr) {
-            pa_simple_free(connection_);
+        if (error < bestError) {
+            bestError = error;
+            best = lag;
         }
     }
-    const std::string& error() const { return error_; }
+    return best;
+}
 
-    /// Seconds recorded so far.
-    double now() {
-        const std::lock_guard lock(mutex_);
-        return double(samples_.size() / 2) / rate;
+/// How many 50 ms blocks between `from` and `to` are neither at `level` (within 10 %) nor silent: a
+/// fade passes through many, a cut through one at most.
+int blocksBetween(MonitorRecorder& recorder, double from, double to, double level) {
+    int count = 0;
+    for (double at = from; at + 0.05 <= to; at += 0.05) {
+        const double block = recorder.power(at, at + 0.05);
+        count += block > 0.01 * level && block < 0.8 * level ? 1 : 0;
     }
-    /// Waits until `seconds` have been recorded.
-    void waitUntil(double seconds) {
-        std::unique_lock lock(mutex_);
-        recorded_.wait(lock, [&] { return samples_.size() / 2 >= frameAt(seconds); });
-    }
-    /// Power of the recording between two moments, once they have been recorded.
-    double power(double from, double to) {
-        waitUntil(to);
-        const std::lock_guard lock(mutex_);
-        return powerOf(samples_, frameAt(from), frameAt(to));
-    }
-    /// The moment of the recording where `reference` starts: the lag, from `from` to `from + 3` s, at
-    /// which the envelopes (100 ms blocks, in dB) of the recording and of the reference's seconds 3 to
-    /// 9 agree best. Waves swell, so a level is only comparable at the same moment of the sound.
-    double startOf(const std::vector<float>& reference, double from) {
-        waitUntil(from + 12);
-        const auto envelope = [](const std::vector<float>& samples, double start) {
-            std::vector<double> blocks;
-            for (double at = start + 3; at < start + 9; at += 0.1) {
-                blocks.push_back(decibels(powerOf(samples, frameAt(at), frameAt(at + 0.1))));
-            }
-            return blocks;
-        };
-        const auto wanted = envelope(reference, 0);
-        double best = from;
-        double bestError = std::numeric_limits<double>::max();
-        for (double lag = from; lag < from + 3; lag += 0.01) {
-            std::vector<double> heard;
-            {
-                const std::lock_guard lock(mutex_);
-                heard = envelope(samples_, lag);
-            }
-            double error = 0;
-            for (std::size_t i = 0; i < wanted.size(); ++i) {
-                error += (heard[i] - wanted[i]) * (heard[i] - wanted[i]);
-            }
-            if (error < bestError) {
-                bestError = error;
-                best = lag;
-            }
-        }
-        return best;
-    }
-    /// How many 50 ms blocks between `from` and `to` are neither at `level` (within 10 %) nor silent:
-    /// a fade passes through many, a cut through one at most.
-    int blocksBetween(double from, double to, double level) {
-        int count = 0;
-        for (double at = from; at + 0.05 <= to; at += 0.05) {
-            const double block = power(at, at + 0.05);
-            count += block > 0.01 * level && block < 0.8 * level ? 1 : 0;
-        }
-        return count;
-    }
-
-private:
-    pa_simple* connection_ = nullptr;
-    std::string error_;
-    std::thread thread_;
-    std::atomic<bool> stopping_{false};
-    std::mutex mutex_;
-    std::condition_variable recorded_;
-    std::vector<float> samples_;
-};
+    return count;
+}
 
 /// The daemon as a child process of the test, ended with SIGTERM.
 class DaemonProcess {
@@ -241,7 +159,7 @@ protected:
     }
 
     TemporaryDirectory home{"somnara-daemon"};
-    Recorder recorder;
+    MonitorRecorder recorder;
     std::unique_ptr<sdbus::IConnection> connection;
     std::unique_ptr<DaemonProcess> daemon;
     std::unique_ptr<sdbus::IProxy> proxy;
@@ -254,7 +172,7 @@ TEST_F(Daemon, PlaysChangesAndStopsWhatTheCommandLineAsksAndRecordsIt) {
     ASSERT_EQ(outcome.status, 0) << outcome.output;
     EXPECT_EQ(status()["state"], "playing");
     const auto full = render("rain waves", 30);
-    const double start = recorder.startOf(full, commanded);
+    const double start = startOf(recorder, full, commanded);
     EXPECT_NEAR(decibels(recorder.power(start + 3, start + 9)),
                 decibels(powerOf(full, frameAt(3), frameAt(9))), 1.0);
 
@@ -287,7 +205,7 @@ TEST_F(Daemon, PlaysChangesAndStopsWhatTheCommandLineAsksAndRecordsIt) {
     outcome = somnara("stop");
     ASSERT_EQ(outcome.status, 0) << outcome.output;
     const double stopped = recorder.now();
-    EXPECT_GE(recorder.blocksBetween(stopped - 0.5, stopped + 1.5, level), 3);
+    EXPECT_GE(blocksBetween(recorder, stopped - 0.5, stopped + 1.5, level), 3);
     EXPECT_LT(decibels(recorder.power(stopped + 1.5, stopped + 2)), -70.0);
 
     // A second daemon refuses to start (and would be stopped after 10 s if it did not).

@@ -9,7 +9,6 @@
 #include <somnara/linux/pulse/PulseAudioSession.hpp>
 
 #include <chrono>
-#include <fstream>
 
 namespace somnara::test {
 namespace {
@@ -87,7 +86,7 @@ TEST(NoisePlayerOnPulseAudio, APhoneCallInterruptsUnlessMixingWithOthers) {
         auto play = t.player->play(false);
         ASSERT_TRUE(t.liveUntil([&] { return play.isFinished(); }, 5));
         t.live(0.5);
-        MonitorRecorder recorder{"out.monitor", static_cast<std::size_t>(8 * rate)};
+        MonitorRecorder recorder;
         ASSERT_TRUE(recorder.error().empty()) << recorder.error();
         t.live(0.5);
         {
@@ -101,7 +100,7 @@ TEST(NoisePlayerOnPulseAudio, APhoneCallInterruptsUnlessMixingWithOthers) {
         t.live(1.0);
         EXPECT_EQ(t.player->state(), NoisePlayerState::playing());
         t.live(8.0);
-        const auto level = levels(recorder.left());
+        const auto level = levels(recorder.left(0, 8));
         const double full = *std::max_element(level.begin(), level.end());
         ASSERT_GT(full, 0.1);
         const auto silent =
@@ -123,46 +122,6 @@ TEST(NoisePlayerOnPulseAudio, APhoneCallInterruptsUnlessMixingWithOthers) {
         EXPECT_LE(rise, 14) << "rose in " << rise * 50 << " ms";
         EXPECT_GE(t.count("Should resume"), 1U);
     }
-}
-
-// Moving our stream is a route change; losing the server stops us, and once it is back a play works
-// again in the same process.
-TEST(NoisePlayerOnPulseAudio, RoutesAndARestartedServer) {
-    if (!pulseWanted()) {
-        GTEST_SKIP() << noPulseMessage;
-    }
-    PulseHarness t;
-    t.startOnPulse(NoisePlayerHarness::selecting({SoundTrack::rain}));
-    auto play = t.player->play(false);
-    ASSERT_TRUE(t.liveUntil([&] { return play.isFinished(); }, 5));
-
-    const auto input = sinkInputOf("somnara-test");
-    ASSERT_FALSE(input.empty());
-    ASSERT_EQ(std::system(("pactl move-sink-input " + input.substr(0, input.find('\n')) + " out2").c_str()),
-              0);
-    ASSERT_TRUE(t.liveUntil([&] { return t.count("Route changed") >= 1; }, 3));
-    EXPECT_EQ(t.eventNames().back(), "audio_route_changed");
-    EXPECT_EQ(t.player->state(), NoisePlayerState::playing());
-
-    int pid = 0;
-    std::ifstream{std::string{std::getenv("XDG_RUNTIME_DIR")} + "/pulse/pid"} >> pid;
-    ASSERT_GT(pid, 0);
-    ASSERT_EQ(kill(pid, SIGTERM), 0);
-    ASSERT_TRUE(t.liveUntil([&] { return t.player->state() == NoisePlayerState::stopped(); }, 5));
-    EXPECT_GE(t.count("Media services were lost"), 1U);
-    ASSERT_TRUE(t.liveUntil([&] { return kill(pid, 0) != 0; }, 5));
-    ASSERT_EQ(
-        std::system("bash -c 'source " SOMNARA_SOURCE_DIR "/scripts/services.sh && services_start_pulse'"),
-        0);
-    ASSERT_TRUE(t.liveUntil([&] { return t.count("Media services were reset") >= 1; }, 30));
-
-    auto again = t.player->play(false);
-    ASSERT_TRUE(t.liveUntil([&] { return again.isFinished(); }, 5));
-    EXPECT_FALSE(t.failureOf(again));
-    EXPECT_EQ(t.player->state(), NoisePlayerState::playing());
-    const auto before = t.player->engine().framesRendered();
-    t.live(0.5);
-    EXPECT_GT(t.player->engine().framesRendered(), before + 11'025);
 }
 
 } // namespace

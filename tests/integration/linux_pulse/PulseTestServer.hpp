@@ -5,10 +5,14 @@
 #include <signal.h>
 #include <sys/types.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -59,14 +63,29 @@ private:
     pid_t pid_;
 };
 
-/// Records `frames` stereo float frames from a source (the null sink's monitor) on its own thread.
+/// Mean power of both channels of interleaved stereo frames [from, to): a pan moves sound between the
+/// channels without changing it.
+inline double powerOf(const std::vector<float>& samples, std::size_t from, std::size_t to) {
+    to = std::min(to, samples.size() / 2);
+    double sum = 0;
+    for (std::size_t i = 2 * from; i < 2 * to; ++i) {
+        sum += double(samples[i]) * samples[i];
+    }
+    return to > from ? sum / double(2 * (to - from)) : 0;
+}
+
+/// Records a source (a null sink's monitor) as stereo float at 44.1 kHz from its construction on, on a
+/// thread of its own, so that a check reads the sound at the moments the test acted. Waits follow the
+/// sound server's clock, not the wall clock.
 class MonitorRecorder {
 public:
-    MonitorRecorder(const std::string& source, std::size_t frames) : samples_(2 * frames) {
-        const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, 44'100U, 2};
+    static constexpr double rate = 44'100;
+
+    explicit MonitorRecorder(const std::string& source = "out.monitor") {
+        const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, static_cast<std::uint32_t>(rate), 2};
         pa_buffer_attr attributes{};
         attributes.maxlength = static_cast<std::uint32_t>(-1);
-        attributes.fragsize = static_cast<std::uint32_t>(0.02 * 44'100 * 8);
+        attributes.fragsize = static_cast<std::uint32_t>(0.02 * rate * 8);
         int error = 0;
         connection_ = pa_simple_new(nullptr, "somnara-test-recorder", PA_STREAM_RECORD, source.c_str(),
                                     "monitor", &spec, nullptr, &attributes, &error);
@@ -75,11 +94,21 @@ public:
             return;
         }
         thread_ = std::thread([this] {
+            std::vector<float> chunk(2 * frameAt(0.05));
             int error = 0;
-            ok_ = pa_simple_read(connection_, samples_.data(), samples_.size() * sizeof(float), &error) == 0;
+            while (!stopping_ &&
+                   pa_simple_read(connection_, chunk.data(), chunk.size() * sizeof(float), &error) == 0) {
+                const std::lock_guard lock(mutex_);
+                samples_.insert(samples_.end(), chunk.begin(), chunk.end());
+                recorded_.notify_all();
+            }
+            const std::lock_guard lock(mutex_);
+            ended_ = true;
+            recorded_.notify_all();
         });
     }
     ~MonitorRecorder() {
+        stopping_ = true;
         if (thread_.joinable()) {
             thread_.join();
         }
@@ -88,23 +117,47 @@ public:
         }
     }
     const std::string& error() const { return error_; }
-    /// Waits until every frame has been recorded; the left channel.
-    std::vector<float> left() {
-        thread_.join();
-        std::vector<float> channel(samples_.size() / 2);
-        for (std::size_t i = 0; i < channel.size(); ++i) {
-            channel[i] = samples_[2 * i];
+
+    static std::size_t frameAt(double seconds) {
+        return static_cast<std::size_t>(std::max(0.0, seconds) * rate);
+    }
+    /// Seconds recorded so far.
+    double now() {
+        const std::lock_guard lock(mutex_);
+        return double(samples_.size() / 2) / rate;
+    }
+    /// Waits until `seconds` have been recorded; false when the recording ended before.
+    bool waitUntil(double seconds) {
+        std::unique_lock lock(mutex_);
+        recorded_.wait(lock, [&] { return ended_ || samples_.size() / 2 >= frameAt(seconds); });
+        return samples_.size() / 2 >= frameAt(seconds);
+    }
+    /// Power of the recording between two moments, once they have been recorded.
+    double power(double from, double to) {
+        waitUntil(to);
+        const std::lock_guard lock(mutex_);
+        return powerOf(samples_, frameAt(from), frameAt(to));
+    }
+    /// The left channel between two moments, once they have been recorded.
+    std::vector<float> left(double from, double to) {
+        waitUntil(to);
+        const std::lock_guard lock(mutex_);
+        std::vector<float> channel;
+        for (std::size_t i = frameAt(from); i < std::min(frameAt(to), samples_.size() / 2); ++i) {
+            channel.push_back(samples_[2 * i]);
         }
         return channel;
     }
-    bool ok() const { return ok_; }
 
 private:
     pa_simple* connection_ = nullptr;
-    std::vector<float> samples_;
     std::string error_;
-    bool ok_ = false;
     std::thread thread_;
+    std::atomic<bool> stopping_{false};
+    std::mutex mutex_;
+    std::condition_variable recorded_;
+    std::vector<float> samples_;
+    bool ended_ = false;
 };
 
 /// The entry of the stream of `applicationName` in the server's list of streams, starting with its
