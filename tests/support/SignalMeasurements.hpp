@@ -107,48 +107,6 @@ inline double centsBetween(double from, double to) {
     return 1200.0 * std::log2(to / from);
 }
 
-/// The spectrum's edge: the frequency below which `fraction` of the power lies, from the power spectrum
-/// averaged over Hann windows of `window` samples (a direct DFT, at most 16 windows).
-inline double spectralRolloff(std::span<const float> x, double sampleRate, double fraction = 0.99,
-                              std::size_t window = 2048) {
-    std::vector<double> cosine(window);
-    std::vector<double> sine(window);
-    std::vector<double> hann(window);
-    for (std::size_t n = 0; n < window; ++n) {
-        const double phase = 2.0 * std::numbers::pi * static_cast<double>(n) / static_cast<double>(window);
-        cosine[n] = std::cos(phase);
-        sine[n] = std::sin(phase);
-        hann[n] = 0.5 - 0.5 * std::cos(phase);
-    }
-    std::vector<double> power(window / 2 + 1, 0.0);
-    for (std::size_t start = 0, count = 0; start + window <= x.size() && count < 16;
-         start += window, ++count) {
-        for (std::size_t k = 0; k < power.size(); ++k) {
-            double re = 0.0;
-            double im = 0.0;
-            for (std::size_t n = 0; n < window; ++n) {
-                const double v = x[start + n] * hann[n];
-                const std::size_t at = k * n % window;
-                re += v * cosine[at];
-                im -= v * sine[at];
-            }
-            power[k] += re * re + im * im;
-        }
-    }
-    double total = 0.0;
-    for (const double p : power) {
-        total += p;
-    }
-    double sum = 0.0;
-    for (std::size_t k = 0; k < power.size(); ++k) {
-        sum += power[k];
-        if (sum >= fraction * total) {
-            return static_cast<double>(k) * sampleRate / static_cast<double>(window);
-        }
-    }
-    return sampleRate / 2.0;
-}
-
 /// Largest |x[i] - x[i-1]|.
 inline double maxStep(std::span<const float> x) {
     double m = 0.0;

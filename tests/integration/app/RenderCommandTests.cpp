@@ -151,24 +151,4 @@ TEST_F(RenderCommand, MixesSoundsAtTheirVolumesAndStreamsRawFloats) {
     }
 }
 
-TEST_F(RenderCommand, RefusesBadArgumentsWithAReason) {
-    const struct {
-        const char* arguments;
-        const char* reason;
-    } cases[] = {
-        {"render rain --duration soon", "is not a duration"},
-        {"render rain --duration -5", "is not a duration"},
-        {"render rain --output mix.mp3", "must end in .wav or .flac"},
-        {"render rain --volume rain=2", "SOUND=VOLUME"},
-        {"render rain --volume waves=0.5", "is not among the sounds"},
-        {"render rian", "Rain"},
-    };
-    for (const auto& c : cases) {
-        const auto outcome = somnara(c.arguments);
-        EXPECT_NE(outcome.status, 0) << c.arguments;
-        EXPECT_NE(outcome.output.find(c.reason), std::string::npos) << c.arguments << ": " << outcome.output;
-    }
-    EXPECT_FALSE(fs::exists(home / "somnara-mix.flac"));
-}
-
 } // namespace

@@ -47,14 +47,6 @@ TEST_F(TwoHomes, AFavouriteAddedInOneHomeIsListedInTheOther) {
     EXPECT_TRUE(fs::exists(homeA / "defaults")) << "A keeps a local copy below its home";
 }
 
-TEST_F(TwoHomes, AnUnknownSoundIsRefusedWithTheClosestNames) {
-    const auto refused = somnara(homeA, "favourites add rian");
-    EXPECT_NE(refused.status, 0);
-    EXPECT_NE(refused.output.find("no sound is called \"rian\""), std::string::npos) << refused.output;
-    EXPECT_NE(refused.output.find("Rain"), std::string::npos) << refused.output;
-    EXPECT_EQ(somnara(homeA, "favourites list").output, "No favourites yet.\n");
-}
-
 TEST_F(TwoHomes, MixesFromTheSyncFolderAreListedSearchedAndDeletedByName) {
     // Another device saved three mixes, two of them named Storm.
     fs::create_directories(sync);
