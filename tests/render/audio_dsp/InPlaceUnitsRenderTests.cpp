@@ -160,6 +160,65 @@ TEST(InPlaceUnitsRender, OutputDoesNotDependOnBlockSize) {
     }
 }
 
+// A 100 Hz sine (amplitude 0.25, steady step 2π·100·0.25/fs ≈ 0.0033) while a parameter jumps at 1.5 s.
+// The delay of 0.5025 s puts its echo a quarter cycle off the input, its new time in opposite phase. Bound:
+// the largest step while they settle (and one delay later, when a new feedback comes round) stays within
+// 10 % of the largest steady step (of the input, or of the louder output) plus what a crossfade between
+// two signals of amplitude 0.25 adds per frame over the shortest fade (10 ms): 2·0.25/480 ≈ 0.001. An
+// unsmoothed change steps by up to the difference between the two phases or levels, tenths.
+TEST(InPlaceUnitsRender, ParameterJumpsDoNotStepTheWaveform) {
+    const std::size_t frames = static_cast<std::size_t>(4 * rate);
+    const Stereo in(makeSine(100, rate, frames, 0.25), makeSine(100, rate, frames, 0.25));
+    const auto delay = [](float mix) {
+        auto unit = std::make_shared<Delay>();
+        unit->prepare(rate, 512);
+        unit->setDelayTime(0.5025f);
+        unit->setFeedback(0.0f);
+        unit->setWetDryMix(mix);
+        return unit;
+    };
+    const auto reverb = [] {
+        auto unit = std::make_shared<Reverb>();
+        unit->prepare(rate, 512);
+        unit->loadFactoryPreset(ReverbPreset::largeHall);
+        unit->setWetDryMix(0.0f);
+        return unit;
+    };
+    const auto shelf = [] {
+        auto unit = std::make_shared<ParametricEQ>();
+        unit->prepare(rate, 512);
+        unit->setBandFilterType(0, EQFilterType::lowShelf);
+        unit->setBandFrequency(0, 1000.0f);
+        unit->setBandBypass(0, false);
+        return unit;
+    };
+    using Render = std::function<Stereo(std::size_t)>;
+    const auto jump = [&](auto unit, auto change) -> Render {
+        return [=, &in](std::size_t at) {
+            return processInBlocks(*unit, in, {512}, {{at, [&] { change(*unit); }}});
+        };
+    };
+    const std::pair<const char*, Render> cases[] = {
+        {"delay wet/dry 0 -> 100", jump(delay(0.0f), [](Delay& d) { d.setWetDryMix(100.0f); })},
+        {"delay time 0.5025 -> 0.3175 s", jump(delay(100.0f), [](Delay& d) { d.setDelayTime(0.3175f); })},
+        {"delay feedback 0 -> 50", jump(delay(100.0f), [](Delay& d) { d.setFeedback(50.0f); })},
+        // 60 % is the player's largest mix.
+        {"reverb wet/dry 0 -> 60", jump(reverb(), [](Reverb& r) { r.setWetDryMix(60.0f); })},
+        // A shelf this wide reacts within a fraction of a millisecond: unsmoothed, the waveform would
+        // grow fourfold from one sample to the next.
+        {"low shelf 0 -> +12 dB", jump(shelf(), [](ParametricEQ& eq) { eq.setBandGain(0, 12.0f); })},
+    };
+    const double steady = maxStep(in.left);
+    for (const auto& [name, render] : cases) {
+        SCOPED_TRACE(name);
+        const std::size_t at = static_cast<std::size_t>(1.5 * rate) + 37;
+        const Stereo out = render(at);
+        const double steadyOut = maxStep(slice(out.left, frames - frames / 8, frames / 8));
+        const double bound = 1.1 * std::max(steady, steadyOut) + 2 * 0.25 / (0.01 * rate);
+        EXPECT_LE(maxStep(slice(out.left, at - 1, static_cast<std::size_t>(1.2 * rate))), bound);
+    }
+}
+
 // A wet/dry mix of zero is the dry input bit for bit: from the start, and again once a mix that was
 // raised has glided back down.
 template <class Unit>

@@ -10,8 +10,6 @@ namespace somnara::dsp::test {
 namespace {
 
 using somnara::test::makeNoise;
-using somnara::test::makeSine;
-using somnara::test::maxStep;
 using somnara::test::rms;
 using somnara::test::schroederDecayTime;
 
@@ -27,29 +25,10 @@ Stereo impulseResponse(ReverbPreset preset, double seconds) {
     return processInBlocks(reverb, in, {1024});
 }
 
-TEST(ReverbRender, LargeHallDecaysInAboutTwoSeconds) {
-    // Designed for 2.4 s at low frequencies and half that at the top; the broadband T30 of the impulse
-    // response must lie between 1.8 and 2.6 s, the range of a large concert hall, in both channels.
-    const Stereo ir = impulseResponse(ReverbPreset::largeHall, 8.0);
-    for (const auto* channel : {&ir.left, &ir.right}) {
-        const auto t30 = schroederDecayTime(*channel, rate);
-        ASSERT_TRUE(t30.has_value());
-        EXPECT_GE(*t30, 1.8);
-        EXPECT_LE(*t30, 2.6);
-        RecordProperty("largeHallT30", std::to_string(*t30));
-    }
-    // The pre-delay: nothing arrives in the first 25 ms.
-    EXPECT_LT(somnara::test::peak(slice(ir.left, 0, static_cast<std::size_t>(0.024 * rate))), 1e-6);
-    // Left and right are different mixes of the network: decorrelated, not a copy.
-    double cross = 0, ll = 0, rr = 0;
-    for (std::size_t i = 0; i < ir.frames(); ++i) {
-        cross += static_cast<double>(ir.left[i]) * ir.right[i];
-        ll += static_cast<double>(ir.left[i]) * ir.left[i];
-        rr += static_cast<double>(ir.right[i]) * ir.right[i];
-    }
-    EXPECT_LT(std::abs(cross) / std::sqrt(ll * rr), 0.3);
-}
-
+// Each preset's broadband T30 lies in the range of its kind of space, and they decay in the order of
+// their spaces. The large hall, designed for 2.4 s at low frequencies and half that at the top, must lie
+// between 1.8 and 2.6 s in both channels; nothing arrives in its first 25 ms (the pre-delay), and its
+// left and right are different mixes of the network: decorrelated, not a copy.
 TEST(ReverbRender, PresetsDecayInTheOrderOfTheirSpaces) {
     struct Case {
         ReverbPreset preset;
@@ -58,20 +37,35 @@ TEST(ReverbRender, PresetsDecayInTheOrderOfTheirSpaces) {
     };
     const std::vector<Case> cases = {
         {ReverbPreset::smallRoom, 0.2, 0.7},  {ReverbPreset::mediumRoom, 0.4, 1.0},
-        {ReverbPreset::mediumHall, 1.2, 2.0}, {ReverbPreset::largeHall2, 2.0, 3.0},
-        {ReverbPreset::cathedral, 3.2, 5.5},  {ReverbPreset::plate, 1.1, 1.9},
+        {ReverbPreset::mediumHall, 1.2, 2.0}, {ReverbPreset::largeHall, 1.8, 2.6},
+        {ReverbPreset::largeHall2, 2.0, 3.0}, {ReverbPreset::cathedral, 3.2, 5.5},
+        {ReverbPreset::plate, 1.1, 1.9},
     };
     double previous = 0.0;
     for (const auto& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.preset));
-        const auto t30 = schroederDecayTime(impulseResponse(c.preset, 2.5 * c.maxT30).left, rate);
-        ASSERT_TRUE(t30.has_value());
-        EXPECT_GE(*t30, c.minT30);
-        EXPECT_LE(*t30, c.maxT30);
-        if (c.preset != ReverbPreset::plate) {
-            EXPECT_GT(*t30, previous);
-            previous = *t30;
+        const Stereo ir = impulseResponse(c.preset, 2.5 * c.maxT30);
+        for (const auto* channel : {&ir.left, &ir.right}) {
+            const auto t30 = schroederDecayTime(*channel, rate);
+            ASSERT_TRUE(t30.has_value());
+            EXPECT_GE(*t30, c.minT30);
+            EXPECT_LE(*t30, c.maxT30);
+            if (c.preset != ReverbPreset::plate && channel == &ir.left) {
+                EXPECT_GT(*t30, previous);
+                previous = *t30;
+            }
         }
+        if (c.preset != ReverbPreset::largeHall) {
+            continue;
+        }
+        EXPECT_LT(somnara::test::peak(slice(ir.left, 0, static_cast<std::size_t>(0.024 * rate))), 1e-6);
+        double cross = 0, ll = 0, rr = 0;
+        for (std::size_t i = 0; i < ir.frames(); ++i) {
+            cross += static_cast<double>(ir.left[i]) * ir.right[i];
+            ll += static_cast<double>(ir.left[i]) * ir.left[i];
+            rr += static_cast<double>(ir.right[i]) * ir.right[i];
+        }
+        EXPECT_LT(std::abs(cross) / std::sqrt(ll * rr), 0.3);
     }
 }
 
@@ -107,30 +101,6 @@ TEST(ReverbRender, WetLevelIsComparableToTheDryLevel) {
         EXPECT_GT(db, -6.0);
         EXPECT_LT(db, 6.0);
     }
-}
-
-TEST(ReverbRender, WetDryJumpDoesNotStepTheWaveform) {
-    // 100 Hz sine of amplitude 0.25 (steady step ≈ 0.0033); the mix jumps 0 → 60 % (the player's largest),
-    // then bypass switches on. Bound: 10 % over the larger of the input's and the settled output's
-    // steady step, plus the crossfade allowance 2·0.25/480 per frame of the shortest fade (10 ms).
-    const std::size_t frames = static_cast<std::size_t>(3 * rate);
-    const Stereo in(makeSine(100, rate, frames, 0.25), makeSine(100, rate, frames, 0.25));
-    Reverb reverb;
-    reverb.prepare(rate, 512);
-    reverb.loadFactoryPreset(ReverbPreset::largeHall);
-    reverb.setWetDryMix(0.0f);
-    const std::size_t at = static_cast<std::size_t>(rate / 2) + 61;
-    const std::size_t bypassAt = static_cast<std::size_t>(2 * rate) + 13;
-    const Stereo out = processInBlocks(
-        reverb, in, {512},
-        {{at, [&] { reverb.setWetDryMix(60.0f); }}, {bypassAt, [&] { reverb.setBypass(true); }}});
-    const double steady = std::max(maxStep(in.left), maxStep(slice(out.left, bypassAt - 4800, 4800)));
-    const double bound = 1.1 * steady + 2 * 0.25 / (0.01 * rate);
-    EXPECT_LE(maxStep(slice(out.left, at - 1, 4800)), bound);
-    EXPECT_LE(maxStep(slice(out.left, bypassAt - 1, 4800)), bound);
-    // Bypassed after the fade: the input, bit for bit.
-    const std::size_t after = bypassAt + 480;
-    EXPECT_TRUE(std::equal(out.left.begin() + after, out.left.end(), in.left.begin() + after));
 }
 
 } // namespace
