@@ -53,19 +53,6 @@ TEST_F(SchedulingRender, copiesPlayBackToBackBitExactAtEveryBlockSize) {
     }
 }
 
-// A completion runs only once its copy's last frame has been rendered, not when it was consumed.
-TEST_F(SchedulingRender, completionWaitsForTheLastFrameToBeRendered) {
-    EngineRig rig{256};
-    const auto buffer = makeBuffer(1'000, 3);
-    rig.playCopies(buffer, 1);
-    rig.render(999, 999);
-    loop.runUntilIdle();
-    EXPECT_TRUE(rig.completions.empty());
-    rig.render(1, 1);
-    loop.runUntilIdle();
-    EXPECT_EQ(rig.completions.size(), 1U);
-}
-
 // A file at another rate is resampled once, to the engine's rate: its tone keeps its pitch and its length
 // scales with the rates.
 TEST_F(SchedulingRender, fileAtAnotherRateKeepsPitchAndLength) {
@@ -173,7 +160,8 @@ TEST_F(SchedulingRender, stopFlushesThePendingItemsAndPauseKeepsThem) {
     EXPECT_EQ(rig.engine->decodedBytes(), 0U);
 }
 
-// The awaitable form resumes its caller when the item has played back.
+// The awaitable form resumes its caller when the item has played back: once its last frame has been
+// rendered, not when it was consumed.
 TEST_F(SchedulingRender, awaitedScheduleResumesAfterPlayback) {
     EngineRig rig{441, 1, false};
     const auto buffer = makeBuffer(2'000, 5);
@@ -186,10 +174,10 @@ TEST_F(SchedulingRender, awaitedScheduleResumesAfterPlayback) {
         result = completion;
     });
     loop.runUntilIdle();
-    rig.render(1'500, 441);
+    rig.render(1'999, 441);
     loop.runUntilIdle();
     EXPECT_FALSE(result.has_value());
-    rig.render(1'000, 441);
+    rig.render(1, 1);
     loop.runUntilIdle();
     ASSERT_TRUE(result.has_value());
     EXPECT_TRUE(result->playedBack);

@@ -90,13 +90,4 @@ TEST_F(TwoDevices, FavouritesAndMixesReachTheOtherDeviceThroughItsExternalChange
     EXPECT_EQ(SoundTrackMixesStore::decode(*phone.defaults->data("sound_track_mixes")).size(), 1U);
 }
 
-TEST_F(TwoDevices, ADeviceStartingLaterTakesTheSharedFavourites) {
-    run([&] { return phone.favourites->add(SoundTrack::owl); });
-    Device tablet{loop, directory / "sync", directory / "tablet.json"};
-    run([&] { return tablet.favourites->waitUntilLoaded(); });
-    EXPECT_EQ(tablet.favourites->favouritesSubject()->currentValue(),
-              SoundTrackFavouritesStore::Favourites{SoundTrack::owl});
-    EXPECT_EQ(tablet.localFavourites(), "[28]");
-}
-
 } // namespace

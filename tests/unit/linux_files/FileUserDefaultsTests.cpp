@@ -181,47 +181,30 @@ TEST(FileUserDefaults, ChangesAreSeenByOtherInstancesOfTheSameFile) {
     }
 }
 
-TEST(FileUserDefaults, ThreadsWritingDifferentKeysThroughTwoInstancesLoseNothing) {
-    test::TemporaryDirectory directory;
-    const auto file = directory / "group.somnara.json";
-    FileUserDefaults first(file);
-    FileUserDefaults second(file);
-    constexpr int keysEach = 60;
-    std::thread a([&] {
-        for (int i = 0; i < keysEach; ++i) {
-            first.set(i, "a" + std::to_string(i));
-        }
-    });
-    std::thread b([&] {
-        for (int i = 0; i < keysEach; ++i) {
-            second.set(i, "b" + std::to_string(i));
-        }
-    });
-    a.join();
-    b.join();
-    const auto stored = FileUserDefaults(file).dictionaryRepresentation();
-    EXPECT_EQ(stored.size(), 2U * keysEach);
-    for (int i = 0; i < keysEach; ++i) {
-        EXPECT_EQ(stored.count("a" + std::to_string(i)), 1U) << i;
-        EXPECT_EQ(stored.count("b" + std::to_string(i)), 1U) << i;
-    }
-}
-
-TEST(FileUserDefaults, ProcessesWritingDifferentKeysConcurrentlyLoseNothing) {
+// Processes, and threads of one process through instances of their own, writing different keys at once.
+TEST(FileUserDefaults, ProcessesAndThreadsWritingDifferentKeysConcurrentlyLoseNothing) {
     test::TemporaryDirectory directory;
     const auto file = directory / "group.somnara.json";
     constexpr int processes = 3;
     constexpr int keysEach = 40;
+    const auto key = [](int p, int t, int i) {
+        return "p" + std::to_string(p) + "t" + std::to_string(t) + "k" + std::to_string(i);
+    };
     std::vector<pid_t> children;
     for (int p = 0; p < processes; ++p) {
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            FileUserDefaults defaults(file);
-            for (int i = 0; i < keysEach; ++i) {
-                defaults.set(Value::Data{static_cast<std::uint8_t>(p), static_cast<std::uint8_t>(i)},
-                             "p" + std::to_string(p) + "k" + std::to_string(i));
-            }
+            const auto write = [&](int t) {
+                FileUserDefaults defaults(file);
+                for (int i = 0; i < keysEach; ++i) {
+                    defaults.set(Value::Data{static_cast<std::uint8_t>(p), static_cast<std::uint8_t>(i)},
+                                 key(p, t, i));
+                }
+            };
+            std::thread second(write, 1);
+            write(0);
+            second.join();
             ::_exit(0);
         }
         children.push_back(child);
@@ -232,11 +215,13 @@ TEST(FileUserDefaults, ProcessesWritingDifferentKeysConcurrentlyLoseNothing) {
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
     FileUserDefaults reader(file);
-    EXPECT_EQ(reader.dictionaryRepresentation().size(), static_cast<std::size_t>(processes * keysEach));
+    EXPECT_EQ(reader.dictionaryRepresentation().size(), static_cast<std::size_t>(processes * 2 * keysEach));
     for (int p = 0; p < processes; ++p) {
         for (int i = 0; i < keysEach; ++i) {
-            EXPECT_EQ(reader.data("p" + std::to_string(p) + "k" + std::to_string(i)),
-                      (Value::Data{static_cast<std::uint8_t>(p), static_cast<std::uint8_t>(i)}));
+            for (int t = 0; t < 2; ++t) {
+                EXPECT_EQ(reader.data(key(p, t, i)),
+                          (Value::Data{static_cast<std::uint8_t>(p), static_cast<std::uint8_t>(i)}));
+            }
         }
     }
 }
