@@ -69,7 +69,8 @@ TEST_F(Failures, BadArgumentsAreRefusedAndNamesPrintEscaped) {
         EXPECT_NE(outcome.output.find(c.said), std::string::npos) << c.arguments << ": " << outcome.output;
         EXPECT_EQ(outcome.output.find('\033'), std::string::npos) << c.arguments << ": printed raw";
     }
-    EXPECT_FALSE(fs::exists(directory / "a.wav") || fs::exists(directory / "a.flac") || fs::exists("mix.mp3"));
+    EXPECT_FALSE(fs::exists(directory / "a.wav") || fs::exists(directory / "a.flac") ||
+                 fs::exists("mix.mp3"));
 }
 
 TEST_F(Failures, ParallelCommandsOfOneHomeKeepEveryChange) {

@@ -1,17 +1,13 @@
 #include "RunSomnara.hpp"
 #include "support/SignalMeasurements.hpp"
 #include "support/TemporaryDirectory.hpp"
-#include "support/TestLoop.hpp"
 
 #include <somnara/linux/ffmpeg/FfmpegAudioFile.hpp>
-#include <somnara/platform/FileLocations.hpp>
-#include <somnara/platform/UserDefaults.hpp>
-#include <somnara/settings/NoisePlayerSettingsStore.hpp>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
+#include <cstring>
 #include <span>
 #include <string>
 #include <vector>
@@ -55,14 +51,8 @@ double rmsBetween(const std::vector<float>& signal, double sampleRate, double fr
 }
 
 /// A home with its own settings; the program renders in it.
-class RenderCommand : public test::LoopTest {
+class RenderCommand : public ::testing::Test {
 protected:
-    ~RenderCommand() override {
-        UserDefaults::resetShared();
-        FileLocations::setShared(nullptr);
-        unsetenv("SOMNARA_HOME");
-    }
-
     test::Outcome somnara(const std::string& arguments, bool withErrors = true) {
         return test::runOnStoredState("SOMNARA_HOME='" + home.path().string() + "'", arguments, withErrors);
     }
@@ -72,19 +62,6 @@ protected:
         const auto outcome = somnara(arguments + " --output '" + file.string() + "'");
         EXPECT_EQ(outcome.status, 0) << outcome.output;
         return readRendered(file);
-    }
-
-    /// Stores sound settings in the home as the app's settings screen would.
-    void storeSoundSettings(const SoundSettings& soundSettings) {
-        setenv("SOMNARA_HOME", home.path().c_str(), 1);
-        FileLocations::setShared(nullptr);
-        UserDefaults::resetShared();
-        auto store = NoisePlayerSettingsStore::make();
-        run([&]() -> asio::awaitable<void> {
-            auto set = store->setSoundSettings(soundSettings);
-            co_await std::move(set);
-        });
-        loop.runUntilIdle();
     }
 
     test::TemporaryDirectory home{"somnara-render"};
@@ -111,13 +88,24 @@ TEST_F(RenderCommand, RendersTheRequestedLengthAndFadesInAndOut) {
 
 TEST_F(RenderCommand, AppliesTheStoredSoundSettings) {
     const auto before = render("render waves -d 2 --no-fades", "before.wav");
+    const auto white = render("render white_real -d 1 --no-fades", "white.wav");
 
-    storeSoundSettings(SoundSettings::defaultValue().withVolume(0.5F));
+    ASSERT_EQ(somnara("settings set volume=0.5").status, 0);
     const auto quieter = render("render waves -d 2 --no-fades", "quieter.wav");
     EXPECT_NEAR(test::rms(quieter.left) / test::rms(before.left), 0.5, 0.001);
 
+    // Half speed stretches every wave to twice its length: the noise crosses zero half as often.
+    ASSERT_EQ(somnara("settings set volume=1 speed=0.5").status, 0);
+    const auto slow = render("render white_real -d 1 --no-fades", "slow.wav");
+    const auto normalCrossings = test::zeroCrossingFrequency(white.left, white.sampleRate);
+    const auto slowCrossings = test::zeroCrossingFrequency(slow.left, slow.sampleRate);
+    ASSERT_TRUE(normalCrossings && slowCrossings);
+    EXPECT_GT(*normalCrossings, 5'000.0) << "white noise reaches high";
+    EXPECT_NEAR(*slowCrossings / *normalCrossings, 0.5, 0.05)
+        << *normalCrossings << " then " << *slowCrossings;
+
     // A pan sweep of 1 s from side to side: the balance swings fully both ways within 4 s.
-    storeSoundSettings(SoundSettings::defaultValue().withOscillation({.rate = 1.0, .strength = 1.0F}));
+    ASSERT_EQ(somnara("settings set speed=1 oscillation.rate=1 oscillation.strength=1").status, 0);
     const auto swept = render("render waves -d 4 --no-fades", "swept.wav");
     double mostLeft = 0;
     double mostRight = 0;
