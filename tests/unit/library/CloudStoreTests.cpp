@@ -31,7 +31,7 @@ class CloudStoreTest : public LibraryTest {};
 TEST_F(CloudStoreTest, PublishesOnlyBlobsAndTheEmptyStoreTwiceAtStart) {
     {
         startCloud();
-        SubjectRecorder recorder{cloudStore->dictionarySubject()};
+        StreamRecorder recorder{cloudStore->dictionarySubject()};
         loop.runUntilIdle();
         EXPECT_EQ(recorder.values, (std::vector<Dictionary>{{}, {}})) << "initial value, then the first read";
     }
@@ -42,7 +42,7 @@ TEST_F(CloudStoreTest, PublishesOnlyBlobsAndTheEmptyStoreTwiceAtStart) {
     cloud->setData(blob("[3]"), "b");
     cloud->set(CloudValue{std::string{"text"}}, "c");
     startCloud();
-    SubjectRecorder recorder{cloudStore->dictionarySubject()};
+    StreamRecorder recorder{cloudStore->dictionarySubject()};
     loop.runUntilIdle();
     ASSERT_EQ(recorder.values.size(), 2U);
     EXPECT_EQ(recorder.values[1], (Dictionary{{"b", blob("[3]")}}));
@@ -51,7 +51,7 @@ TEST_F(CloudStoreTest, PublishesOnlyBlobsAndTheEmptyStoreTwiceAtStart) {
 TEST_F(CloudStoreTest, OwnWritesWaitForTheNextExternalChangeWhichPublishesWholeSnapshotsInOrder) {
     cloudLogLines().clear();
     startCloud();
-    SubjectRecorder recorder{cloudStore->dictionarySubject()};
+    StreamRecorder recorder{cloudStore->dictionarySubject()};
     loop.runUntilIdle();
 
     run([&] { return cloudStore->set(blob("[5]"), "sound_track_favourites"); });
@@ -82,22 +82,22 @@ TEST_F(CloudStoreTest, AFailedSynchronisationIsReportedOnceAndTheStoreWorksOn) {
     cloud->setSynchronizeResult(false);
     cloud->setData(blob("1"), "k");
     startCloud();
-    SubjectRecorder recorder{cloudStore->dictionarySubject()};
+    StreamRecorder recorder{cloudStore->dictionarySubject()};
     loop.runUntilIdle();
-    ASSERT_EQ(assertions.size(), 1U);
-    EXPECT_EQ(assertions[0].file, "SomnaraKit/CloudStore");
-    EXPECT_EQ(assertions[0].function, "init()");
-    EXPECT_EQ(assertions[0].line, 22);
+    ASSERT_EQ(assertions().size(), 1U);
+    EXPECT_EQ(assertions()[0].file, "SomnaraKit/CloudStore");
+    EXPECT_EQ(assertions()[0].function, "init()");
+    EXPECT_EQ(assertions()[0].line, 22);
     EXPECT_EQ(recorder.values.back(), (Dictionary{{"k", blob("1")}}));
     cloud->applyExternalChange({{"k", CloudValue{blob("2")}}});
     loop.runUntilIdle();
     EXPECT_EQ(recorder.values.back(), (Dictionary{{"k", blob("2")}}));
-    EXPECT_EQ(assertions.size(), 1U);
+    EXPECT_EQ(assertions().size(), 1U);
 }
 
 TEST_F(CloudStoreTest, OtherNotificationsAreNotChanges) {
     startCloud();
-    SubjectRecorder recorder{cloudStore->dictionarySubject()};
+    StreamRecorder recorder{cloudStore->dictionarySubject()};
     loop.runUntilIdle();
     cloud->setData(blob("1"), "k");
     loop.notificationCenter().post(Notification{"SomethingElseChanged", {}});

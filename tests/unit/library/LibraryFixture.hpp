@@ -1,10 +1,10 @@
 #pragma once
 
+#include "support/Recorders.hpp"
 #include "support/TestLoop.hpp"
 
 #include <somnara/library/CloudStore.hpp>
 #include <somnara/linux/files/FileUserDefaults.hpp>
-#include <somnara/system/ZelAnalyticsLogger.hpp>
 
 #include <memory>
 #include <string>
@@ -20,44 +20,9 @@ inline std::string text(const CloudData& data) {
     return std::string(data.begin(), data.end());
 }
 
-/// Every value a subject publishes, from its current one on.
-template <class T>
-class SubjectRecorder {
-public:
-    explicit SubjectRecorder(const std::shared_ptr<AsyncCurrentValueSubject<T>>& subject) {
-        task_ = spawn([this, stream = subject->subscribe()]() mutable -> asio::awaitable<void> {
-            while (auto value = co_await stream.next()) {
-                values.push_back(std::move(*value));
-            }
-        });
-    }
-    ~SubjectRecorder() { task_.cancel(); }
-
-    std::vector<T> values;
-
-private:
-    Task<void> task_;
-};
-
-/// A logged assertion as the stores report it.
-struct ReportedAssertion {
-    std::string file;
-    std::string function;
-    int line = 0;
-    std::string message;
-};
-
 /// The stores of one device over a cloud key-value store kept in memory, with in-memory user defaults.
 class LibraryTest : public LoopTest {
 protected:
-    LibraryTest() {
-        observation_ = ZelAnalyticsLogger::shared().observe([this](const ZelAnalyticsLogger::Record& record) {
-            if (record.kind == ZelAnalyticsLogger::Record::Kind::assertionFailure) {
-                assertions.push_back(
-                    {record.file, record.function, record.line, record.message.value_or("")});
-            }
-        });
-    }
     ~LibraryTest() override {
         // Ends the subscriptions of the stores' cloud tasks before the stores and the loop go.
         if (cloudStore) {
@@ -82,10 +47,9 @@ protected:
     std::shared_ptr<MemoryCloudKeyValueStore> cloud = std::make_shared<MemoryCloudKeyValueStore>();
     std::shared_ptr<CloudStore> cloudStore;
     std::shared_ptr<FileUserDefaults> defaults = std::make_shared<FileUserDefaults>(std::nullopt);
-    std::vector<ReportedAssertion> assertions;
-
-private:
-    ZelAnalyticsLogger::Observation observation_;
+    /// The assertions the stores logged.
+    std::vector<AnalyticsRecorder::Record> assertions() const { return analytics.assertions(); }
+    AnalyticsRecorder analytics;
 };
 
 } // namespace somnara::test

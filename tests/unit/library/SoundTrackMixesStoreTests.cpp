@@ -52,7 +52,7 @@ TEST_F(MixesTest, DeletingAMixRemovesEveryMixOfItsName) {
 
     run([&] { return store->add(storm); });
     EXPECT_EQ(store->mixesSubject()->currentValue().size(), 1U) << "an identical record is not added twice";
-    EXPECT_TRUE(assertions.empty());
+    EXPECT_TRUE(assertions().empty());
 }
 
 TEST_F(MixesTest, LookupsCompareVolumesExactlyAndNamesAndIdentifiersAsText) {
@@ -122,10 +122,10 @@ TEST_F(MixesTest, CloudSnapshotsReplaceTheSetWholeOrChangeNothing) {
     loop.runUntilIdle();
     EXPECT_TRUE(store->mixesSubject()->currentValue() == before);
     EXPECT_EQ(text(*defaults->data("sound_track_mixes")), localBefore);
-    ASSERT_EQ(assertions.size(), 1U) << "the undecodable blob is reported";
-    EXPECT_EQ(assertions[0].file, "SomnaraKit/SoundTrackMixesStore");
-    EXPECT_EQ(assertions[0].function, "setup()");
-    EXPECT_EQ(assertions[0].line, 41);
+    ASSERT_EQ(assertions().size(), 1U) << "the undecodable blob is reported";
+    EXPECT_EQ(assertions()[0].file, "SomnaraKit/SoundTrackMixesStore");
+    EXPECT_EQ(assertions()[0].function, "setup()");
+    EXPECT_EQ(assertions()[0].line, 41);
 
     const auto elsewhere = R"([{"identifier":"E","name":"Evening","soundsAndVolumeLevels":[5,0.8]}])";
     cloud->applyExternalChange({{"sound_track_mixes", CloudValue{blob(elsewhere)}}});
@@ -146,9 +146,9 @@ TEST_F(MixesTest, AnUnreadableLocalCopyIsKeptAsideAndTheCloudCopyTakesOver) {
     cloud->setData(SoundTrackMixesStore::encode({storm}), "sound_track_mixes");
     startCloud();
     auto store = makeStore();
-    ASSERT_EQ(assertions.size(), 1U);
-    EXPECT_EQ(assertions[0].function, "setup()");
-    EXPECT_EQ(assertions[0].line, 49);
+    ASSERT_EQ(assertions().size(), 1U);
+    EXPECT_EQ(assertions()[0].function, "setup()");
+    EXPECT_EQ(assertions()[0].line, 49);
     EXPECT_EQ(keptCopies("sound_track_mixes"), std::vector<CloudData>{unreadable});
     EXPECT_EQ(store->mixesSubject()->currentValue(), Mix::Set{storm}) << "the cloud's copy, not nothing";
 
@@ -158,7 +158,7 @@ TEST_F(MixesTest, AnUnreadableLocalCopyIsKeptAsideAndTheCloudCopyTakesOver) {
 
     // A second start finds the copy kept and reports nothing more.
     makeStore();
-    EXPECT_EQ(assertions.size(), 1U);
+    EXPECT_EQ(assertions().size(), 1U);
 }
 
 } // namespace

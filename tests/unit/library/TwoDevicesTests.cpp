@@ -57,7 +57,7 @@ protected:
 
 TEST_F(TwoDevices, FavouritesAndMixesReachTheOtherDeviceThroughItsExternalChange) {
     loop.runUntilIdle();
-    SubjectRecorder phoneSnapshots{phone.cloudStore->dictionarySubject()};
+    StreamRecorder phoneSnapshots{phone.cloudStore->dictionarySubject()};
     loop.runUntilIdle();
     const auto snapshotsAtStart = phoneSnapshots.values.size();
 
