@@ -1,4 +1,5 @@
 #include "RunSomnara.hpp"
+#include "support/AudioFileContents.hpp"
 #include "support/SignalMeasurements.hpp"
 #include "support/TemporaryDirectory.hpp"
 
@@ -18,32 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Stereo {
-    double sampleRate = 0;
-    std::vector<float> left;
-    std::vector<float> right;
-};
-
-Stereo readRendered(const fs::path& file) {
-    auto audio = openAudioFile(file);
-    Stereo stereo{audio->processingFormat().sampleRate,
-                  std::vector<float>(static_cast<std::size_t>(audio->length())),
-                  std::vector<float>(static_cast<std::size_t>(audio->length()))};
-    float* channels[] = {stereo.left.data(), stereo.right.data()};
-    std::size_t done = 0;
-    while (done < stereo.left.size()) {
-        float* at[] = {channels[0] + done, channels[1] + done};
-        const auto read = audio->read(at, stereo.left.size() - done);
-        if (read == 0) {
-            break;
-        }
-        done += read;
-    }
-    stereo.left.resize(done);
-    stereo.right.resize(done);
-    return stereo;
-}
-
 double rmsBetween(const std::vector<float>& signal, double sampleRate, double from, double to) {
     const auto begin = static_cast<std::size_t>(from * sampleRate);
     const auto end = std::min(signal.size(), static_cast<std::size_t>(to * sampleRate));
@@ -57,11 +32,11 @@ protected:
         return test::runOnStoredState("SOMNARA_HOME='" + home.path().string() + "'", arguments, withErrors);
     }
 
-    Stereo render(const std::string& arguments, const std::string& name) {
+    test::AudioFileContents render(const std::string& arguments, const std::string& name) {
         const auto file = home / name;
         const auto outcome = somnara(arguments + " --output '" + file.string() + "'");
         EXPECT_EQ(outcome.status, 0) << outcome.output;
-        return readRendered(file);
+        return test::readToEnd(*openAudioFile(file));
     }
 
     test::TemporaryDirectory home{"somnara-render"};

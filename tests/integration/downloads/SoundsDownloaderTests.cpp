@@ -1,3 +1,4 @@
+#include "support/AudioFileContents.hpp"
 #include "support/FileContents.hpp"
 #include "support/TemporaryDirectory.hpp"
 #include "support/TestBucket.hpp"
@@ -177,23 +178,6 @@ TEST_F(SoundsDownloaderTest, AFailedDownloadStoresNothingAndTheNextSyncFetchesWh
     }
 }
 
-/// The left channel of the whole of `file`, decoded.
-std::vector<float> decodedLeft(AudioFile& file) {
-    std::vector<float> left(static_cast<std::size_t>(file.length()));
-    std::vector<float> right(left.size());
-    std::size_t done = 0;
-    while (done < left.size()) {
-        float* channels[] = {left.data() + done, right.data() + done};
-        const auto read = file.read(channels, left.size() - done);
-        if (read == 0) {
-            break;
-        }
-        done += read;
-    }
-    left.resize(done);
-    return left;
-}
-
 // The file factory then opens the downloaded copy, and the engine plays it looped with the lossless
 // source's very samples on both sides of the seam.
 TEST_F(SoundsDownloaderTest, TheFactoryPlaysTheDownloadedCopyBitForBitAcrossTheLoopSeam) {
@@ -236,7 +220,7 @@ TEST_F(SoundsDownloaderTest, TheFactoryPlaysTheDownloadedCopyBitForBitAcrossTheL
         loop.runUntilIdle();
     }
 
-    const auto source = decodedLeft(*openAudioFile(bucketRoot / fileName(sound)));
+    const auto source = test::readToEnd(*openAudioFile(bucketRoot / fileName(sound))).left;
     ASSERT_EQ(source.size(), length);
     std::vector<float> expected(source.end() - around, source.end());
     expected.insert(expected.end(), source.begin(), source.begin() + around);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/AudioFileContents.hpp"
+
 #include <somnara/linux/ffmpeg/FfmpegAudioFile.hpp>
 
 #include <soundgen/Sounds.hpp>
@@ -34,21 +36,8 @@ inline std::vector<std::string> soundNames() {
 /// Decodes a whole file.
 inline soundgen::Stereo decode(const std::filesystem::path& path) {
     FfmpegAudioFile file(path);
-    const auto frames = static_cast<std::size_t>(file.length());
-    soundgen::Stereo stereo{soundgen::Signal(frames), soundgen::Signal(frames)};
-    float* channels[] = {stereo.left.data(), stereo.right.data()};
-    std::size_t done = 0;
-    while (done < frames) {
-        float* at[] = {channels[0] + done, channels[1] + done};
-        const std::size_t got = file.read(at, std::min<std::size_t>(65'536, frames - done));
-        if (got == 0) {
-            break;
-        }
-        done += got;
-    }
-    stereo.left.resize(done);
-    stereo.right.resize(done);
-    return stereo;
+    auto contents = readToEnd(file);
+    return {std::move(contents.left), std::move(contents.right)};
 }
 
 /// Runs `body(i)` for i in [0, count) on both cores.

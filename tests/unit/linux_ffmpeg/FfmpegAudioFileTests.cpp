@@ -1,4 +1,5 @@
 #include "linux/ffmpeg/ITunSmpb.hpp"
+#include "support/AudioFileContents.hpp"
 #include "support/TemporaryDirectory.hpp"
 
 #include <somnara/linux/ffmpeg/FfmpegAudioFile.hpp>
@@ -37,29 +38,6 @@ Stereo testLoop(std::size_t frames, double rate) {
         loop.right[i] = static_cast<float>(std::round(right * 32768) / 32768);
     }
     return loop;
-}
-
-struct Decoded {
-    std::vector<float> left;
-    std::vector<float> right;
-};
-
-// Reads the whole file in pieces of `chunk` frames.
-Decoded readAll(AudioFile& file, std::size_t chunk) {
-    Decoded decoded;
-    std::vector<float> left(chunk);
-    std::vector<float> right(chunk);
-    float* channels[] = {left.data(), right.data()};
-    for (;;) {
-        const std::size_t got = file.read(channels, chunk);
-        if (got == 0) {
-            return decoded;
-        }
-        decoded.left.insert(decoded.left.end(), left.begin(),
-                            left.begin() + static_cast<std::ptrdiff_t>(got));
-        decoded.right.insert(decoded.right.end(), right.begin(),
-                             right.begin() + static_cast<std::ptrdiff_t>(got));
-    }
 }
 
 double maxDifference(const std::vector<float>& a, const soundgen::Signal& b, std::size_t from,
@@ -112,7 +90,7 @@ TEST_F(FfmpegAudioFileTest, DecodesExactLengthsForBothCodecsAndRates) {
         FfmpegAudioFile file(path);
         EXPECT_EQ(file.length(), static_cast<std::int64_t>(c.frames));
         EXPECT_EQ(file.processingFormat(), (AudioFormat{static_cast<double>(c.rate), 2}));
-        const Decoded decoded = readAll(file, 1000);
+        const test::AudioFileContents decoded = test::readToEnd(file, 1000);
         ASSERT_EQ(decoded.left.size(), c.frames);
         EXPECT_EQ(file.framePosition(), file.length());
         if (c.codec == Codec::alac) {
@@ -136,10 +114,10 @@ TEST_F(FfmpegAudioFileTest, ReadsTheSameWhateverThePieceSizeAndAfterSeeks) {
         const auto path = scratch / "pieces.m4a";
         soundgen::writeM4a(path, testLoop(30'000, 44'100), 44'100, codec);
         FfmpegAudioFile whole(path);
-        const Decoded reference = readAll(whole, 30'000);
+        const test::AudioFileContents reference = test::readToEnd(whole, 30'000);
         for (const std::size_t chunk : {1UL, 7UL, 1023UL, 4097UL, 100'000UL}) {
             FfmpegAudioFile file(path);
-            const Decoded pieces = readAll(file, chunk);
+            const test::AudioFileContents pieces = test::readToEnd(file, chunk);
             EXPECT_EQ(pieces.left, reference.left) << "pieces of " << chunk;
             EXPECT_EQ(pieces.right, reference.right) << "pieces of " << chunk;
         }
@@ -148,7 +126,7 @@ TEST_F(FfmpegAudioFileTest, ReadsTheSameWhateverThePieceSizeAndAfterSeeks) {
         for (const std::int64_t target : {12'345L, 3L, 29'999L, 30'000L, 0L, 20'480L}) {
             file.seek(target);
             ASSERT_EQ(file.framePosition(), target);
-            const Decoded rest = readAll(file, 4000);
+            const test::AudioFileContents rest = test::readToEnd(file, 4000);
             ASSERT_EQ(rest.left.size(), static_cast<std::size_t>(30'000 - target));
             EXPECT_TRUE(std::equal(rest.left.begin(), rest.left.end(), reference.left.begin() + target))
                 << "after seeking to " << target;
@@ -200,7 +178,7 @@ TEST_F(FfmpegAudioFileTest, BadFilesThrowADescriptiveError) {
         try {
             FfmpegAudioFile file(path);
             EXPECT_EQ(file.length(), 20'000);
-            readAll(file, 4096);
+            test::readToEnd(file, 4096);
             ADD_FAILURE() << "read a cut file to its end";
         } catch (const AudioFileError& error) {
             EXPECT_THAT(error.what(), HasSubstr("cut.m4a"));
@@ -215,7 +193,7 @@ TEST_F(FfmpegAudioFileTest, TheContentDecidesNotTheExtension) {
     const auto file = openAudioFile(path);
     EXPECT_EQ(file->length(), 5000);
     EXPECT_EQ(file->url(), path);
-    const Decoded decoded = readAll(*file, 512);
+    const test::AudioFileContents decoded = test::readToEnd(*file, 512);
     EXPECT_EQ(maxDifference(decoded.left, loop.left, 0, 5000), 0.0);
 }
 
