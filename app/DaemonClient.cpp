@@ -4,18 +4,6 @@
 
 namespace somnara::app {
 
-namespace {
-
-/// Errors that mean nobody answers for the daemon's name, as opposed to the daemon refusing a request.
-bool meansNoDaemon(const std::string& errorName) {
-    return errorName == "org.freedesktop.DBus.Error.ServiceUnknown" ||
-           errorName == "org.freedesktop.DBus.Error.NameHasNoOwner" ||
-           errorName.rfind("org.freedesktop.DBus.Error.Spawn.", 0) == 0 ||
-           errorName == "org.freedesktop.systemd1.NoSuchUnit";
-}
-
-} // namespace
-
 DaemonClient::DaemonClient() {
     try {
         connection_ = sdbus::createSessionBusConnection();
@@ -32,7 +20,7 @@ void DaemonClient::translatingErrors(const std::function<void()>& call) {
     try {
         call();
     } catch (const sdbus::Error& error) {
-        if (meansNoDaemon(error.getName())) {
+        if (bus::meansNoDaemon(error.getName())) {
             throw DaemonUnreachable("no somnara daemon runs and the session bus cannot start one");
         }
         if (error.getName() == "org.freedesktop.DBus.Error.NoReply" ||

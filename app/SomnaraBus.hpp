@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string_view>
+
 // The daemon's names on the session bus, shared by the daemon and its clients. The interface is
 // documented in dbus/org.somnara.Somnara.xml.
 namespace somnara::app::bus {
@@ -19,5 +21,14 @@ inline constexpr const char* statisticsInterface = "org.somnara.Somnara.Statisti
 inline constexpr const char* invalidArgumentError = "org.somnara.Somnara.Error.InvalidArgument";
 /// A request that was valid but failed (the sound server refused the stream, a file was not written).
 inline constexpr const char* failedError = "org.somnara.Somnara.Error.Failed";
+
+/// Whether a call's error means nobody answers for the daemon's name, as opposed to the daemon refusing
+/// the request.
+inline bool meansNoDaemon(std::string_view errorName) {
+    return errorName == "org.freedesktop.DBus.Error.ServiceUnknown" ||
+           errorName == "org.freedesktop.DBus.Error.NameHasNoOwner" ||
+           errorName.starts_with("org.freedesktop.DBus.Error.Spawn.") ||
+           errorName == "org.freedesktop.systemd1.NoSuchUnit";
+}
 
 } // namespace somnara::app::bus
