@@ -31,7 +31,7 @@ DaemonProxy::DaemonProxy()
                 return;
             }
             if (owner.empty()) {
-                reachable_.emit(false, "the somnara daemon stopped");
+                reachable_.emit(false, "The somnara daemon stopped");
             } else {
                 refresh();
             }
@@ -60,7 +60,7 @@ void DaemonProxy::refresh() {
 
 void DaemonProxy::failed(const sdbus::Error& error) {
     if (app::bus::meansNoDaemon(error.getName())) {
-        reachable_.emit(false, "no somnara daemon runs and the session bus cannot start one");
+        reachable_.emit(false, "No somnara daemon runs and the session bus cannot start one");
     } else {
         g_warning("the daemon refused: %s", error.getMessage().c_str());
         error_.emit(error.getMessage());

@@ -1,6 +1,5 @@
 #include "MainWindow.hpp"
 
-#include <giomm/menu.h>
 #include <glib-unix.h>
 #include <glibmm/markup.h>
 #include <gtkmm/entry.h>
@@ -12,14 +11,8 @@
 
 namespace somnara::gtk {
 
-namespace {
-
-using Mix = sdbus::Struct<std::string, std::string, std::map<std::string, double>>;
-
-} // namespace
-
 MainWindow::MainWindow(DaemonProxy& daemon)
-    : daemon_(daemon), timer_(daemon), grid_(daemon), settings_(daemon), statistics_(daemon) {
+    : daemon_(daemon), timer_(daemon), menu_(daemon), grid_(daemon), settings_(daemon), statistics_(daemon) {
     set_title("Somnara");
     set_default_size(1100, 760);
     back_.set_icon_name("go-previous-symbolic");
@@ -30,24 +23,11 @@ MainWindow::MainWindow(DaemonProxy& daemon)
     play_.set_action_name("win.play-pause");
     title_.add_css_class("title");
     title_.set_ellipsize(Pango::EllipsizeMode::END);
-    menuButton_.set_name("menu");
-    menuButton_.set_icon_name("open-menu-symbolic");
-    // The mixes are listed afresh each time the menu opens.
-    menuButton_.set_create_popup_func([this] {
-        daemon_.call(app::bus::mixesInterface, "List", std::tuple{}, [this](std::vector<Mix> mixes) {
-            std::vector<std::string> names;
-            for (const auto& mix : mixes) {
-                names.push_back(mix.get<1>());
-            }
-            menuButton_.set_menu_model(menu(names));
-        });
-    });
-    menuButton_.set_menu_model(menu({}));
     header_.pack_start(back_);
     header_.pack_start(play_);
     header_.pack_start(timer_);
     header_.set_title_widget(title_);
-    header_.pack_end(menuButton_);
+    header_.pack_end(menu_);
     set_titlebar(header_);
 
     stack_.add(grid_, "sounds");
@@ -58,6 +38,7 @@ MainWindow::MainWindow(DaemonProxy& daemon)
     set_child(*Glib::wrap(GTK_WIDGET(toasts_)));
     addActions();
     addKeys();
+    grid_.searchWhenTypingIn(*this);
     showPage("sounds");
 
     daemon_.signalChanged().connect(sigc::mem_fun(*this, &MainWindow::propertiesChanged));
@@ -149,6 +130,9 @@ void MainWindow::reachable(bool reachable, const std::string& why) {
     } else if (stack_.get_visible_child_name() == "unreachable" || !stack_.get_visible_child()) {
         showPage("sounds");
     }
+    if (!reachable) {
+        title_.set_text("");
+    }
     play_.set_sensitive(reachable);
     timer_.set_sensitive(reachable);
 }
@@ -179,18 +163,6 @@ void MainWindow::addActions() {
         showPage("sounds");
         grid_.startSearch();
     });
-    add_action("save-mix", [this] { saveMix(); });
-    const auto nameOf = [](const Glib::VariantBase& name) {
-        return Glib::VariantBase::cast_dynamic<Glib::Variant<Glib::ustring>>(name).get().raw();
-    };
-    add_action_with_parameter("select-mix", Glib::VARIANT_TYPE_STRING,
-                              [this, nameOf](const Glib::VariantBase& name) {
-                                  daemon_.call(mixesInterface, "Select", std::tuple{nameOf(name)});
-                              });
-    add_action_with_parameter(
-        "delete-mix", Glib::VARIANT_TYPE_STRING, [this, nameOf](const Glib::VariantBase& name) {
-            daemon_.call(mixesInterface, "Delete", std::tuple{nameOf(name)}, [](std::uint32_t) {});
-        });
 }
 
 void MainWindow::addKeys() {
@@ -214,51 +186,6 @@ void MainWindow::addKeys() {
         },
         false);
     add_controller(keys);
-}
-
-void MainWindow::saveMix() {
-    auto* dialog =
-        adw_message_dialog_new(GTK_WINDOW(gobj()), "Save the mix", "The selection is saved under this name.");
-    auto* entry = gtk_entry_new();
-    adw_message_dialog_set_extra_child(ADW_MESSAGE_DIALOG(dialog), entry);
-    adw_message_dialog_add_responses(ADW_MESSAGE_DIALOG(dialog), "cancel", "Cancel", "save", "Save", nullptr);
-    adw_message_dialog_set_default_response(ADW_MESSAGE_DIALOG(dialog), "save");
-    gtk_entry_set_activates_default(GTK_ENTRY(entry), true);
-    g_object_set_data(G_OBJECT(dialog), "entry", entry);
-    g_signal_connect(dialog, "response::save",
-                     G_CALLBACK(+[](AdwMessageDialog* dialog, const char*, gpointer window) {
-                         auto* entry = GTK_EDITABLE(g_object_get_data(G_OBJECT(dialog), "entry"));
-                         static_cast<MainWindow*>(window)->daemon_.call(
-                             app::bus::mixesInterface, "Save",
-                             std::tuple{std::string(gtk_editable_get_text(entry))}, [](std::string) {});
-                     }),
-                     this);
-    gtk_window_present(GTK_WINDOW(dialog));
-}
-
-Glib::RefPtr<Gio::MenuModel> MainWindow::menu(const std::vector<std::string>& mixes) {
-    const auto root = Gio::Menu::create();
-    const auto mixesSection = Gio::Menu::create();
-    mixesSection->append("Save the selection as a mix…", "win.save-mix");
-    const auto pick = Gio::Menu::create();
-    const auto remove = Gio::Menu::create();
-    for (const auto& name : mixes) {
-        const auto target = Glib::Variant<Glib::ustring>::create(name);
-        const auto chosen = Gio::MenuItem::create(name, "");
-        chosen->set_action_and_target("win.select-mix", target);
-        pick->append_item(chosen);
-        const auto deleted = Gio::MenuItem::create(name, "");
-        deleted->set_action_and_target("win.delete-mix", target);
-        remove->append_item(deleted);
-    }
-    mixesSection->append_submenu("Mixes", pick);
-    mixesSection->append_submenu("Delete a mix", remove);
-    const auto views = Gio::Menu::create();
-    views->append("Settings", "win.settings");
-    views->append("Statistics", "win.statistics");
-    root->append_section(mixesSection);
-    root->append_section(views);
-    return root;
 }
 
 void MainWindow::logPlaces(Gtk::Widget& widget) {

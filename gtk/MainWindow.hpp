@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DaemonProxy.hpp"
+#include "MainMenu.hpp"
 #include "SettingsView.hpp"
 #include "SleepTimerMenu.hpp"
 #include "SoundGrid.hpp"
@@ -12,7 +13,6 @@
 #include <gtkmm/button.h>
 #include <gtkmm/headerbar.h>
 #include <gtkmm/label.h>
-#include <gtkmm/menubutton.h>
 #include <gtkmm/stack.h>
 
 namespace somnara::gtk {
@@ -37,8 +37,6 @@ private:
     void showPage(const char* name);
     void addActions();
     void addKeys();
-    void saveMix();
-    Glib::RefPtr<Gio::MenuModel> menu(const std::vector<std::string>& mixes);
     void logPlaces(Gtk::Widget& widget);
 
     DaemonProxy& daemon_;
@@ -51,7 +49,7 @@ private:
     Gtk::Button play_;
     Gtk::Label title_;
     SleepTimerMenu timer_;
-    Gtk::MenuButton menuButton_;
+    MainMenu menu_;
     Gtk::Stack stack_;
     SoundGrid grid_;
     SettingsView settings_;

@@ -31,6 +31,8 @@ public:
 
     /// Shows the search field and moves the keyboard focus to it.
     void startSearch();
+    /// Typing in `window` while the sounds are shown starts a search.
+    void searchWhenTypingIn(Gtk::Widget& window) { searchBar_.set_key_capture_widget(window); }
     /// Draws the pictures in the desktop's light or dark colours.
     void showAppearance(Appearance appearance);
 

@@ -31,6 +31,6 @@ int main(int argc, char* argv[]) {
     });
     application->set_accel_for_action("win.settings", "<Control>comma");
     application->set_accel_for_action("win.statistics", "<Control>i");
-    application->set_accel_for_action("win.sounds", "Escape");
+    application->set_accel_for_action("win.sounds", "<Alt>Left");
     return application->run(argc, argv);
 }
