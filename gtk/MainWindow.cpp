@@ -54,7 +54,6 @@ MainWindow::MainWindow(DaemonProxy& daemon)
     };
     g_signal_connect(style, "notify::dark", G_CALLBACK(restyle), &grid_);
     restyle(style, nullptr, &grid_);
-    // SIGUSR1 logs where the named controls are, so that a test can click them.
     // Once the window has been drawn and the daemon has answered, it says it is ready.
     signal_map().connect([this] {
         painted_ = get_frame_clock()->signal_paint().connect([this] {
@@ -63,6 +62,7 @@ MainWindow::MainWindow(DaemonProxy& daemon)
             sayReady();
         });
     });
+    // SIGUSR1 logs where the named controls are, so that a test can click them.
     placesSource_ = g_unix_signal_add(
         SIGUSR1,
         +[](gpointer window) -> gboolean {
@@ -127,11 +127,9 @@ void MainWindow::reachable(bool reachable, const std::string& why) {
         unreachable_ = unreachablePage(why);
         stack_.add(*unreachable_, "unreachable");
         stack_.set_visible_child(*unreachable_);
+        title_.set_text("");
     } else if (stack_.get_visible_child_name() == "unreachable" || !stack_.get_visible_child()) {
         showPage("sounds");
-    }
-    if (!reachable) {
-        title_.set_text("");
     }
     play_.set_sensitive(reachable);
     timer_.set_sensitive(reachable);

@@ -44,7 +44,11 @@ SoundGrid::SoundGrid(DaemonProxy& daemon)
     flow_.set_valign(Gtk::Align::START);
     flow_.set_margin(12);
     flow_.set_sort_func([this](Gtk::FlowBoxChild* a, Gtk::FlowBoxChild* b) {
-        return static_cast<int>(ranks_[a->get_child()]) - static_cast<int>(ranks_[b->get_child()]);
+        const auto rank = [this](Gtk::FlowBoxChild* child) {
+            const auto found = ranks_.find(child->get_child());
+            return found == ranks_.end() ? tiles_.size() : found->second;
+        };
+        return static_cast<int>(rank(a)) - static_cast<int>(rank(b));
     });
     flow_.set_filter_func([this](Gtk::FlowBoxChild* child) { return ranks_.contains(child->get_child()); });
     scroller_.set_child(flow_);

@@ -45,7 +45,7 @@ SoundTile::SoundTile(SoundTrack soundTrack, Actions actions)
 }
 
 void SoundTile::showSelection(std::optional<double> volume) {
-    if (volume == shown_) {
+    if (volume == shown_ && toggle_.get_active() == volume.has_value()) {
         return;
     }
     showing_ = true;

@@ -25,12 +25,15 @@ double levelNow() {
     return 10 * std::log10(std::max(sum / 44'100, 1e-20));
 }
 
-/// A program started by the shell, whose output is read line by line as it comes.
+/// A program started in the background by the shell, whose output (standard error included) is read
+/// line by line as it comes; ended with SIGTERM.
 class Child {
 public:
-    explicit Child(const std::string& command) : pipe_(popen(("exec 2>&1; " + command).c_str(), "r")) {
+    explicit Child(const std::string& command)
+        : pipe_(popen(("exec 2>&1; " + command + " & echo $!; wait").c_str(), "r")) {
         // Unbuffered, so that a line already read from the pipe is never waited for.
         std::setvbuf(pipe_, nullptr, _IONBF, 0);
+        pid_ = std::atoi(waitFor("").c_str());
     }
     ~Child() {
         if (pid_ > 0) {
@@ -50,10 +53,11 @@ public:
         }
         return {};
     }
-    pid_t pid_ = -1;
+    pid_t pid() const { return pid_; }
 
 private:
     FILE* pipe_;
+    pid_t pid_ = -1;
 };
 
 struct Place {
@@ -67,8 +71,7 @@ TEST(Window, DrivesTheDaemonAndFollowsIt) {
         GTEST_SKIP() << "needs the test script's PulseAudio and session bus (source scripts/services.sh)";
     }
     // Xvfb writes its display number once it accepts clients.
-    Child xvfb("Xvfb -displayfd 1 -screen 0 1280x900x24 -nolisten tcp 2>/dev/null & echo $!; wait");
-    xvfb.pid_ = std::atoi(xvfb.waitFor("").c_str());
+    Child xvfb("Xvfb -displayfd 1 -screen 0 1280x900x24 -nolisten tcp 2>/dev/null");
     const auto number = xvfb.waitFor("");
     if (number.empty()) {
         GTEST_SKIP() << "Xvfb did not start";
@@ -94,13 +97,11 @@ TEST(Window, DrivesTheDaemonAndFollowsIt) {
                                      "' -vf scale=1:1,format=gray -f rawvideo - | od -An -tu1")
                              .c_str());
     };
-    Child daemon(environment + binaries + "/app/somnara daemon --device out >'" +
-                 (home / "daemon.log").string() + "' 2>&1 & echo $!; wait");
-    daemon.pid_ = std::atoi(daemon.waitFor("").c_str());
+    const Child daemon(environment + binaries + "/app/somnara daemon --device out >'" +
+                       (home / "daemon.log").string() + "' 2>&1");
     const auto startWindow = [&](const std::string& scheme) {
         auto window = std::make_unique<Child>(environment + "ADW_DEBUG_COLOR_SCHEME=" + scheme + " " +
-                                              binaries + "/gtk/somnara-gtk & echo $!; wait");
-        window->pid_ = std::atoi(window->waitFor("").c_str());
+                                              binaries + "/gtk/somnara-gtk");
         EXPECT_NE(window->waitFor("window ready"), "");
         return window;
     };
@@ -108,7 +109,7 @@ TEST(Window, DrivesTheDaemonAndFollowsIt) {
     // Where the window's named controls are, as it logs them on SIGUSR1.
     const auto places = [&] {
         std::map<std::string, Place> found;
-        kill(window->pid_, SIGUSR1);
+        kill(window->pid(), SIGUSR1);
         for (auto line = window->waitFor("place "); !line.empty() && line.find("place end") != 0;
              line = window->waitFor("place ")) {
             std::istringstream words(line.substr(6));
