@@ -2,6 +2,7 @@
 
 #include <glib.h>
 #include <gtkmm/adjustment.h>
+#include <gtkmm/eventcontrollerlegacy.h>
 
 namespace somnara::gtk {
 
@@ -39,6 +40,21 @@ SoundTile::SoundTile(SoundTrack soundTrack, Actions actions)
             actions_.volumeChanged(soundTrack_, volume_.get_value());
         }
     });
+    // While the user holds the slider, the daemon's answers to the moves are not shown: a late one
+    // would pull the knob back under the pointer.
+    const auto pointer = Gtk::EventControllerLegacy::create();
+    pointer->set_propagation_phase(Gtk::PropagationPhase::CAPTURE);
+    pointer->signal_event().connect(
+        [this](const Glib::RefPtr<const Gdk::Event>& event) {
+            if (event->get_event_type() == Gdk::Event::Type::BUTTON_PRESS) {
+                held_ = true;
+            } else if (event->get_event_type() == Gdk::Event::Type::BUTTON_RELEASE) {
+                held_ = false;
+            }
+            return false;
+        },
+        false);
+    volume_.add_controller(pointer);
     append(star_);
     append(toggle_);
     append(volume_);
@@ -51,7 +67,7 @@ void SoundTile::showSelection(std::optional<double> volume) {
     showing_ = true;
     toggle_.set_active(volume.has_value());
     volume_.set_visible(volume.has_value());
-    if (volume) {
+    if (volume && !held_) {
         volume_.set_value(*volume);
     }
     showing_ = false;

@@ -43,6 +43,8 @@ private:
     std::optional<double> shown_;
     /// Set while the tile shows the daemon's state, so that doing so is not taken for the user's act.
     bool showing_ = false;
+    /// Whether a pointer button is down on the volume slider.
+    bool held_ = false;
     Gtk::ToggleButton toggle_;
     Gtk::Box content_{Gtk::Orientation::VERTICAL, 4};
     Gtk::Image image_;
