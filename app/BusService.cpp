@@ -403,6 +403,36 @@ void BusService::registerSettingsAndStatistics() {
             const auto calendar = UserCalendar::current();
             return statsJSON(tracker->stats(Loop::current().now()), calendar).dump();
         });
+    const auto store = daemon_->statsStore;
+    object_->registerMethod("LastThirtyDays")
+        .onInterface(bus::statisticsInterface)
+        .withOutputParamNames("seconds")
+        .implementedAs([store] {
+            const auto calendar = UserCalendar::current();
+            const Date now = Loop::current().now();
+            std::vector<PlayEvent> events;
+            try {
+                // No file yet is no listening yet.
+                if (std::filesystem::exists(store->localDataPath())) {
+                    events = store->load();
+                }
+            } catch (const std::exception& error) {
+                throw sdbus::Error(bus::failedError,
+                                   "cannot read the listening history: " + std::string(error.what()));
+            }
+            const auto perDay = listeningPerDay(events, now, calendar);
+            // The thirty days of the statistics' lastThirtyDaysPlayedIndexes.
+            constexpr std::int64_t days = 30;
+            std::vector<double> seconds(days, 0.0);
+            if (const auto today = calendar.dayNumber(now)) {
+                for (std::int64_t ago = 0; ago < days; ++ago) {
+                    const auto found = perDay.find(*today - ago);
+                    seconds[static_cast<std::size_t>(days - 1 - ago)] =
+                        found == perDay.end() ? 0.0 : found->second;
+                }
+            }
+            return seconds;
+        });
 }
 
 void BusService::observe() {

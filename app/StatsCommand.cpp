@@ -92,10 +92,6 @@ nlohmann::ordered_json statsJSON(const ListeningStats& stats, const UserCalendar
     return out;
 }
 
-namespace {
-
-/// Seconds of listening per local day, each event counted whole on the day it began (as the streaks
-/// count it); an open event runs until `now`.
 std::map<std::int64_t, double> listeningPerDay(const std::vector<PlayEvent>& events, Date now,
                                                const UserCalendar& calendar) {
     std::map<std::int64_t, double> perDay;
@@ -106,6 +102,8 @@ std::map<std::int64_t, double> listeningPerDay(const std::vector<PlayEvent>& eve
     }
     return perDay;
 }
+
+namespace {
 
 /// The last thirty days as a calendar: one row per week, Monday first, each day a block whose shade
 /// grows with that day's listening (none, under 30 minutes, under 2 hours, under 5 hours, more).

@@ -1,5 +1,7 @@
 #include "DayChart.hpp"
 
+#include <algorithm>
+
 namespace somnara::gtk {
 
 DayChart::DayChart() {
@@ -9,18 +11,19 @@ DayChart::DayChart() {
     set_draw_func(sigc::mem_fun(*this, &DayChart::draw));
 }
 
-void DayChart::show(std::set<long> playedDaysAgo) {
-    played_ = std::move(playedDaysAgo);
+void DayChart::show(std::vector<double> seconds) {
+    seconds_ = std::move(seconds);
     queue_draw();
 }
 
 void DayChart::draw(const Cairo::RefPtr<Cairo::Context>& context, int width, int height) {
     const auto colour = get_style_context()->get_color();
-    const double slot = double(width) / days;
+    const double longest = seconds_.empty() ? 0.0 : *std::max_element(seconds_.begin(), seconds_.end());
+    const double slot = double(width) / double(std::max<std::size_t>(seconds_.size(), 1));
     const double gap = slot * 0.2;
-    for (int day = 0; day < days; ++day) {
-        const bool played = played_.contains(days - 1 - day);
-        const double barHeight = played ? height - 4.0 : 4.0;
+    for (std::size_t day = 0; day < seconds_.size(); ++day) {
+        const bool played = seconds_[day] > 0;
+        const double barHeight = played ? std::max(4.0, (height - 4.0) * seconds_[day] / longest) : 4.0;
         context->set_source_rgba(colour.get_red(), colour.get_green(), colour.get_blue(),
                                  played ? 0.85 : 0.25);
         context->rectangle(day * slot + gap / 2, height - barHeight, slot - gap, barHeight);

@@ -2,27 +2,25 @@
 
 #include <gtkmm/drawingarea.h>
 
-#include <set>
+#include <vector>
 
 namespace somnara::gtk {
 
-/// The last thirty days drawn with Cairo, today on the right: a full bar for each day with listening,
-/// a low mark for each day without, in the style's colours.
+/// The last days drawn with Cairo, today on the right: a bar as high as each day's listening against
+/// the longest day, a low mark for a day without, in the style's foreground colour.
 ///
 /// GTK main thread only.
 class DayChart : public Gtk::DrawingArea {
 public:
-    static constexpr int days = 30;
-
     DayChart();
 
-    /// Days with listening, as how many days ago (0 is today).
-    void show(std::set<long> playedDaysAgo);
+    /// Seconds of listening per day, oldest first.
+    void show(std::vector<double> seconds);
 
 private:
     void draw(const Cairo::RefPtr<Cairo::Context>& context, int width, int height);
 
-    std::set<long> played_;
+    std::vector<double> seconds_;
 };
 
 } // namespace somnara::gtk

@@ -37,8 +37,14 @@ StatisticsView::StatisticsView(DaemonProxy& daemon)
 }
 
 void StatisticsView::load() {
-    daemon_.call(app::bus::statisticsInterface, "Stats", std::tuple{},
-                 [this](std::string json) { show(json); });
+    using app::bus::statisticsInterface;
+    daemon_.call(statisticsInterface, "Stats", std::tuple{}, [this](std::string json) {
+        daemon_.call(statisticsInterface, "LastThirtyDays", std::tuple{},
+                     [this, json](std::vector<double> seconds) {
+                         chart_.show(std::move(seconds));
+                         show(json);
+                     });
+    });
 }
 
 void StatisticsView::show(const std::string& text) {
@@ -64,7 +70,6 @@ void StatisticsView::show(const std::string& text) {
         figure->add_css_class("title-4");
         figures_.attach(*figure, 1, row++);
     }
-    chart_.show(stats["lastThirtyDaysPlayedIndexes"].get<std::set<long>>());
     g_debug("statistics shown");
 }
 
