@@ -15,14 +15,9 @@ namespace {
 
 const std::string binaries = SOMNARA_BINARY_DIR;
 
-/// Level of the null sink's monitor over the next second, in dB.
-double levelNow() {
-    MonitorRecorder recorder("out.monitor", 44'100);
-    double sum = 0;
-    for (const float sample : recorder.left()) {
-        sum += double(sample) * sample;
-    }
-    return 10 * std::log10(std::max(sum / 44'100, 1e-20));
+/// Level of the recording over the second from `from`, in dB.
+double level(MonitorRecorder& recorder, double from) {
+    return 10 * std::log10(std::max(recorder.power(from, from + 1), 1e-20));
 }
 
 /// A program started in the background by the shell, whose output (standard error included) is read
@@ -77,6 +72,8 @@ TEST(Window, DrivesTheDaemonAndFollowsIt) {
         GTEST_SKIP() << "Xvfb did not start";
     }
     const std::string display = ":" + std::to_string(std::atoi(number.c_str()));
+    MonitorRecorder recorder;
+    ASSERT_TRUE(recorder.error().empty()) << recorder.error();
     TemporaryDirectory home{"somnara-gtk"};
     const auto artefacts = std::filesystem::path(binaries) / "tests" / "artefacts" / "gtk";
     std::filesystem::create_directories(artefacts);
@@ -127,7 +124,7 @@ TEST(Window, DrivesTheDaemonAndFollowsIt) {
     const int light = screenshot("main-light");
 
     // Two sounds in multiple mode, then play: heard on the sink.
-    const double silence = levelNow();
+    const double silence = level(recorder, recorder.now());
     click(at["tile-whiteNoise"]);
     ASSERT_NE(window->waitFor("sound whiteNoise at"), "");
     click(at["multiple"]);
@@ -136,8 +133,7 @@ TEST(Window, DrivesTheDaemonAndFollowsIt) {
     ASSERT_NE(window->waitFor("sound blue at"), "");
     click(at["play"]);
     ASSERT_NE(window->waitFor("state playing"), "");
-    levelNow(), levelNow(); // the start fade
-    const double playing = levelNow();
+    const double playing = level(recorder, recorder.now() + 2); // after the start fade
     EXPECT_GT(playing, silence + 30) << silence;
 
     // The brown noise's slider dragged to the left lowers the level.
@@ -152,9 +148,8 @@ TEST(Window, DrivesTheDaemonAndFollowsIt) {
         volume = window->waitFor(brown);
     }
     ASSERT_NE(volume, "");
-    levelNow(), levelNow(); // the change's fade
-    // The brown noise carries most of the power (about 9 dB here).
-    EXPECT_LT(levelNow(), playing - 6);
+    // After the change's fade; the brown noise carries most of the power (about 9 dB here).
+    EXPECT_LT(level(recorder, recorder.now() + 2), playing - 6);
 
     // The sleep timer's menu starts a timer the daemon reports.
     click(at["timer"]);
