@@ -10,8 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
 namespace somnara::test {
 namespace {
 
@@ -24,41 +22,48 @@ protected:
         return buffer;
     }
 
-    void waitForDecoding(AudioEngine& engine) {
-        ASSERT_TRUE(loop.runUntil([&] { return engine.pendingDecodes() == 0; }, std::chrono::seconds{10}));
+    static std::shared_ptr<AudioEngine> offlineEngine(std::size_t maximumFrames) {
+        AudioOutputConfiguration configuration;
+        configuration.maximumFramesPerRender = maximumFrames;
+        return std::make_shared<AudioEngine>(AudioOutput::make("offline", configuration));
+    }
+
+    /// A player connected to the main mixer of `engine`.
+    static std::shared_ptr<AudioPlayerNode> connectedPlayer(AudioEngine& engine) {
+        auto player = std::make_shared<AudioPlayerNode>();
+        engine.connect(player, engine.mainMixerNode());
+        return player;
+    }
+
+    /// Renders `frames` in one call; returns the left channel.
+    static std::vector<float> render(AudioEngine& engine, std::size_t frames) {
+        std::vector<float> left(frames);
+        std::vector<float> right(frames);
+        engine.renderOffline(left.data(), right.data(), frames);
+        return left;
     }
 };
 
 // A loop far ahead of the render side: commands beyond the queue's room wait on the loop, in order, so
 // the last one (play) still takes effect.
 TEST_F(AudioEngineTest, commandsBeyondTheQueuesRoomWaitInOrder) {
-    AudioOutputConfiguration configuration;
-    configuration.maximumFramesPerRender = 512;
-    auto engine = std::make_shared<AudioEngine>(AudioOutput::make("offline", configuration));
-    auto player = std::make_shared<AudioPlayerNode>();
-    engine->attach(player);
-    engine->connect(player, engine->mainMixerNode());
+    auto engine = offlineEngine(512);
+    auto player = connectedPlayer(*engine);
     player->scheduleBuffer(noise(44'100), {});
-    waitForDecoding(*engine);
+    ASSERT_TRUE(loop.runUntil([&] { return engine->pendingDecodes() == 0; }, std::chrono::seconds{10}));
     engine->start();
     for (int i = 0; i < 1'500; ++i) {
         player->pause();
     }
     player->play();
-    std::vector<float> left(512);
-    std::vector<float> right(512);
-    for (int block = 0; block < 3; ++block) {
-        engine->renderOffline(left.data(), right.data(), left.size());
-    }
-    EXPECT_GT(peak(left), 0.1);
+    render(*engine, 1'024);
+    EXPECT_GT(peak(render(*engine, 512)), 0.1);
 }
 
 // Nodes know their engine only while attached; detaching or stopping a player gives its items back, and a
 // player attached later gets a fresh voice that plays only what it schedules itself.
 TEST_F(AudioEngineTest, detachingAPlayerReleasesItsVoice) {
-    AudioOutputConfiguration configuration;
-    configuration.maximumFramesPerRender = 256;
-    auto engine = std::make_shared<AudioEngine>(AudioOutput::make("offline", configuration));
+    auto engine = offlineEngine(256);
     auto first = std::make_shared<AudioPlayerNode>();
     EXPECT_EQ(first->engine(), nullptr);
     engine->connect(first, engine->mainMixerNode());
@@ -71,14 +76,11 @@ TEST_F(AudioEngineTest, detachingAPlayerReleasesItsVoice) {
     engine->detach(first);
     EXPECT_EQ(first->engine(), nullptr);
 
-    auto second = std::make_shared<AudioPlayerNode>();
-    engine->connect(second, engine->mainMixerNode());
-    std::vector<float> left(1'000);
-    std::vector<float> right(1'000);
-    engine->renderOffline(left.data(), right.data(), 1'000);
+    auto second = connectedPlayer(*engine);
+    const auto silent = render(*engine, 1'000);
     loop.runUntilIdle();
     EXPECT_EQ(flushed, 1);
-    EXPECT_EQ(peak(left), 0.0); // the second player has nothing queued and is not playing
+    EXPECT_EQ(peak(silent), 0.0); // the second player has nothing queued and is not playing
 
     // A stopped player gives its items back at once, even with the engine stopped, and their memory goes.
     second->scheduleBuffer(noise(1'000),
@@ -159,7 +161,7 @@ TEST_F(AudioEngineTest, outputFailurePassesThrough) {
         void doStop() override {}
     };
     auto engine = std::make_shared<AudioEngine>(std::make_shared<Unreachable>(AudioOutputConfiguration{}));
-    engine->connect(std::make_shared<AudioPlayerNode>(), engine->mainMixerNode());
+    connectedPlayer(*engine);
     try {
         engine->start();
         ADD_FAILURE() << "started";
@@ -182,20 +184,15 @@ TEST_F(AudioEngineTest, damagedFilePlaysWhatDecodedAndLogs) {
             errors->push_back(message);
         }
     });
-    AudioOutputConfiguration configuration;
-    configuration.maximumFramesPerRender = 512;
-    auto engine = std::make_shared<AudioEngine>(AudioOutput::make("offline", configuration));
-    auto player = std::make_shared<AudioPlayerNode>();
-    engine->connect(player, engine->mainMixerNode());
+    auto engine = offlineEngine(512);
+    auto player = connectedPlayer(*engine);
     auto file = MemoryAudioFile::stereo(makeNoise(100'000, 0.5, 1), makeNoise(100'000, 0.5, 2), 44'100);
     file->failAt(40'000);
     std::optional<PlaybackCompletion> done;
     player->scheduleFile(file, [&](const PlaybackCompletion& c) { done = c; });
     player->play();
     engine->start();
-    std::vector<float> left(60'000);
-    std::vector<float> right(60'000);
-    engine->renderOffline(left.data(), right.data(), left.size());
+    const auto left = render(*engine, 60'000);
     loop.runUntilIdle();
     ASSERT_TRUE(done.has_value());
     EXPECT_TRUE(done->playedBack);
