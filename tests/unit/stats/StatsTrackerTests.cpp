@@ -18,7 +18,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
-#include <string>
 #include <vector>
 
 using namespace somnara;
@@ -50,18 +49,21 @@ public:
 
     AsyncStream<NoisePlayerState> subscribeToState() override { return stateSubject_->subscribe(); }
     asio::awaitable<NoisePlayerState> state() override {
-        auto executor = co_await asio::this_coro::executor;
-        co_await asio::post(executor, asio::use_awaitable);
+        co_await giveWay();
         co_return state_;
     }
     AsyncStream<SelectionChange> subscribeToSelectedSoundTracks() override { return selection_->subscribe(); }
     asio::awaitable<SoundTracks> selectedSoundTracks() override {
-        auto executor = co_await asio::this_coro::executor;
-        co_await asio::post(executor, asio::use_awaitable);
+        co_await giveWay();
         co_return selected_;
     }
 
 private:
+    static asio::awaitable<void> giveWay() {
+        auto executor = co_await asio::this_coro::executor;
+        co_await asio::post(executor, asio::use_awaitable);
+    }
+
     NoisePlayerState state_ = NoisePlayerState::stopped();
     SoundTracks selected_;
     std::shared_ptr<AsyncCurrentValueSubject<NoisePlayerState>> stateSubject_ =
@@ -112,11 +114,19 @@ protected:
         FileLocations::setShared(nullptr);
     }
 
+    /// Starts a tracker over a player with `selected` and `history` (the fixture's store by default).
+    void track(SoundTracks selected, std::shared_ptr<MemoryStatsStore> history = nullptr) {
+        player = std::make_shared<ScriptedPlayer>(std::move(selected));
+        tracker = StatsTracker::make(player, history ? history : store);
+        loop.runUntilIdle();
+    }
     Date now() const { return loop.now(); }
     std::optional<Date> lastActiveDate() const {
         return UserDefaults::standard()->date(LastActiveDateTracker::userDefaultsKey);
     }
     std::shared_ptr<MemoryStatsStore> store = std::make_shared<MemoryStatsStore>();
+    std::shared_ptr<ScriptedPlayer> player;
+    std::shared_ptr<StatsTracker> tracker;
 
     test::ScopedEnvironment environment_;
     test::AnalyticsRecorder analytics;
@@ -129,9 +139,7 @@ private:
 // the sound is still heard, so events stay open until the player has stopped; a sleep fade cancelled by
 // playing again opens a second event; an interruption closes what is open.
 TEST_F(StatsTrackerTest, EventsOpenWhilePlayingAndCloseWhenTheSoundEnds) {
-    auto player = std::make_shared<ScriptedPlayer>(SoundTracks{SoundTrack::rain});
-    auto tracker = StatsTracker::make(player, store);
-    loop.runUntilIdle();
+    track({SoundTrack::rain});
     player->select({SoundTrack::rain, SoundTrack::fan});
     loop.runUntilIdle();
     EXPECT_EQ(store->stored, std::vector<PlayEvent>{});
@@ -195,9 +203,7 @@ TEST_F(StatsTrackerTest, OpenEventsOfAnEarlierRunAreClosedAtTheLastActiveDateOrD
         }
         auto caseStore = std::make_shared<MemoryStatsStore>();
         caseStore->stored = std::vector<PlayEvent>{before, open, after};
-        auto player = std::make_shared<ScriptedPlayer>(SoundTracks{SoundTrack::rain});
-        auto tracker = StatsTracker::make(player, caseStore);
-        loop.runUntilIdle();
+        track({SoundTrack::rain}, caseStore);
         EXPECT_EQ(caseStore->stored, testCase.expected);
     }
 }
@@ -207,10 +213,10 @@ TEST_F(StatsTrackerTest, AKilledRunIsClosedWhereItsLastActiveDateLeftIt) {
     {
         // The first run of the app, on a loop of its own that is thrown away as a killed process is.
         VirtualLoop firstRun(start);
-        auto player = std::make_shared<ScriptedPlayer>(SoundTracks{SoundTrack::rain});
-        auto tracker = StatsTracker::make(player, store);
+        auto firstPlayer = std::make_shared<ScriptedPlayer>(SoundTracks{SoundTrack::rain});
+        auto firstTracker = StatsTracker::make(firstPlayer, store);
         firstRun.runUntilIdle();
-        player->setState(NoisePlayerState::playing());
+        firstPlayer->setState(NoisePlayerState::playing());
         firstRun.advance(9s);
         EXPECT_FALSE(lastActiveDate().has_value());
         firstRun.advance(16s);
@@ -218,18 +224,14 @@ TEST_F(StatsTrackerTest, AKilledRunIsClosedWhereItsLastActiveDateLeftIt) {
     }
     EXPECT_EQ(*store->stored, (std::vector<PlayEvent>{{start, SoundTrack::rain, std::nullopt}}));
     loop.advance(3600s);
-    auto player = std::make_shared<ScriptedPlayer>(SoundTracks{SoundTrack::fan});
-    auto tracker = StatsTracker::make(player, store);
-    loop.runUntilIdle();
+    track({SoundTrack::fan});
     EXPECT_EQ(*store->stored,
               (std::vector<PlayEvent>{{start, SoundTrack::rain, start.addingTimeInterval(20)}}));
 }
 
 TEST_F(StatsTrackerTest, FailedSavesAreReportedAndTheNextSaveWritesEverything) {
     store->failsSaves = true;
-    auto player = std::make_shared<ScriptedPlayer>(SoundTracks{SoundTrack::rain});
-    auto tracker = StatsTracker::make(player, store);
-    loop.runUntilIdle();
+    track({SoundTrack::rain});
     const Date start = now();
     player->setState(NoisePlayerState::playing());
     loop.advance(5s);
@@ -253,11 +255,9 @@ TEST_F(StatsTrackerTest, FailedSavesAreReportedAndTheNextSaveWritesEverything) {
 }
 
 TEST_F(StatsTrackerTest, StatsUseTheUsersTimeZone) {
-    auto player = std::make_shared<ScriptedPlayer>(SoundTracks{SoundTrack::rain});
     // 1 January 2026 00:00 UTC is 01:00 in Berlin and 19:00 on 31 December in New York.
     store->stored = std::vector<PlayEvent>{{now(), SoundTrack::rain, now().addingTimeInterval(60)}};
-    auto tracker = StatsTracker::make(player, store);
-    loop.runUntilIdle();
+    track({SoundTrack::rain});
     const Date noonInBerlin = now().addingTimeInterval(11 * 3600);
     EXPECT_EQ(tracker->stats(noonInBerlin).lastThirtyDaysPlayedIndexes, (std::set<std::int64_t>{0}));
     environment_.set("TZ", "America/New_York");
@@ -267,11 +267,11 @@ TEST_F(StatsTrackerTest, StatsUseTheUsersTimeZone) {
 // Written every ten seconds to the app's own defaults, not to the suite shared with the daemon; a second
 // start leaves one writer on the new schedule.
 TEST_F(StatsTrackerTest, TheLastActiveDateTrailsTheClockByAtMostTwentySeconds) {
-    auto tracker = LastActiveDateTracker::make();
+    auto writer = LastActiveDateTracker::make();
     const Date start = now();
-    tracker->start();
+    writer->start();
     loop.advance(5s);
-    tracker->start();
+    writer->start();
     loop.advance(9.999s);
     EXPECT_FALSE(lastActiveDate().has_value());
     loop.advance(0.001s);
