@@ -22,10 +22,14 @@ inline void PrintTo(const NoisePlayerState& state, std::ostream* out) {
 
 namespace somnara::test {
 
+struct HarnessLoop {
+    VirtualLoop loop;
+};
+
 /// A noise player as the app makes it, over memory files for every sound, in-memory stores, a
 /// scripted audio session and a now-playing centre of its own, on a virtual loop of its own. Not a
 /// fixture, so that a table of cases gets a fresh one per case.
-class NoisePlayerHarness {
+class NoisePlayerHarness : public HarnessLoop, public CollectionStores {
 public:
     NoisePlayerHarness() {
         EventLogger::setLaunchArgumentsForTesting(std::vector<std::string>{"test"});
@@ -56,13 +60,7 @@ public:
                 addFile(soundTrack, {noise, noise});
             }
         }
-        const auto text = stored.encode();
-        defaults->set(UserDefaultsValue::Data(text.begin(), text.end()),
-                      NoisePlayerSettingsStore::userDefaultsKey);
-        settingsStore = NoisePlayerSettingsStore::make(defaults, "/nonexistent/settings");
-        const auto& cases = SoundTrack::allCases();
-        collection =
-            SoundTracksCollection::make({cases.begin(), cases.end()}, favourites, mixes, settingsStore);
+        makeCollection(stored);
         auto factory = std::make_shared<AudioFileFactory>(
             bundle.path() / "lossless", Bundle(bundle.path()), [this](const std::filesystem::path& path) {
                 const auto found = files.find(path);
@@ -86,11 +84,6 @@ public:
         std::ofstream{path} << "m4a";
         files[path] =
             std::make_shared<MemoryAudioFile>(std::move(channels), 44'100, path.filename().string());
-    }
-
-    static NoisePlayerSettings selecting(SoundTrackSet soundTracks,
-                                         SelectionMode mode = SelectionMode::multiple) {
-        return NoisePlayerSettings{}.withCurrentSoundTracks(std::move(soundTracks)).withSelectionMode(mode);
     }
 
     /// Moves time on in 10 ms steps until `task` has finished.
@@ -140,7 +133,6 @@ public:
     }
 
     static constexpr Seconds step{0.01};
-    VirtualLoop loop;
     TemporaryDirectory bundle;
     std::map<std::filesystem::path, std::shared_ptr<AudioFile>> files;
     std::shared_ptr<ScriptedAudioSession> session = std::make_shared<ScriptedAudioSession>();
@@ -149,15 +141,6 @@ public:
     /// What draws the artwork; none draws nothing.
     std::shared_ptr<ImageRenderer> imageRenderer;
     NowPlayingInfoCenter center;
-    std::shared_ptr<FileUserDefaults> defaults = std::make_shared<FileUserDefaults>(std::nullopt);
-    std::shared_ptr<CloudStore> cloud = CloudStore::make(std::make_shared<MemoryCloudKeyValueStore>());
-    std::shared_ptr<FileUserDefaults> groupDefaults = std::make_shared<FileUserDefaults>(std::nullopt);
-    std::shared_ptr<SoundTrackFavouritesStore> favourites =
-        std::make_shared<SoundTrackFavouritesStore>(cloud, [defaults = groupDefaults] { return defaults; });
-    std::shared_ptr<SoundTrackMixesStore> mixes =
-        std::make_shared<SoundTrackMixesStore>(cloud, groupDefaults);
-    std::shared_ptr<NoisePlayerSettingsStore> settingsStore;
-    std::shared_ptr<SoundTracksCollection> collection;
     std::shared_ptr<SystemVolumeObserver> volumeObserver;
     std::shared_ptr<NoisePlayer> player;
     std::unique_ptr<StreamRecorder<NoisePlayerState>> states;

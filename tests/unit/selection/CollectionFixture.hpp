@@ -33,9 +33,47 @@ inline std::ostream& operator<<(std::ostream& out, const Assertion& assertion) {
     return out << assertion.function << ':' << assertion.line << " \"" << assertion.message << '"';
 }
 
+/// The library's stores over memory (their own cloud store and app-group defaults), user defaults in
+/// memory, and a collection made over them as the app does.
+struct CollectionStores {
+    /// Persists `stored`, then makes the settings store and the collection over `allSoundTracks`.
+    void makeCollection(const NoisePlayerSettings& stored,
+                        std::vector<SoundTrack> allSoundTracks = allCases()) {
+        const auto text = stored.encode();
+        defaults->set(UserDefaultsValue::Data(text.begin(), text.end()),
+                      NoisePlayerSettingsStore::userDefaultsKey);
+        settingsStore = NoisePlayerSettingsStore::make(defaults, "/nonexistent/settings");
+        collection = SoundTracksCollection::make(std::move(allSoundTracks), favourites, mixes, settingsStore);
+    }
+
+    static std::vector<SoundTrack> allCases() {
+        const auto& cases = SoundTrack::allCases();
+        return {cases.begin(), cases.end()};
+    }
+
+    static NoisePlayerSettings selecting(SoundTrackSet soundTracks,
+                                         SelectionMode mode = SelectionMode::multiple,
+                                         NoisePlayerSettings::MixVolumes volumes = {}) {
+        return NoisePlayerSettings{}
+            .withCurrentSoundTracks(std::move(soundTracks))
+            .withSelectionMode(mode)
+            .withSoundTracksMixVolume(std::move(volumes));
+    }
+
+    std::shared_ptr<FileUserDefaults> defaults = std::make_shared<FileUserDefaults>(std::nullopt);
+    std::shared_ptr<NoisePlayerSettingsStore> settingsStore;
+    std::shared_ptr<CloudStore> cloud = CloudStore::make(std::make_shared<MemoryCloudKeyValueStore>());
+    std::shared_ptr<FileUserDefaults> groupDefaults = std::make_shared<FileUserDefaults>(std::nullopt);
+    std::shared_ptr<SoundTrackFavouritesStore> favourites =
+        std::make_shared<SoundTrackFavouritesStore>(cloud, [defaults = groupDefaults] { return defaults; });
+    std::shared_ptr<SoundTrackMixesStore> mixes =
+        std::make_shared<SoundTrackMixesStore>(cloud, groupDefaults);
+    std::shared_ptr<SoundTracksCollection> collection;
+};
+
 /// A collection over in-memory user defaults, with the persisted settings chosen by the test, and
 /// recorders of what it publishes, logs and reports.
-class CollectionTest : public LoopTest {
+class CollectionTest : public LoopTest, protected CollectionStores {
 protected:
     CollectionTest() {
         EventLogger::setLaunchArgumentsForTesting(std::vector<std::string>{"test"});
@@ -66,26 +104,9 @@ protected:
     /// Creates the stores and the collection as the app does, with `stored` persisted beforehand, and
     /// lets the start-up and its follow-ups run.
     void start(const NoisePlayerSettings& stored, std::vector<SoundTrack> allSoundTracks = allCases()) {
-        const auto text = stored.encode();
-        defaults->set(UserDefaultsValue::Data(text.begin(), text.end()),
-                      NoisePlayerSettingsStore::userDefaultsKey);
-        settingsStore = NoisePlayerSettingsStore::make(defaults, "/nonexistent/settings");
-        collection = SoundTracksCollection::make(std::move(allSoundTracks), favourites, mixes, settingsStore);
+        makeCollection(stored, std::move(allSoundTracks));
         recordSubjects();
         loop.runUntilIdle();
-    }
-
-    static std::vector<SoundTrack> allCases() {
-        const auto& cases = SoundTrack::allCases();
-        return {cases.begin(), cases.end()};
-    }
-
-    static NoisePlayerSettings storedSelection(SoundTrackSet soundTracks, SelectionMode mode,
-                                               NoisePlayerSettings::MixVolumes volumes = {}) {
-        return NoisePlayerSettings{}
-            .withCurrentSoundTracks(std::move(soundTracks))
-            .withSelectionMode(mode)
-            .withSoundTracksMixVolume(std::move(volumes));
     }
 
     /// What the user defaults hold now.
@@ -102,17 +123,6 @@ protected:
         selectedMixes =
             std::make_unique<StreamRecorder<std::optional<Mix>>>(collection->selectedMixSubject());
     }
-
-    std::shared_ptr<FileUserDefaults> defaults = std::make_shared<FileUserDefaults>(std::nullopt);
-    std::shared_ptr<NoisePlayerSettingsStore> settingsStore;
-    // The library's stores over memory: their own cloud store and app-group defaults.
-    std::shared_ptr<CloudStore> cloud = CloudStore::make(std::make_shared<MemoryCloudKeyValueStore>());
-    std::shared_ptr<FileUserDefaults> groupDefaults = std::make_shared<FileUserDefaults>(std::nullopt);
-    std::shared_ptr<SoundTrackFavouritesStore> favourites =
-        std::make_shared<SoundTrackFavouritesStore>(cloud, [defaults = groupDefaults] { return defaults; });
-    std::shared_ptr<SoundTrackMixesStore> mixes =
-        std::make_shared<SoundTrackMixesStore>(cloud, groupDefaults);
-    std::shared_ptr<SoundTracksCollection> collection;
 
     std::unique_ptr<StreamRecorder<SelectionMode>> modes;
     std::unique_ptr<StreamRecorder<std::string>> names;

@@ -20,7 +20,7 @@ class SessionTest : public CollectionTest {};
 TEST_F(SessionTest, EveryPublishedValueOfAScriptedSession) {
     const Mix evening("E", "Evening", {{SoundTrack::rain, 0.5f}, {SoundTrack::fan, 0.8f}});
     run([&] { return mixes->add(evening); });
-    start(storedSelection({SoundTrack::rain}, multiple));
+    start(selecting({SoundTrack::rain}, multiple));
     StreamRecorder<float> fanVolumes(collection->volumeSubject(SoundTrack::fan));
 
     run([&] { return collection->add(SoundTrack::fan); });
@@ -69,14 +69,14 @@ TEST_F(SessionTest, EveryPublishedValueOfAScriptedSession) {
 
     // The record holds the selection, the mode and the mix's volumes with fan's change; the rest is
     // untouched.
-    EXPECT_EQ(persisted(), storedSelection({SoundTrack::rain, SoundTrack::fan}, multiple,
-                                           {{SoundTrack::rain, 0.5f}, {SoundTrack::fan, 0.3f}}));
+    EXPECT_EQ(persisted(), selecting({SoundTrack::rain, SoundTrack::fan}, multiple,
+                                     {{SoundTrack::rain, 0.5f}, {SoundTrack::fan, 0.3f}}));
     EXPECT_TRUE(assertions().empty());
 }
 
 // Two operations that interleave at the stores never lose each other's settings change.
 TEST_F(SessionTest, InterleavedChangesKeepEveryField) {
-    start(storedSelection({SoundTrack::rain}, multiple));
+    start(selecting({SoundTrack::rain}, multiple));
 
     run([&]() -> asio::awaitable<void> {
         auto first = spawn([&] { return collection->setVolume(0.6f, SoundTrack::fan); });

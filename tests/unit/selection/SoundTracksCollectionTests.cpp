@@ -55,7 +55,7 @@ TEST_F(SelectionTest, AddRemoveAndToggleNeverEmptyTheSelection) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        start(storedSelection(c.selected, c.mode));
+        start(selecting(c.selected, c.mode));
         const auto changesBefore = changes->values.size();
         EXPECT_EQ(run([&] { return c.action(*collection); }), c.result);
         EXPECT_EQ(collection->selectedSoundTracks(), c.expected);
@@ -69,7 +69,7 @@ TEST_F(SelectionTest, AddRemoveAndToggleNeverEmptyTheSelection) {
 
 TEST_F(SelectionTest, SwitchingToSingleModeKeepsOneSoundAndPublishesTheModeAfterTheRemovals) {
     const Set all{SoundTrack::rain, SoundTrack::fan, SoundTrack::wind};
-    start(storedSelection(all, multiple));
+    start(selecting(all, multiple));
     // What the selection holds at the moment the mode is published.
     std::vector<std::size_t> selectedWhenPublished;
     auto watcher =
@@ -120,7 +120,7 @@ TEST_F(SelectionTest, NextAndPreviousWalkTheRingAndCollapseToSingleMode) {
     };
     for (const auto& [selected, mode, forward, expected] : cases) {
         SCOPED_TRACE(expected.name());
-        start(storedSelection(selected, mode));
+        start(selecting(selected, mode));
 
         run([&] { return forward ? collection->selectNext() : collection->selectPrevious(); });
 
@@ -135,7 +135,7 @@ TEST_F(SelectionTest, NextAndPreviousWalkTheRingAndCollapseToSingleMode) {
 
 TEST_F(SelectionTest, NextAndPreviousReportWhatTheyCannotFind) {
     // Nothing selected: the persisted selection was empty.
-    start(storedSelection({}, single));
+    start(selecting({}, single));
     // Named by the start-up, by the selection's follow-up and by the (empty) mix's follow-up.
     EXPECT_EQ(assertions().size(), 3U);
     EXPECT_EQ(assertions()[0].message, "The should be at least one soundtrack selected");
@@ -147,7 +147,7 @@ TEST_F(SelectionTest, NextAndPreviousReportWhatTheyCannotFind) {
 
     // A selected sound the ring does not offer.
     analytics.clear();
-    start(storedSelection({SoundTrack::owl}, single), {SoundTrack::rain, SoundTrack::fan});
+    start(selecting({SoundTrack::owl}, single), {SoundTrack::rain, SoundTrack::fan});
     run([&] { return collection->selectNext(); });
     run([&] { return collection->selectPrevious(); });
     // Each direction: the missing neighbour, then the missing index.
@@ -168,13 +168,13 @@ TEST_F(SelectionTest, SelectionNamesFollowTheCountAndTheDisplayNameOrder) {
         {{SoundTrack::rain, SoundTrack::fan, SoundTrack::wind}, "3 Sounds Selected"},
     };
     for (const auto& [selected, expected] : cases) {
-        start(storedSelection(selected, multiple));
+        start(selecting(selected, multiple));
         EXPECT_EQ(collection->selectionNameSubject()->currentValue(), expected);
     }
 }
 
 TEST_F(SelectionTest, FavouritesAreSavedWithAnEventAndDeletedWithout) {
-    start(storedSelection({SoundTrack::rain}, single));
+    start(selecting({SoundTrack::rain}, single));
 
     run([&] { return collection->saveFavourite(SoundTrack::fan); });
     run([&] { return collection->saveFavourite(SoundTrack::whiteNoise); });

@@ -32,11 +32,11 @@ TEST_F(VolumeTest, GetVolumeReadsTheStoredVolumeOnlyForSelectedSoundsInMultipleM
     };
     for (const auto& [what, selected, stored, askedMode, expected] : cases) {
         SCOPED_TRACE(what);
-        start(storedSelection(selected, multiple, stored));
+        start(selecting(selected, multiple, stored));
         EXPECT_EQ(run([&] { return collection->getVolume(SoundTrack::rain, askedMode); }), expected);
     }
     // Without a mode, the current one is used.
-    start(storedSelection({SoundTrack::rain}, single, {{SoundTrack::rain, 0.4f}}));
+    start(selecting({SoundTrack::rain}, single, {{SoundTrack::rain, 0.4f}}));
     EXPECT_EQ(run([&] { return collection->getVolume(SoundTrack::rain); }), 1.0f);
 }
 
@@ -60,7 +60,7 @@ TEST_F(VolumeTest, SetVolumeStoresSendsLogsAndSelectsOrDeselects) {
     };
     for (const auto& [what, selected, mode, soundTrack, volume, expectedSelection, expectedLine] : cases) {
         SCOPED_TRACE(what);
-        start(storedSelection(selected, mode, {{SoundTrack::wind, 0.2f}}));
+        start(selecting(selected, mode, {{SoundTrack::wind, 0.2f}}));
         logLines().clear();
         const auto subject = collection->volumeSubject(soundTrack);
         EXPECT_EQ(subject->currentValue(), 1.0f);
@@ -79,7 +79,7 @@ TEST_F(VolumeTest, SetVolumeStoresSendsLogsAndSelectsOrDeselects) {
 }
 
 TEST_F(VolumeTest, ARepeatedVolumeSendsNothing) {
-    start(storedSelection({SoundTrack::rain, SoundTrack::fan}, multiple, {{SoundTrack::fan, 0.5f}}));
+    start(selecting({SoundTrack::rain, SoundTrack::fan}, multiple, {{SoundTrack::fan, 0.5f}}));
     StreamRecorder<float> fanVolumes(collection->volumeSubject(SoundTrack::fan));
     loop.runUntilIdle();
     logLines().clear();
@@ -126,11 +126,11 @@ TEST_F(MixTest, MakingAMixTakesTheStoredVolumesAsTheyAre) {
         {{{SoundTrack::rain, 0.3f}, {SoundTrack::fan, 0.9f}}, {{SoundTrack::rain, 0.3f}}},
     };
     for (const auto& [stored, expected] : cases) {
-        start(storedSelection({SoundTrack::rain}, multiple, stored));
+        start(selecting({SoundTrack::rain}, multiple, stored));
         const auto mix = run([&] { return collection->makeMixForCurrentSelection(); });
         EXPECT_EQ(mix.soundsAndVolumeLevels(), expected);
     }
-    start(storedSelection({}, multiple));
+    start(selecting({}, multiple));
     EXPECT_THROW(run([&] { return collection->makeMixForCurrentSelection(); }), std::system_error);
     EXPECT_FALSE(run([&] { return collection->findMixMatchingCurrentSelection(); }).has_value());
 }
@@ -138,7 +138,7 @@ TEST_F(MixTest, MakingAMixTakesTheStoredVolumesAsTheyAre) {
 TEST_F(MixTest, SelectingAMixSelectsItsSoundsInMultipleModeAndMergesItsVolumes) {
     const auto evening = makeMix("E", "Evening", {{SoundTrack::rain, 0.5f}, {SoundTrack::fan, 0.8f}});
     save(evening);
-    start(storedSelection({SoundTrack::owl}, single, {{SoundTrack::rain, 0.1f}, {SoundTrack::wind, 0.2f}}));
+    start(selecting({SoundTrack::owl}, single, {{SoundTrack::rain, 0.1f}, {SoundTrack::wind, 0.2f}}));
 
     run([&] { return collection->select(evening); });
 
@@ -147,12 +147,12 @@ TEST_F(MixTest, SelectingAMixSelectsItsSoundsInMultipleModeAndMergesItsVolumes) 
     EXPECT_EQ(names->values.back(), "Evening");
     EXPECT_EQ(selectedMixes->values.back(), evening);
     EXPECT_EQ(persisted(),
-              storedSelection({SoundTrack::rain, SoundTrack::fan}, multiple,
-                              {{SoundTrack::rain, 0.5f}, {SoundTrack::fan, 0.8f}, {SoundTrack::wind, 0.2f}}));
+              selecting({SoundTrack::rain, SoundTrack::fan}, multiple,
+                        {{SoundTrack::rain, 0.5f}, {SoundTrack::fan, 0.8f}, {SoundTrack::wind, 0.2f}}));
     EXPECT_EQ(run([&] { return collection->getVolume(SoundTrack::fan); }), 0.8f);
 
     // A mix of one sound is still selected in multiple mode.
-    start(storedSelection({SoundTrack::owl}, single));
+    start(selecting({SoundTrack::owl}, single));
     run([&] { return collection->select(makeMix("S", "Solo", {{SoundTrack::rain, 0.3f}})); });
     EXPECT_EQ(collection->selectionMode(), multiple);
     EXPECT_EQ(run([&] { return collection->getVolume(SoundTrack::rain); }), 0.3f);
@@ -163,7 +163,7 @@ TEST_F(MixTest, SelectedMixFollowsTheSelectionAndItsVolumes) {
     const auto night = makeMix("N", "Night", {{SoundTrack::rain, 0.5f}, {SoundTrack::fan, 0.3f}});
     save(evening);
     save(night);
-    start(storedSelection({SoundTrack::rain}, multiple, {{SoundTrack::rain, 0.5f}, {SoundTrack::fan, 0.8f}}));
+    start(selecting({SoundTrack::rain}, multiple, {{SoundTrack::rain, 0.5f}, {SoundTrack::fan, 0.8f}}));
     EXPECT_FALSE(collection->selectedMix().has_value());
 
     // Adding fan makes the selection equal the saved Evening.
@@ -179,7 +179,7 @@ TEST_F(MixTest, SelectedMixFollowsTheSelectionAndItsVolumes) {
 }
 
 TEST_F(MixTest, SavingSelectsTheMixAndDeletingOnlyClearsItByName) {
-    start(storedSelection({SoundTrack::rain, SoundTrack::fan}, multiple));
+    start(selecting({SoundTrack::rain, SoundTrack::fan}, multiple));
     auto mix = run([&] { return collection->makeMixForCurrentSelection(); });
     EXPECT_EQ(mix.name(), "Rain & Fan");
     mix = mix.with("Focus");
