@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <functional>
 #include <string>
 #include <vector>
 

@@ -6,12 +6,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <vector>
 
 using namespace somnara;
 using ::testing::ElementsAre;
-using ::testing::FloatNear;
 
 namespace {
 

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "support/MemoryAudioFile.hpp"
 #include "support/Recorders.hpp"
 #include "support/ScriptedAudioSession.hpp"
 #include "support/SignalMeasurements.hpp"
 #include "support/TemporaryDirectory.hpp"
+#include "unit/player/PlayerFixture.hpp"
 #include "unit/selection/CollectionFixture.hpp"
 
 #include <somnara/player/NoisePlayer.hpp>
@@ -37,7 +37,7 @@ public:
             (record.kind == ZelAnalyticsLogger::Record::Kind::assertionFailure ? assertions : events)
                 .push_back(record);
         });
-        lines().clear();
+        logLines().clear();
     }
     ~NoisePlayerHarness() {
         EventLogger::setLaunchArgumentsForTesting(std::nullopt);
@@ -119,11 +119,7 @@ public:
         return player->players().at(soundTrack)->audioPlayerNode()->isPlaying();
     }
     /// How many lines logged since the harness was made start with `prefix`.
-    static std::size_t count(const std::string& prefix) {
-        return static_cast<std::size_t>(
-            std::count_if(lines().begin(), lines().end(),
-                          [&](const std::string& line) { return line.starts_with(prefix); }));
-    }
+    static std::size_t count(const std::string& prefix) { return linesStartingWith(prefix).size(); }
     std::vector<std::string> eventNames() const {
         std::vector<std::string> names;
         for (const auto& event : events) {
@@ -152,20 +148,6 @@ private:
         return bundle.path() / AudioFileFactory::bundleSubdirectory /
                (std::string(soundTrack.fileName()) + ".m4a");
     }
-    /// Every line logged (handlers cannot be removed: one for all harnesses).
-    static std::vector<std::string>& lines() {
-        static std::vector<std::string> logged = [] {
-            SomnaraLogger::add([](const std::string& message, LogType) {
-                lines().push_back(message);
-                if (std::getenv("SOMNARA_TEST_LOG") != nullptr) {
-                    std::fprintf(stderr, "log: %s\n", message.c_str());
-                }
-            });
-            return std::vector<std::string>{};
-        }();
-        return logged;
-    }
-
     ZelAnalyticsLogger::Observation observation_;
 };
 

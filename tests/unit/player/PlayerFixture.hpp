@@ -12,6 +12,8 @@
 #include <somnara/system/ZelAnalyticsLogger.hpp>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -25,6 +27,31 @@ struct LogLine {
     LogType type = LogType::debug;
 };
 
+/// Every line logged since the last clear (handlers cannot be removed: one for all tests). With
+/// SOMNARA_TEST_LOG set, each is also written to standard error.
+inline std::vector<LogLine>& logLines() {
+    static std::vector<LogLine> lines = [] {
+        SomnaraLogger::add([](const std::string& message, LogType type) {
+            logLines().push_back({message, type});
+            if (std::getenv("SOMNARA_TEST_LOG") != nullptr) {
+                std::fprintf(stderr, "log: %s\n", message.c_str());
+            }
+        });
+        return std::vector<LogLine>{};
+    }();
+    return lines;
+}
+
+inline std::vector<std::string> linesStartingWith(const std::string& prefix) {
+    std::vector<std::string> found;
+    for (const auto& line : logLines()) {
+        if (line.message.starts_with(prefix)) {
+            found.push_back(line.message);
+        }
+    }
+    return found;
+}
+
 /// A loop, a factory over temporary folders whose files the test puts in place, and recorders of the
 /// log lines, logged assertions and analytics events of the player's parts.
 class PlayerTest : public LoopTest {
@@ -34,27 +61,6 @@ protected:
         logLines().clear();
     }
     ~PlayerTest() override { EventLogger::setLaunchArgumentsForTesting(std::nullopt); }
-
-    /// Every line logged since the test began (handlers cannot be removed: one for all tests).
-    static std::vector<LogLine>& logLines() {
-        static std::vector<LogLine> lines = [] {
-            SomnaraLogger::add([](const std::string& message, LogType type) {
-                logLines().push_back({message, type});
-            });
-            return std::vector<LogLine>{};
-        }();
-        return lines;
-    }
-
-    static std::vector<std::string> linesStartingWith(const std::string& prefix) {
-        std::vector<std::string> found;
-        for (const auto& line : logLines()) {
-            if (line.message.starts_with(prefix)) {
-                found.push_back(line.message);
-            }
-        }
-        return found;
-    }
 
     /// Puts `file` in the resources as the sound's compressed copy.
     void addBundleCopy(SoundTrack soundTrack, std::shared_ptr<AudioFile> file) {

@@ -5,7 +5,6 @@
 #include <nlohmann/json.hpp>
 
 #include <functional>
-#include <string>
 #include <vector>
 
 namespace somnara {

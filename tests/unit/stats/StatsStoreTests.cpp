@@ -9,7 +9,6 @@
 
 #include <cmath>
 #include <filesystem>
-#include <limits>
 #include <string>
 #include <vector>
 
