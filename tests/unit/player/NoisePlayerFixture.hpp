@@ -29,7 +29,7 @@ struct HarnessLoop {
 /// A noise player as the app makes it, over memory files for every sound, in-memory stores, a
 /// scripted audio session and a now-playing centre of its own, on a virtual loop of its own. Not a
 /// fixture, so that a table of cases gets a fresh one per case.
-class NoisePlayerHarness : public HarnessLoop, public CollectionStores {
+class NoisePlayerHarness : public HarnessLoop, public CollectionStores, public AudioFiles {
 public:
     NoisePlayerHarness() {
         EventLogger::setLaunchArgumentsForTesting(std::vector<std::string>{"test"});
@@ -55,22 +55,14 @@ public:
         unsigned long long seed = 0;
         for (const auto& soundTrack : SoundTrack::allCases()) {
             ++seed;
-            if (!files.contains(bundlePath(soundTrack))) {
+            if (!files.contains(bundleCopyPath(soundTrack))) {
                 auto noise = makeNoise(4'410, 0.5, seed);
                 addFile(soundTrack, {noise, noise});
             }
         }
         makeCollection(stored);
-        auto factory = std::make_shared<AudioFileFactory>(
-            bundle.path() / "lossless", Bundle(bundle.path()), [this](const std::filesystem::path& path) {
-                const auto found = files.find(path);
-                if (found == files.end()) {
-                    throw AudioFileError("The file \"" + path.filename().string() + "\" couldn't be opened.");
-                }
-                return found->second;
-            });
         volumeObserver = SystemVolumeObserver::make(audioSession);
-        player = NoisePlayer::make(settingsStore, collection, std::move(factory),
+        player = NoisePlayer::make(settingsStore, collection, makeFactory(),
                                    std::make_shared<NowPlayingImageFactory>(imageRenderer), volumeObserver,
                                    {std::move(makeOutput), audioSession, &center});
         states = std::make_unique<StreamRecorder<NoisePlayerState>>(player->stateSubject());
@@ -79,11 +71,9 @@ public:
 
     /// Puts a stereo file of `channels` in the resources as the sound's copy.
     void addFile(SoundTrack soundTrack, std::vector<std::vector<float>> channels) {
-        const auto path = bundlePath(soundTrack);
-        std::filesystem::create_directories(path.parent_path());
-        std::ofstream{path} << "m4a";
-        files[path] =
-            std::make_shared<MemoryAudioFile>(std::move(channels), 44'100, path.filename().string());
+        addBundleCopy(soundTrack,
+                      std::make_shared<MemoryAudioFile>(std::move(channels), 44'100,
+                                                        std::string(soundTrack.fileName()) + ".m4a"));
     }
 
     /// Moves time on in 10 ms steps until `task` has finished.
@@ -129,8 +119,6 @@ public:
     }
 
     static constexpr Seconds step{0.01};
-    TemporaryDirectory bundle;
-    std::map<std::filesystem::path, std::shared_ptr<AudioFile>> files;
     std::shared_ptr<ScriptedAudioSession> session = std::make_shared<ScriptedAudioSession>();
     /// What the player plays through: the scripted session unless the test gives a real one.
     std::shared_ptr<AudioSession> audioSession = session;
@@ -144,10 +132,6 @@ public:
     std::vector<ZelAnalyticsLogger::Record> events;
 
 private:
-    std::filesystem::path bundlePath(SoundTrack soundTrack) const {
-        return bundle.path() / AudioFileFactory::bundleSubdirectory /
-               (std::string(soundTrack.fileName()) + ".m4a");
-    }
     ZelAnalyticsLogger::Observation observation_;
 };
 

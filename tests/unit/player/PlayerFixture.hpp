@@ -52,20 +52,16 @@ inline std::vector<std::string> linesStartingWith(const std::string& prefix) {
     return found;
 }
 
-/// A loop, a factory over temporary folders whose files the test puts in place, and recorders of the
-/// log lines, logged assertions and analytics events of the player's parts.
-class PlayerTest : public LoopTest {
-protected:
-    PlayerTest() {
-        EventLogger::setLaunchArgumentsForTesting(std::vector<std::string>{"test"});
-        logLines().clear();
+/// A factory over temporary folders whose files the test puts in place, counting each file it opens.
+struct AudioFiles {
+    std::filesystem::path bundleCopyPath(SoundTrack soundTrack) const {
+        return bundleDirectory / AudioFileFactory::bundleSubdirectory /
+               (std::string(soundTrack.fileName()) + ".m4a");
     }
-    ~PlayerTest() override { EventLogger::setLaunchArgumentsForTesting(std::nullopt); }
 
     /// Puts `file` in the resources as the sound's compressed copy.
     void addBundleCopy(SoundTrack soundTrack, std::shared_ptr<AudioFile> file) {
-        const auto path = bundleDirectory / AudioFileFactory::bundleSubdirectory /
-                          (std::string(soundTrack.fileName()) + ".m4a");
+        const auto path = bundleCopyPath(soundTrack);
         std::filesystem::create_directories(path.parent_path());
         std::ofstream{path} << "m4a";
         files[path] = std::move(file);
@@ -105,6 +101,18 @@ protected:
     std::filesystem::path bundleDirectory = root.path();
     std::map<std::filesystem::path, std::shared_ptr<AudioFile>> files;
     std::map<std::filesystem::path, int> openCounts;
+};
+
+/// A loop, audio files, and recorders of the log lines, logged assertions and analytics events of the
+/// player's parts.
+class PlayerTest : public LoopTest, protected AudioFiles {
+protected:
+    PlayerTest() {
+        EventLogger::setLaunchArgumentsForTesting(std::vector<std::string>{"test"});
+        logLines().clear();
+    }
+    ~PlayerTest() override { EventLogger::setLaunchArgumentsForTesting(std::nullopt); }
+
     AnalyticsRecorder analytics;
 };
 
