@@ -51,6 +51,8 @@ TEST_F(AudioOutputTest, frontRejectsWhatBackEndsNeedNotCheck) {
     CountingRenderer renderer;
     auto nullOutput = AudioOutput::make("null", {});
     auto offline = AudioOutput::make("offline", {});
+    float left[4];
+    float right[4];
     const Case cases[] = {
         {"unknown back end", [] { AudioOutput::make("jack", {}); }, AudioOutputErrc::unknownBackend},
         {"zero rate", [] { AudioOutput::make("offline", configured(0)); },
@@ -62,18 +64,10 @@ TEST_F(AudioOutputTest, frontRejectsWhatBackEndsNeedNotCheck) {
         {"render on a device output",
          [&] {
              nullOutput->start(renderer);
-             float l[4];
-             float r[4];
-             nullOutput->render(l, r, 4);
+             nullOutput->render(left, right, 4);
          },
          AudioOutputErrc::notManual},
-        {"render before start",
-         [&] {
-             float l[4];
-             float r[4];
-             offline->render(l, r, 4);
-         },
-         AudioOutputErrc::notManual},
+        {"render before start", [&] { offline->render(left, right, 4); }, AudioOutputErrc::notManual},
         {"start twice",
          [&] {
              offline->start(renderer);
