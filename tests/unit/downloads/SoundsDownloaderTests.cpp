@@ -1,11 +1,10 @@
 #include "support/MemoryAudioFile.hpp"
+#include "support/Recorders.hpp"
 #include "support/TemporaryDirectory.hpp"
 #include "support/TestLoop.hpp"
 
 #include <somnara/catalogue/SoundTrack.hpp>
 #include <somnara/downloads/SoundsDownloader.hpp>
-#include <somnara/system/SomnaraLogger.hpp>
-#include <somnara/system/ZelAnalyticsLogger.hpp>
 
 #include <gtest/gtest.h>
 
@@ -18,21 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using State = SoundsDownloader::State;
-
-std::vector<std::string>& logLines() {
-    static std::vector<std::string> lines = [] {
-        SomnaraLogger::add([](const std::string& message, LogType) { logLines().push_back(message); });
-        return std::vector<std::string>{};
-    }();
-    return lines;
-}
-
-std::vector<std::string> linesStartingWith(const std::string& prefix) {
-    std::vector<std::string> found;
-    std::copy_if(logLines().begin(), logLines().end(), std::back_inserter(found),
-                 [&](const auto& line) { return line.starts_with(prefix); });
-    return found;
-}
 
 std::string fileName(SoundTrack soundTrack) {
     return std::string(soundTrack.fileName()) + ".m4a";
@@ -63,13 +47,15 @@ std::unique_ptr<AudioFile> openText(const fs::path& path) {
 
 class SoundsDownloaderTest : public LoopTest {
 protected:
-    SoundsDownloaderTest() {
-        logLines().clear();
-        observation_ = ZelAnalyticsLogger::shared().observe([this](const ZelAnalyticsLogger::Record& record) {
-            if (record.kind == ZelAnalyticsLogger::Record::Kind::assertionFailure) {
-                assertions.push_back(*record.message + " @" + std::to_string(record.line));
-            }
-        });
+    SoundsDownloaderTest() { logLines().clear(); }
+
+    /// The assertions logged since the last `analytics.clear()`: "message @line".
+    std::vector<std::string> assertions() const {
+        std::vector<std::string> found;
+        for (const auto& record : analytics.assertions()) {
+            found.push_back(record.message.value_or("") + " @" + std::to_string(record.line));
+        }
+        return found;
     }
 
     void make(std::optional<BucketConfiguration> bucket = BucketConfiguration{
@@ -110,11 +96,8 @@ protected:
     std::shared_ptr<FakeSession> session = std::make_shared<FakeSession>();
     std::vector<TransferSessionConfiguration> configurations;
     std::shared_ptr<SoundsDownloader> downloader;
-    std::vector<std::string> assertions;
+    AnalyticsRecorder analytics;
     int completions = 0;
-
-private:
-    ZelAnalyticsLogger::Observation observation_;
 };
 
 TEST_F(SoundsDownloaderTest, SynchronisesTenSecondsAfterStartAndStoresOnlyPlayableFiles) {
@@ -148,32 +131,28 @@ TEST_F(SoundsDownloaderTest, SynchronisesTenSecondsAfterStartAndStoresOnlyPlayab
         std::string body;
         State state;
         bool stored;
-        std::vector<std::string> assertions;
+        const char* assertion;
     };
     const Step steps[] = {
-        {"forbidden", 0, 403, "audio", State::notSynced(), false, {}},
-        {"no frames",
-         1,
-         200,
-         "silence",
-         State::downloading(0.2F),
-         false,
-         {"File downloaded has zero length @199"}},
-        {"not audio", 2, 200, "<html>", State::downloading(0.2F), false, {}},
-        {"audio", 3, 200, "audio", State::downloading(0.22F), true, {}},
-        {"server error", 4, 500, "audio", State::downloading(0.22F), false, {}},
+        {"forbidden", 0, 403, "audio", State::notSynced(), false, nullptr},
+        {"no frames", 1, 200, "silence", State::downloading(0.2F), false,
+         "File downloaded has zero length @199"},
+        {"not audio", 2, 200, "<html>", State::downloading(0.2F), false, nullptr},
+        {"audio", 3, 200, "audio", State::downloading(0.22F), true, nullptr},
+        {"server error", 4, 500, "audio", State::downloading(0.22F), false, nullptr},
     };
     for (const auto& step : steps) {
-        assertions.clear();
-        const auto& task = session->resumed[step.task];
-        finish(task, step.status, step.body);
+        analytics.clear();
+        finish(session->resumed[step.task], step.status, step.body);
         EXPECT_EQ(downloader->state().kind(), step.state.kind()) << step.what;
         EXPECT_NEAR(downloader->state().progress(), step.state.progress(), 1e-6) << step.what;
         EXPECT_EQ(
             fs::exists(downloader->soundsDirectory() / fileName(SoundTrack::allCases()[10 + step.task])),
             step.stored)
             << step.what;
-        EXPECT_EQ(assertions, step.assertions) << step.what;
+        EXPECT_EQ(assertions(),
+                  step.assertion ? std::vector<std::string>{step.assertion} : std::vector<std::string>{})
+            << step.what;
     }
     EXPECT_EQ(linesStartingWith("Download failed { URL: https://").size(), 2U);
 
@@ -183,9 +162,9 @@ TEST_F(SoundsDownloaderTest, SynchronisesTenSecondsAfterStartAndStoresOnlyPlayab
                           (downloader->soundsDirectory() / fileName(SoundTrack::allCases()[13])).string())
             .size(),
         1U);
-    assertions.clear();
+    analytics.clear();
     finish(DownloadTask{99, std::nullopt, std::nullopt}, 200, "audio");
-    EXPECT_EQ(assertions, std::vector<std::string>{"No filename @186"});
+    EXPECT_EQ(assertions(), std::vector<std::string>{"No filename @186"});
 
     for (const auto& task : session->resumed) {
         finish(task, 200, "audio");

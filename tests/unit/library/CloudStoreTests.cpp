@@ -1,7 +1,6 @@
 #include "LibraryFixture.hpp"
 
 #include <somnara/runtime/NotificationCenter.hpp>
-#include <somnara/system/SomnaraLogger.hpp>
 
 #include <string>
 #include <vector>
@@ -12,19 +11,6 @@ using namespace somnara::test;
 namespace {
 
 using Dictionary = CloudStore::Dictionary;
-
-std::vector<std::string>& cloudLogLines() {
-    // Handlers cannot be removed: one for all tests, filtered to the cloud store's lines.
-    static std::vector<std::string> lines = [] {
-        SomnaraLogger::add([](const std::string& message, LogType type) {
-            if (type == LogType::debug && message.starts_with("Cloud Keys Changed ")) {
-                cloudLogLines().push_back(message);
-            }
-        });
-        return std::vector<std::string>{};
-    }();
-    return lines;
-}
 
 class CloudStoreTest : public LibraryTest {};
 
@@ -49,7 +35,7 @@ TEST_F(CloudStoreTest, PublishesOnlyBlobsAndTheEmptyStoreTwiceAtStart) {
 }
 
 TEST_F(CloudStoreTest, OwnWritesWaitForTheNextExternalChangeWhichPublishesWholeSnapshotsInOrder) {
-    cloudLogLines().clear();
+    logLines().clear();
     startCloud();
     StreamRecorder recorder{cloudStore->dictionarySubject()};
     loop.runUntilIdle();
@@ -73,9 +59,10 @@ TEST_F(CloudStoreTest, OwnWritesWaitForTheNextExternalChangeWhichPublishesWholeS
     const Dictionary latest{{"more", blob("y")}, {"sound_track_favourites", blob("[5]")}};
     EXPECT_EQ(recorder.values[3], latest);
     EXPECT_EQ(recorder.values[4], latest);
-    ASSERT_EQ(cloudLogLines().size(), 3U);
-    EXPECT_EQ(cloudLogLines()[0], "Cloud Keys Changed [\"NSUbiquitousKeyValueStoreChangeReasonKey\": 0, "
-                                  "\"NSUbiquitousKeyValueStoreChangedKeysKey\": [\"other\"]]");
+    const auto changes = linesStartingWith("Cloud Keys Changed ");
+    ASSERT_EQ(changes.size(), 3U);
+    EXPECT_EQ(changes[0], "Cloud Keys Changed [\"NSUbiquitousKeyValueStoreChangeReasonKey\": 0, "
+                          "\"NSUbiquitousKeyValueStoreChangedKeysKey\": [\"other\"]]");
 }
 
 TEST_F(CloudStoreTest, AFailedSynchronisationIsReportedOnceAndTheStoreWorksOn) {
@@ -84,10 +71,7 @@ TEST_F(CloudStoreTest, AFailedSynchronisationIsReportedOnceAndTheStoreWorksOn) {
     startCloud();
     StreamRecorder recorder{cloudStore->dictionarySubject()};
     loop.runUntilIdle();
-    ASSERT_EQ(assertions().size(), 1U);
-    EXPECT_EQ(assertions()[0].file, "SomnaraKit/CloudStore");
-    EXPECT_EQ(assertions()[0].function, "init()");
-    EXPECT_EQ(assertions()[0].line, 22);
+    EXPECT_EQ(assertions(), std::vector<std::string>{"SomnaraKit/CloudStore init() 22"});
     EXPECT_EQ(recorder.values.back(), (Dictionary{{"k", blob("1")}}));
     cloud->applyExternalChange({{"k", CloudValue{blob("2")}}});
     loop.runUntilIdle();

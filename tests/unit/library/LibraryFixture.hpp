@@ -47,8 +47,14 @@ protected:
     std::shared_ptr<MemoryCloudKeyValueStore> cloud = std::make_shared<MemoryCloudKeyValueStore>();
     std::shared_ptr<CloudStore> cloudStore;
     std::shared_ptr<FileUserDefaults> defaults = std::make_shared<FileUserDefaults>(std::nullopt);
-    /// The assertions the stores logged.
-    std::vector<AnalyticsRecorder::Record> assertions() const { return analytics.assertions(); }
+    /// Where the stores logged assertions: "file function line".
+    std::vector<std::string> assertions() const {
+        std::vector<std::string> places;
+        for (const auto& record : analytics.assertions()) {
+            places.push_back(record.file + ' ' + record.function + ' ' + std::to_string(record.line));
+        }
+        return places;
+    }
     AnalyticsRecorder analytics;
 };
 
