@@ -39,8 +39,6 @@ TEST(JsonFloats, AreWrittenInTheirShortestForm) {
     for (const auto& [value, text] : cases) {
         EXPECT_EQ(json::dump(json::fromFloat(value)), text) << "for " << value;
     }
-    // What a plain conversion would write, to show the difference is real.
-    EXPECT_EQ(nlohmann::json(static_cast<double>(0.8F)).dump(), "0.800000011920929");
 }
 
 TEST(JsonFloats, NonFiniteNumbersFailToEncodeWhereverTheyAre) {
@@ -131,17 +129,14 @@ TEST(JsonReaders, AcceptOnlyTheirOwnType) {
 
 TEST(JsonReaders, NameTheMissingOrWrongKey) {
     const auto object = json::parse(R"({"speed":"fast","reverb":2})");
-    try {
-        json::floatMember(object, "speed");
-        FAIL() << "a string was read as a number";
-    } catch (const json::DecodingError& error) {
-        EXPECT_NE(std::string(error.what()).find("speed"), std::string::npos) << error.what();
-    }
-    try {
-        json::floatMember(object, "pitch");
-        FAIL() << "a missing key was read";
-    } catch (const json::DecodingError& error) {
-        EXPECT_NE(std::string(error.what()).find("pitch"), std::string::npos) << error.what();
+    // A string read as a number, and a missing key.
+    for (const char* key : {"speed", "pitch"}) {
+        try {
+            json::floatMember(object, key);
+            ADD_FAILURE() << key << " was read";
+        } catch (const json::DecodingError& error) {
+            EXPECT_NE(std::string(error.what()).find(key), std::string::npos) << error.what();
+        }
     }
     EXPECT_EQ(json::optionalMember(object, "pitch"), nullptr);
     EXPECT_EQ(json::floatMember(object, "reverb"), 2.0F);

@@ -4,6 +4,7 @@
 #include <somnara/foundation/AsyncPassthroughSubject.hpp>
 #include <somnara/runtime/Sleep.hpp>
 
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -41,9 +42,7 @@ TEST_F(Subjects, ASlowSubscriberGetsEveryValueInOrder) {
     EXPECT_EQ(slow.size(), 11u) << "one value a second";
     loop.advance(60s);
     std::vector<int> expected(51);
-    for (int value = 0; value <= 50; ++value) {
-        expected[value] = value;
-    }
+    std::iota(expected.begin(), expected.end(), 0);
     EXPECT_EQ(slow, expected);
     EXPECT_EQ(fast, expected);
 }
