@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -13,10 +14,8 @@ using namespace somnara::linux_cloud;
 namespace {
 
 TEST(CloudValueEnvelope, EveryTypeRoundTripsAndKeepsItsType) {
-    CloudData allBytes;
-    for (int b = 0; b < 256; ++b) {
-        allBytes.push_back(static_cast<std::uint8_t>(b));
-    }
+    CloudData allBytes(256);
+    std::iota(allBytes.begin(), allBytes.end(), 0);
     const std::vector<CloudValue> values{
         CloudValue{allBytes},
         CloudValue{CloudData{}},
@@ -33,7 +32,7 @@ TEST(CloudValueEnvelope, EveryTypeRoundTripsAndKeepsItsType) {
         const auto decoded = CloudValueEnvelope::decode(text);
         ASSERT_TRUE(decoded.has_value()) << text;
         EXPECT_EQ(decoded->key, "k");
-        EXPECT_EQ(decoded->value.index(), value.index()) << text;
+        // Values of different types never compare equal, so this checks the type too.
         EXPECT_TRUE(decoded->value == value) << text;
     }
 }

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -19,56 +19,32 @@ using Environment = XdgFileLocations::Environment;
 TEST(XdgFileLocations, FollowTheBaseDirectoryRulesAndSomnaraHome) {
     test::TemporaryDirectory root;
     const auto r = root.path().string();
+    // Expected documents and user-defaults directories under the root; the sync folder is in documents.
     struct Case {
         const char* name;
         Environment environment;
-        std::optional<fs::path> documents;
-        std::optional<fs::path> userDefaults;
-        std::optional<fs::path> sync;
+        const char* documents;
+        const char* userDefaults;
     };
+    const std::string home = r + "/home", data = r + "/data", config = r + "/config";
     const std::vector<Case> cases{
-        {"home only",
-         {std::nullopt, std::nullopt, std::nullopt, r + "/home"},
-         root / "home/.local/share/somnara",
-         root / "home/.config/somnara",
-         root / "home/.local/share/somnara/sync"},
-        {"XDG variables",
-         {std::nullopt, r + "/data", r + "/config", r + "/home"},
-         root / "data/somnara",
-         root / "config/somnara",
-         root / "data/somnara/sync"},
+        {"home only", {{}, {}, {}, home}, "home/.local/share/somnara", "home/.config/somnara"},
+        {"XDG variables", {{}, data, config, home}, "data/somnara", "config/somnara"},
         // Relative XDG paths are to be ignored.
-        {"relative XDG",
-         {std::nullopt, "data", "config", r + "/home"},
-         root / "home/.local/share/somnara",
-         root / "home/.config/somnara",
-         root / "home/.local/share/somnara/sync"},
-        {"SOMNARA_HOME wins",
-         {r + "/mine", r + "/data", r + "/config", r + "/home"},
-         root / "mine",
-         root / "mine/defaults",
-         root / "mine/sync"},
-        {"nowhere",
-         {std::nullopt, std::nullopt, std::nullopt, std::nullopt},
-         std::nullopt,
-         std::nullopt,
-         std::nullopt},
-        {"only XDG data",
-         {std::nullopt, r + "/data", std::nullopt, std::nullopt},
-         root / "data/somnara",
-         std::nullopt,
-         root / "data/somnara/sync"},
+        {"relative XDG", {{}, "data", "config", home}, "home/.local/share/somnara", "home/.config/somnara"},
+        {"SOMNARA_HOME wins", {r + "/mine", data, config, home}, "mine", "mine/defaults"},
+        {"nowhere", {{}, {}, {}, {}}, nullptr, nullptr},
+        {"only XDG data", {{}, data, {}, {}}, "data/somnara", nullptr},
     };
+    const auto under = [&](const char* path) { return path ? std::optional(root / path) : std::nullopt; };
     for (const auto& c : cases) {
         const XdgFileLocations locations(c.environment);
-        EXPECT_EQ(locations.documentsDirectory(), c.documents) << c.name;
-        EXPECT_EQ(locations.userDefaultsDirectory(), c.userDefaults) << c.name;
-        EXPECT_EQ(locations.defaultSyncDirectory(), c.sync) << c.name;
-        for (const auto& directory : {c.documents, c.userDefaults, c.sync}) {
-            if (directory) {
-                EXPECT_TRUE(fs::is_directory(*directory))
-                    << c.name << ": " << *directory << " was not created";
-            }
+        const auto sync = c.documents ? std::optional(root / c.documents / "sync") : std::nullopt;
+        EXPECT_EQ(locations.documentsDirectory(), under(c.documents)) << c.name;
+        EXPECT_EQ(locations.userDefaultsDirectory(), under(c.userDefaults)) << c.name;
+        EXPECT_EQ(locations.defaultSyncDirectory(), sync) << c.name;
+        for (const auto& directory : {under(c.documents), under(c.userDefaults), sync}) {
+            EXPECT_TRUE(!directory || fs::is_directory(*directory)) << c.name << ": " << *directory;
         }
     }
 }
@@ -76,9 +52,7 @@ TEST(XdgFileLocations, FollowTheBaseDirectoryRulesAndSomnaraHome) {
 TEST(XdgFileLocations, ADirectoryThatCannotBeCreatedIsNone) {
     test::TemporaryDirectory root;
     // A file where the directory should be.
-    std::FILE* file = std::fopen((root / "blocked").c_str(), "w");
-    ASSERT_NE(file, nullptr);
-    std::fclose(file);
+    std::ofstream(root / "blocked") << "";
     const XdgFileLocations locations({(root / "blocked").string(), std::nullopt, std::nullopt, std::nullopt});
     EXPECT_EQ(locations.documentsDirectory(), std::nullopt);
     EXPECT_EQ(locations.userDefaultsDirectory(), std::nullopt);

@@ -6,29 +6,23 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
-#include <functional>
 
 namespace somnara::test {
 namespace {
 
 /// Renders a known signal: a sine on the left, noise on the right.
-class KnownSignal final : public AudioRenderer {
-public:
-    KnownSignal() : left_(makeSine(997, 44'100, 50'000)), right_(makeNoise(50'000, 0.5, 9)) {}
-    void render(float* left, float* right, std::size_t frames) noexcept override {
-        for (std::size_t i = 0; i < frames; ++i, ++position_) {
-            left[i] = left_[position_];
-            right[i] = right_[position_];
+struct KnownSignal final : AudioRenderer {
+    void render(float* l, float* r, std::size_t frames) noexcept override {
+        for (std::size_t i = 0; i < frames; ++i, ++position) {
+            l[i] = left[position];
+            r[i] = right[position];
         }
     }
-    const std::vector<float>& left() const { return left_; }
-    const std::vector<float>& right() const { return right_; }
-
-private:
-    std::vector<float> left_;
-    std::vector<float> right_;
-    std::size_t position_ = 0;
+    const std::vector<float> left = makeSine(997, 44'100, 50'000);
+    const std::vector<float> right = makeNoise(50'000, 0.5, 9);
+    std::size_t position = 0;
 };
 
 AudioOutputConfiguration fileAt(const std::filesystem::path& path) {
@@ -70,9 +64,8 @@ TEST(SndfileAudioOutput, fileHoldsWhatWasRendered) {
         sf_close(file);
         double worst = 0;
         for (std::size_t i = 0; i < static_cast<std::size_t>(info.frames); ++i) {
-            worst = std::max(worst, std::abs(static_cast<double>(interleaved[2 * i]) - signal.left()[i]));
-            worst =
-                std::max(worst, std::abs(static_cast<double>(interleaved[2 * i + 1]) - signal.right()[i]));
+            worst = std::max({worst, std::abs(static_cast<double>(interleaved[2 * i]) - signal.left[i]),
+                              std::abs(static_cast<double>(interleaved[2 * i + 1]) - signal.right[i])});
         }
         EXPECT_LE(worst, c.tolerance);
     }
