@@ -1,17 +1,15 @@
 #pragma once
 
-// Recorders of what the code under test publishes: the values of a stream, the analytics records
-// (events and logged assertions) and the lines logged.
+// Recorders of what the code under test publishes: the values of a stream, and the analytics records
+// (events and logged assertions).
 
 #include "support/TestLoop.hpp"
 
 #include <somnara/runtime/AsyncStream.hpp>
-#include <somnara/system/SomnaraLogger.hpp>
 #include <somnara/system/ZelAnalyticsLogger.hpp>
 
 #include <memory>
 #include <mutex>
-#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -90,25 +88,5 @@ private:
             records_.push_back(r);
         });
 };
-
-/// Every line logged, through one handler for the whole test program (handlers cannot be removed); a
-/// test clears it first.
-inline std::vector<std::string>& logLines() {
-    static std::vector<std::string> lines = [] {
-        SomnaraLogger::add([](const std::string& message, LogType) { logLines().push_back(message); });
-        return std::vector<std::string>{};
-    }();
-    return lines;
-}
-
-inline std::vector<std::string> linesStartingWith(std::string_view prefix) {
-    std::vector<std::string> found;
-    for (const auto& line : logLines()) {
-        if (line.starts_with(prefix)) {
-            found.push_back(line);
-        }
-    }
-    return found;
-}
 
 } // namespace somnara::test

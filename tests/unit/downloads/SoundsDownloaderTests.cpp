@@ -1,3 +1,4 @@
+#include "support/LogLines.hpp"
 #include "support/MemoryAudioFile.hpp"
 #include "support/Recorders.hpp"
 #include "support/TemporaryDirectory.hpp"

@@ -1,4 +1,5 @@
 #include "LibraryFixture.hpp"
+#include "support/LogLines.hpp"
 
 #include <somnara/runtime/NotificationCenter.hpp>
 
