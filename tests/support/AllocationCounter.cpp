@@ -8,10 +8,14 @@ namespace {
 std::atomic<bool> counting{false};
 std::atomic<std::size_t> allocations{0};
 
-void* allocate(std::size_t n) {
+void countOne() noexcept {
     if (counting.load(std::memory_order_relaxed)) {
         allocations.fetch_add(1, std::memory_order_relaxed);
     }
+}
+
+void* allocate(std::size_t n) {
+    countOne();
     void* p = std::malloc(n == 0 ? 1 : n);
     if (p == nullptr) {
         throw std::bad_alloc();
@@ -20,9 +24,7 @@ void* allocate(std::size_t n) {
 }
 
 void* allocateAligned(std::size_t n, std::align_val_t alignment) {
-    if (counting.load(std::memory_order_relaxed)) {
-        allocations.fetch_add(1, std::memory_order_relaxed);
-    }
+    countOne();
     const auto a = static_cast<std::size_t>(alignment);
     void* p = std::aligned_alloc(a, (n + a - 1) / a * a);
     if (p == nullptr) {
@@ -87,21 +89,15 @@ void* __libc_malloc(std::size_t);
 void* __libc_calloc(std::size_t, std::size_t);
 void* __libc_realloc(void*, std::size_t);
 void* malloc(std::size_t n) {
-    if (counting.load(std::memory_order_relaxed)) {
-        allocations.fetch_add(1, std::memory_order_relaxed);
-    }
+    countOne();
     return __libc_malloc(n);
 }
 void* calloc(std::size_t n, std::size_t size) {
-    if (counting.load(std::memory_order_relaxed)) {
-        allocations.fetch_add(1, std::memory_order_relaxed);
-    }
+    countOne();
     return __libc_calloc(n, size);
 }
 void* realloc(void* p, std::size_t n) {
-    if (counting.load(std::memory_order_relaxed)) {
-        allocations.fetch_add(1, std::memory_order_relaxed);
-    }
+    countOne();
     return __libc_realloc(p, n);
 }
 }

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <numbers>
@@ -64,9 +63,7 @@ TEST_F(ParameterRender, jumpsAndFadesDoNotClick) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EngineRig rig{441};
-        rig.players[0]->scheduleBuffer(constantBuffer(0.5F, 0.5F, 200'000), nullptr);
-        rig.players[0]->play();
-        rig.engine->start();
+        rig.playCopies(constantBuffer(0.5F, 0.5F, 200'000), 1);
         std::vector<float> left;
         for (int block = 0; block < 120; ++block) {
             c.change(rig, block);
@@ -87,9 +84,7 @@ TEST_F(ParameterRender, panFollowsTheEqualPowerLaw) {
         SCOPED_TRACE(pan);
         EngineRig rig{512, 1, false};
         rig.players[0]->setPan(pan);
-        rig.players[0]->scheduleBuffer(constantBuffer(inLeft, inRight, 5'000), nullptr);
-        rig.players[0]->play();
-        rig.engine->start();
+        rig.playCopies(constantBuffer(inLeft, inRight, 5'000), 1);
         std::vector<float> right;
         const auto left = rig.render(4'000, 512, &right);
         double expectedLeft = 0;

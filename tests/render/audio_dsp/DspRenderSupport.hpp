@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/dsp/AudioSource.hpp"
+#include "support/SignalMeasurements.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -63,7 +64,6 @@ public:
             right[i] = static_cast<float>(amplitude_ * std::cos(phase));
         }
         pulled_ += frames;
-        ++calls_;
     }
     [[nodiscard]] std::uint64_t pulled() const { return pulled_; }
 
@@ -72,7 +72,6 @@ private:
     double sampleRate_;
     double amplitude_;
     std::uint64_t pulled_ = 0;
-    std::uint64_t calls_ = 0;
 };
 
 /// An upstream that plays a recorded signal (then silence), counting what is pulled.
@@ -107,6 +106,15 @@ Stereo renderPull(Unit& unit, AudioSource& upstream, std::size_t frames, std::si
 
 inline std::span<const float> slice(const std::vector<float>& x, std::size_t from, std::size_t count) {
     return std::span<const float>(x).subspan(from, std::min(count, x.size() - from));
+}
+
+/// The share of the energy in the sample-to-sample differences: falls as a sound darkens.
+inline double brightness(std::span<const float> x) {
+    std::vector<float> differences(x.size() - 1);
+    for (std::size_t i = 1; i < x.size(); ++i) {
+        differences[i - 1] = x[i] - x[i - 1];
+    }
+    return somnara::test::rms(differences) / somnara::test::rms(x);
 }
 
 } // namespace somnara::dsp::test

@@ -7,7 +7,6 @@
 #include <support/SignalMeasurements.hpp>
 
 #include <memory>
-#include <numbers>
 
 namespace somnara::dsp::test {
 namespace {

@@ -3,7 +3,6 @@
 
 #include "unit/player/NoisePlayerFixture.hpp"
 
-#include <numbers>
 #include <span>
 
 namespace somnara::test {
