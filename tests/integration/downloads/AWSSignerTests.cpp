@@ -1,12 +1,10 @@
+#include "support/ShellOutput.hpp"
 #include "support/TestBucket.hpp"
 
 #include <somnara/downloads/AWSSigner.hpp>
 
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
-#include <memory>
 #include <string>
 
 using namespace somnara;
@@ -14,19 +12,6 @@ using namespace somnara;
 namespace {
 
 using namespace std::chrono_literals;
-
-std::string command(const std::string& line) {
-    std::string output;
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(line.c_str(), "r"), ::pclose);
-    std::array<char, 4096> buffer{};
-    while (pipe && std::fgets(buffer.data(), buffer.size(), pipe.get()) != nullptr) {
-        output += buffer.data();
-    }
-    while (!output.empty() && output.back() == '\n') {
-        output.pop_back();
-    }
-    return output;
-}
 
 std::string quoted(const std::string& text) {
     std::string result = "'";
@@ -67,12 +52,12 @@ TEST(AWSSigner, PresignsExactlyAsBotocoreDoes) {
                                               : c.endpoint + '/' + credentials.bucket + '/' + c.key;
         const AWSSigner signer({credentials.accessKeyId, credentials.secretAccessKey}, "s3", c.region);
         const auto ours = signer.signURL(url, "GET", Date::fromTimeIntervalSince1970(c.time), 86400s);
-        const auto reference = command(
+        const auto reference = test::shellOutput(
             *python + ' ' + quoted(test::testBucketScript()) + " presign --endpoint " + quoted(c.endpoint) +
             " --style " + c.style + " --bucket " + credentials.bucket + " --key " + quoted(c.key) +
             " --access-key-id " + credentials.accessKeyId + " --secret-access-key " +
             credentials.secretAccessKey + " --region " + c.region + " --time " + std::to_string(c.time));
-        EXPECT_EQ(ours, reference) << c.what;
+        EXPECT_EQ(ours + '\n', reference) << c.what;
     }
 }
 
