@@ -7,7 +7,6 @@
 #include <soundgen/Sounds.hpp>
 #include <soundgen/Synth.hpp>
 
-#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <string>
