@@ -9,15 +9,13 @@
 #include <sdbus-c++/sdbus-c++.h>
 #include <sys/wait.h>
 
-#include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -104,13 +102,10 @@ protected:
     static std::vector<std::string> metadata() {
         const auto text =
             ask("--format '{{xesam:title}}|{{xesam:artist}}|{{mpris:artUrl}}|{{mpris:length}}' metadata");
-        std::vector<std::string> fields(1);
-        for (const char c : text) {
-            if (c == '|') {
-                fields.emplace_back();
-            } else {
-                fields.back().push_back(c);
-            }
+        std::vector<std::string> fields;
+        std::istringstream stream(text + '|');
+        for (std::string field; std::getline(stream, field, '|');) {
+            fields.push_back(field);
         }
         return fields;
     }

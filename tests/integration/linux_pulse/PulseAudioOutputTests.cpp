@@ -10,13 +10,10 @@
 #include <gtest/gtest.h>
 #include <pulse/error.h>
 
-#include <array>
-#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 
 namespace somnara::test {
 namespace {

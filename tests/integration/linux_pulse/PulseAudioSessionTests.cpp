@@ -156,10 +156,8 @@ TEST_F(PulseAudioSessionTest, aPhoneCallInterruptsUnlessMixingWithOthers) {
                   !mixWithOthers);
         // Mixing, we undo the server's muting and go on; otherwise we stay muted and cork ourselves.
         EXPECT_TRUE(waitFor([&] {
-            const std::string ours = ourSinkInput();
-            const auto shows = [&](const char* line) { return ours.find(line) != std::string::npos; };
-            return mixWithOthers ? shows("Corked: no") && shows("Mute: no")
-                                 : shows("Corked: yes") && shows("Mute: yes");
+            return mixWithOthers ? ourSinkInputShows("Corked: no") && ourSinkInputShows("Mute: no")
+                                 : ourSinkInputShows("Corked: yes") && ourSinkInputShows("Mute: yes");
         }));
         call.hangUp();
         ASSERT_TRUE(waitFor([] { return !phoneIsListed(); }));

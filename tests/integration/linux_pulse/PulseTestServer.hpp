@@ -1,17 +1,16 @@
 #pragma once
 
+#include "support/ShellOutput.hpp"
+
 #include <pulse/error.h>
 #include <pulse/simple.h>
 #include <signal.h>
 #include <sys/types.h>
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <condition_variable>
-#include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -26,20 +25,6 @@ inline bool pulseWanted() {
 
 inline constexpr const char* noPulseMessage = "SOMNARA_TEST_PULSE is not set: no PulseAudio server with the "
                                               "sinks \"out\" and \"out2\" (scripts/services.sh)";
-
-/// What `command` prints on standard output.
-inline std::string shellOutput(const std::string& command) {
-    std::string output;
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe{popen(command.c_str(), "r"), pclose};
-    if (!pipe) {
-        return output;
-    }
-    std::array<char, 4096> chunk{};
-    while (std::fgets(chunk.data(), chunk.size(), pipe.get()) != nullptr) {
-        output += chunk.data();
-    }
-    return output;
-}
 
 inline bool phoneIsListed() {
     return shellOutput("pactl list sink-inputs").find("media.role = \"phone\"") != std::string::npos;
