@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <fstream>
 #include <set>
 
 namespace {
@@ -44,8 +43,7 @@ public:
     ~Download() {
         std::fclose(errors_);
         if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
+            kill();
         }
     }
 
