@@ -1,5 +1,6 @@
 #pragma once
 
+#include "support/LogLines.hpp"
 #include "support/MemoryAudioFile.hpp"
 #include "support/Recorders.hpp"
 #include "support/SignalMeasurements.hpp"
@@ -21,36 +22,6 @@
 #include <vector>
 
 namespace somnara::test {
-
-struct LogLine {
-    std::string message;
-    LogType type = LogType::debug;
-};
-
-/// Every line logged since the last clear (handlers cannot be removed: one for all tests). With
-/// SOMNARA_TEST_LOG set, each is also written to standard error.
-inline std::vector<LogLine>& logLines() {
-    static std::vector<LogLine> lines = [] {
-        SomnaraLogger::add([](const std::string& message, LogType type) {
-            logLines().push_back({message, type});
-            if (std::getenv("SOMNARA_TEST_LOG") != nullptr) {
-                std::fprintf(stderr, "log: %s\n", message.c_str());
-            }
-        });
-        return std::vector<LogLine>{};
-    }();
-    return lines;
-}
-
-inline std::vector<std::string> linesStartingWith(const std::string& prefix) {
-    std::vector<std::string> found;
-    for (const auto& line : logLines()) {
-        if (line.message.starts_with(prefix)) {
-            found.push_back(line.message);
-        }
-    }
-    return found;
-}
 
 /// A factory over temporary folders whose files the test puts in place, counting each file it opens.
 struct AudioFiles {

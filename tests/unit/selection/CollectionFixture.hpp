@@ -1,5 +1,6 @@
 #pragma once
 
+#include "support/LogLines.hpp"
 #include "support/Recorders.hpp"
 #include "support/TestLoop.hpp"
 
@@ -86,19 +87,6 @@ protected:
         // everything goes before the loop does.
         cloud->dictionarySubject()->finish();
         loop.runUntilIdle();
-    }
-
-    /// Lines the collection logged since the test began (handlers cannot be removed: one for all tests).
-    static std::vector<std::string>& logLines() {
-        static std::vector<std::string> lines = [] {
-            SomnaraLogger::add([](const std::string& message, LogType type) {
-                if (type == LogType::debug && message.starts_with("Volume on soundtrack")) {
-                    logLines().push_back(message);
-                }
-            });
-            return std::vector<std::string>{};
-        }();
-        return lines;
     }
 
     /// Creates the stores and the collection as the app does, with `stored` persisted beforehand, and
