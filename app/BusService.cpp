@@ -4,6 +4,7 @@
 #include "SomnaraBus.hpp"
 #include "SoundLookup.hpp"
 #include "StatsJson.hpp"
+#include "SyncFolder.hpp"
 
 #include <somnara/foundation/Json.hpp>
 #include <somnara/runtime/StreamOperators.hpp>
@@ -25,23 +26,41 @@ using Volumes = std::map<std::string, double>;
 /// A saved mix on the bus: identifier, name, and each sound's volume by identifier.
 using MixEntry = sdbus::Struct<std::string, std::string, Volumes>;
 
-/// Runs `work` as a task and answers the call with its result, or with the error it threw.
-/// A call still running when the daemon closes its connection goes unanswered.
+/// Throws when a write failed since `failedBefore` writes had failed, once the settings' pending save
+/// is done: like the command line, the bus answers a change that was not saved with an error.
+asio::awaitable<void> requireSaved(std::shared_ptr<NoisePlayerSettingsStore> settings,
+                                   std::size_t failedBefore) {
+    auto saving = settings->waitForSave();
+    co_await std::move(saving);
+    if (failedWriteCount() > failedBefore) {
+        throw std::runtime_error("the change was not saved");
+    }
+}
+
+/// Runs `work` as a task and answers the call with its result, or with the error it threw, or with
+/// the failure of a write it made. A call still running when the daemon closes its connection goes
+/// unanswered.
 template <class... Results, class Work>
-void answer(const std::shared_ptr<BusConnection>& connection, sdbus::Result<Results...>&& call, Work work) {
+void answer(const std::shared_ptr<BusConnection>& connection,
+            std::shared_ptr<NoisePlayerSettingsStore> settings, sdbus::Result<Results...>&& call, Work work) {
     auto result = std::make_shared<sdbus::Result<Results...>>(std::move(call));
-    spawn([weak = std::weak_ptr<BusConnection>(connection), result,
+    spawn([weak = std::weak_ptr<BusConnection>(connection), settings = std::move(settings), result,
            work = std::move(work)]() mutable -> asio::awaitable<void> {
         std::optional<sdbus::Error> failure;
         try {
+            const std::size_t failedBefore = failedWriteCount();
             auto running = work();
             if constexpr (sizeof...(Results) == 0) {
                 co_await std::move(running);
+                auto checking = requireSaved(settings, failedBefore);
+                co_await std::move(checking);
                 if (!weak.expired()) {
                     result->returnResults();
                 }
             } else {
                 auto value = co_await std::move(running);
+                auto checking = requireSaved(settings, failedBefore);
+                co_await std::move(checking);
                 if (!weak.expired()) {
                     result->returnResults(value);
                 }
@@ -145,7 +164,7 @@ void BusService::registerPlayer() {
         .onInterface(bus::playerInterface)
         .withInputParamNames("sounds")
         .implementedAs([this, daemon](sdbus::Result<>&& call, std::vector<std::string> names) {
-            answer(bus_, std::move(call), [daemon, names]() -> asio::awaitable<void> {
+            answer(bus_, daemon_->settingsStore, std::move(call), [daemon, names]() -> asio::awaitable<void> {
                 const auto wanted = soundsNamed(names);
                 if (!wanted.empty()) {
                     co_await selectExactly(daemon->collection, wanted);
@@ -157,7 +176,7 @@ void BusService::registerPlayer() {
     object_->registerMethod("Pause")
         .onInterface(bus::playerInterface)
         .implementedAs([this, daemon](sdbus::Result<>&& call) {
-            answer(bus_, std::move(call), [daemon]() -> asio::awaitable<void> {
+            answer(bus_, daemon_->settingsStore, std::move(call), [daemon]() -> asio::awaitable<void> {
                 auto pausing = daemon->player->pause();
                 co_await pausing.value();
             });
@@ -165,7 +184,7 @@ void BusService::registerPlayer() {
     object_->registerMethod("Stop")
         .onInterface(bus::playerInterface)
         .implementedAs([this, daemon](sdbus::Result<>&& call) {
-            answer(bus_, std::move(call), [daemon]() -> asio::awaitable<void> {
+            answer(bus_, daemon_->settingsStore, std::move(call), [daemon]() -> asio::awaitable<void> {
                 auto stopping =
                     daemon->player->stop(daemon->settingsStore->currentSettings().fadeTiming.stop);
                 co_await stopping.value();
@@ -175,15 +194,16 @@ void BusService::registerPlayer() {
         .onInterface(bus::playerInterface)
         .withInputParamNames("seconds")
         .implementedAs([this, daemon](sdbus::Result<>&& call, double seconds) {
-            answer(bus_, std::move(call), [daemon, seconds]() -> asio::awaitable<void> {
-                auto starting = daemon->player->startSleepTimer(checkedSleepDuration(seconds));
-                co_await starting.value();
-            });
+            answer(bus_, daemon_->settingsStore, std::move(call),
+                   [daemon, seconds]() -> asio::awaitable<void> {
+                       auto starting = daemon->player->startSleepTimer(checkedSleepDuration(seconds));
+                       co_await starting.value();
+                   });
         });
     object_->registerMethod("CancelSleepTimer")
         .onInterface(bus::playerInterface)
         .implementedAs([this, daemon](sdbus::Result<>&& call) {
-            answer(bus_, std::move(call), [daemon]() -> asio::awaitable<void> {
+            answer(bus_, daemon_->settingsStore, std::move(call), [daemon]() -> asio::awaitable<void> {
                 auto cancelling = daemon->player->cancelSleepTimer();
                 co_await cancelling.value();
             });
@@ -192,7 +212,7 @@ void BusService::registerPlayer() {
         .onInterface(bus::playerInterface)
         .withOutputParamNames("json")
         .implementedAs([this, daemon](sdbus::Result<std::string>&& call) {
-            answer(bus_, std::move(call), [daemon]() -> asio::awaitable<std::string> {
+            answer(bus_, daemon_->settingsStore, std::move(call), [daemon]() -> asio::awaitable<std::string> {
                 auto status = co_await selectionStatus(daemon->collection);
                 status["state"] = stateName(daemon->player->state());
                 const auto remaining = sleepTimeRemaining(*daemon->player);
@@ -220,39 +240,41 @@ void BusService::registerSelection() {
         .onInterface(bus::selectionInterface)
         .withInputParamNames("sounds")
         .implementedAs([this, collection](sdbus::Result<>&& call, std::vector<std::string> names) {
-            answer(bus_, std::move(call), [collection, names]() -> asio::awaitable<void> {
-                if (names.empty()) {
-                    throw std::invalid_argument("select at least one sound");
-                }
-                co_await selectExactly(collection, soundsNamed(names));
-            });
+            answer(bus_, daemon_->settingsStore, std::move(call),
+                   [collection, names]() -> asio::awaitable<void> {
+                       if (names.empty()) {
+                           throw std::invalid_argument("select at least one sound");
+                       }
+                       co_await selectExactly(collection, soundsNamed(names));
+                   });
         });
     object_->registerMethod("Add")
         .onInterface(bus::selectionInterface)
         .withInputParamNames("sound")
         .implementedAs([this, collection](sdbus::Result<>&& call, std::string name) {
-            answer(bus_, std::move(call), [collection, name]() { return collection->add(soundNamed(name)); });
+            answer(bus_, daemon_->settingsStore, std::move(call),
+                   [collection, name]() { return collection->add(soundNamed(name)); });
         });
     object_->registerMethod("Remove")
         .onInterface(bus::selectionInterface)
         .withInputParamNames("sound")
         .withOutputParamNames("removed")
         .implementedAs([this, collection](sdbus::Result<bool>&& call, std::string name) {
-            answer(bus_, std::move(call),
+            answer(bus_, daemon_->settingsStore, std::move(call),
                    [collection, name]() { return collection->remove(soundNamed(name)); });
         });
     object_->registerMethod("SetMode")
         .onInterface(bus::selectionInterface)
         .withInputParamNames("mode")
         .implementedAs([this, collection](sdbus::Result<>&& call, std::string mode) {
-            answer(bus_, std::move(call),
+            answer(bus_, daemon_->settingsStore, std::move(call),
                    [collection, mode]() { return collection->setSelectionMode(selectionModeNamed(mode)); });
         });
     object_->registerMethod("SetVolume")
         .onInterface(bus::selectionInterface)
         .withInputParamNames("sound", "volume")
         .implementedAs([this, collection](sdbus::Result<>&& call, std::string name, double volume) {
-            answer(bus_, std::move(call), [collection, name, volume]() {
+            answer(bus_, daemon_->settingsStore, std::move(call), [collection, name, volume]() {
                 const auto soundTrack = soundNamed(name);
                 return collection->setVolume(checkedVolume(volume), soundTrack);
             });
@@ -260,12 +282,14 @@ void BusService::registerSelection() {
     object_->registerMethod("Next")
         .onInterface(bus::selectionInterface)
         .implementedAs([this, collection](sdbus::Result<>&& call) {
-            answer(bus_, std::move(call), [collection]() { return collection->selectNext(); });
+            answer(bus_, daemon_->settingsStore, std::move(call),
+                   [collection]() { return collection->selectNext(); });
         });
     object_->registerMethod("Previous")
         .onInterface(bus::selectionInterface)
         .implementedAs([this, collection](sdbus::Result<>&& call) {
-            answer(bus_, std::move(call), [collection]() { return collection->selectPrevious(); });
+            answer(bus_, daemon_->settingsStore, std::move(call),
+                   [collection]() { return collection->selectPrevious(); });
         });
     object_->registerProperty("Sounds").onInterface(bus::selectionInterface).withGetter([collection] {
         std::vector<SoundTrack> sorted(collection->selectedSoundTracks().begin(),
@@ -308,46 +332,49 @@ void BusService::registerMixes() {
         .withInputParamNames("term")
         .withOutputParamNames("mixes")
         .implementedAs([this, store](sdbus::Result<std::vector<MixEntry>>&& call, std::string term) {
-            answer(bus_, std::move(call), [store, term]() -> asio::awaitable<std::vector<MixEntry>> {
-                auto searching = store->searchMultiple(term);
-                auto found = co_await std::move(searching);
-                std::vector<MixEntry> result;
-                for (const auto& mix : found) {
-                    result.emplace_back(mix.identifier(), mix.name(), volumesOf(mix));
-                }
-                co_return result;
-            });
+            answer(bus_, daemon_->settingsStore, std::move(call),
+                   [store, term]() -> asio::awaitable<std::vector<MixEntry>> {
+                       auto searching = store->searchMultiple(term);
+                       auto found = co_await std::move(searching);
+                       std::vector<MixEntry> result;
+                       for (const auto& mix : found) {
+                           result.emplace_back(mix.identifier(), mix.name(), volumesOf(mix));
+                       }
+                       co_return result;
+                   });
         });
     object_->registerMethod("Save")
         .onInterface(bus::mixesInterface)
         .withInputParamNames("name")
         .withOutputParamNames("name")
         .implementedAs([this, collection](sdbus::Result<std::string>&& call, std::string name) {
-            answer(bus_, std::move(call),
+            answer(bus_, daemon_->settingsStore, std::move(call),
                    [collection, name]() { return saveSelectionAsMix(collection, name); });
         });
     object_->registerMethod("SaveNamedBySounds")
         .onInterface(bus::mixesInterface)
         .withOutputParamNames("name")
         .implementedAs([this, collection](sdbus::Result<std::string>&& call) {
-            answer(bus_, std::move(call),
+            answer(bus_, daemon_->settingsStore, std::move(call),
                    [collection]() { return saveSelectionAsMix(collection, std::nullopt); });
         });
     object_->registerMethod("Select")
         .onInterface(bus::mixesInterface)
         .withInputParamNames("name")
         .implementedAs([this, collection](sdbus::Result<>&& call, std::string name) {
-            answer(bus_, std::move(call), [collection, name]() { return selectMixNamed(collection, name); });
+            answer(bus_, daemon_->settingsStore, std::move(call),
+                   [collection, name]() { return selectMixNamed(collection, name); });
         });
     object_->registerMethod("Delete")
         .onInterface(bus::mixesInterface)
         .withInputParamNames("name")
         .withOutputParamNames("deleted")
         .implementedAs([this, store](sdbus::Result<std::uint32_t>&& call, std::string name) {
-            answer(bus_, std::move(call), [store, name]() -> asio::awaitable<std::uint32_t> {
-                const auto count = co_await deleteMixesNamed(store, name);
-                co_return static_cast<std::uint32_t>(count);
-            });
+            answer(bus_, daemon_->settingsStore, std::move(call),
+                   [store, name]() -> asio::awaitable<std::uint32_t> {
+                       const auto count = co_await deleteMixesNamed(store, name);
+                       co_return static_cast<std::uint32_t>(count);
+                   });
         });
 }
 
@@ -357,13 +384,15 @@ void BusService::registerFavourites() {
         .onInterface(bus::favouritesInterface)
         .withInputParamNames("sound")
         .implementedAs([this, store](sdbus::Result<>&& call, std::string name) {
-            answer(bus_, std::move(call), [store, name]() { return store->add(soundNamed(name)); });
+            answer(bus_, daemon_->settingsStore, std::move(call),
+                   [store, name]() { return store->add(soundNamed(name)); });
         });
     object_->registerMethod("Remove")
         .onInterface(bus::favouritesInterface)
         .withInputParamNames("sound")
         .implementedAs([this, store](sdbus::Result<>&& call, std::string name) {
-            answer(bus_, std::move(call), [store, name]() { return store->remove(soundNamed(name)); });
+            answer(bus_, daemon_->settingsStore, std::move(call),
+                   [store, name]() { return store->remove(soundNamed(name)); });
         });
     object_->registerProperty("Favourites").onInterface(bus::favouritesInterface).withGetter([store] {
         const auto& favourites = store->favouritesSubject()->currentValue();
@@ -387,7 +416,7 @@ void BusService::registerSettingsAndStatistics() {
         .onInterface(bus::settingsInterface)
         .withInputParamNames("json")
         .implementedAs([this, settings](sdbus::Result<>&& call, std::string text) {
-            answer(bus_, std::move(call), [settings, text]() {
+            answer(bus_, daemon_->settingsStore, std::move(call), [settings, text]() {
                 const auto parsed = nlohmann::json::parse(text, nullptr, false);
                 if (parsed.is_discarded()) {
                     throw std::invalid_argument("the settings are not JSON");

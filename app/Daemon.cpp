@@ -61,6 +61,8 @@ asio::awaitable<void> Daemon::start(std::string device) {
         AudioOutputConfiguration configuration;
         configuration.sampleRate = sampleRate;
         configuration.device = device;
+        // Half a second: every change is faded anyway, and the server asks for sound six times a second.
+        configuration.latency = 0.5;
         return AudioOutput::make("pulse", configuration);
     };
     platform.session = AudioSession::shared();

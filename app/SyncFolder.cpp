@@ -58,17 +58,19 @@ std::shared_ptr<FolderCloudKeyValueStore> SyncFolderOption::install(Access acces
     }
     // Kept for the life of the process, like the cloud store that will use it: it must not go before
     // the library's process-wide stores do, and they never go.
-    static auto* store = new std::shared_ptr<FolderCloudKeyValueStore>();
-    *store = FolderCloudKeyValueStore::make(path);
-    CloudKeyValueStore::setDefaultStore(*store);
-    return *store;
+    *installedStore() = FolderCloudKeyValueStore::make(path);
+    CloudKeyValueStore::setDefaultStore(*installedStore());
+    return *installedStore();
 }
 
-namespace {
+std::shared_ptr<FolderCloudKeyValueStore>* SyncFolderOption::installedStore() {
+    static auto* store = new std::shared_ptr<FolderCloudKeyValueStore>();
+    return store;
+}
 
-/// How many writes failed in this process: the sync folder's and the user defaults' that the stores use.
-std::size_t failedWrites(const FolderCloudKeyValueStore& syncFolder) {
-    auto failed = syncFolder.failedWrites().size();
+std::size_t failedWriteCount() {
+    const auto& syncFolder = *SyncFolderOption::installedStore();
+    auto failed = syncFolder ? syncFolder->failedWrites().size() : 0;
     for (const auto& defaults :
          {UserDefaults::standard(), SoundTrackFavouritesStore::openAppGroupUserDefaults()}) {
         if (const auto* file = dynamic_cast<const FileUserDefaults*>(defaults.get())) {
@@ -77,8 +79,6 @@ std::size_t failedWrites(const FolderCloudKeyValueStore& syncFolder) {
     }
     return failed;
 }
-
-} // namespace
 
 void runSynced(const SyncFolderOption& syncFolder, Access access,
                const std::function<asio::awaitable<void>()>& work) {
@@ -90,7 +90,7 @@ void runSynced(const SyncFolderOption& syncFolder, Access access,
         requireUsableHome();
     }
     RealLoop loop;
-    const auto store = syncFolder.install(access);
+    syncFolder.install(access);
     std::exception_ptr failure;
     // Called here rather than inside the task, so the stores exist before anything runs on the loop.
     auto running = work();
@@ -114,7 +114,7 @@ void runSynced(const SyncFolderOption& syncFolder, Access access,
         std::rethrow_exception(failure);
     }
     // Each failure has been said on standard error as it was logged.
-    if (access == Access::changes && failedWrites(*store) > 0) {
+    if (access == Access::changes && failedWriteCount() > 0) {
         throw std::runtime_error("the change was not saved");
     }
 }

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <asio/awaitable.hpp>
 
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -30,7 +31,13 @@ struct SyncFolderOption {
     /// can be written, for a change); throws `std::runtime_error` naming it otherwise. Needs the loop the
     /// command runs on.
     std::shared_ptr<FolderCloudKeyValueStore> install(Access access) const;
+    /// The store last installed (empty before the first); kept for the life of the process.
+    static std::shared_ptr<FolderCloudKeyValueStore>* installedStore();
 };
+
+/// How many writes have failed in this process: the installed sync folder's and those of the user
+/// defaults the stores use. A change that made it grow was not saved.
+std::size_t failedWriteCount();
 
 /// Calls `work()` on a real loop with the sync folder installed, runs the work it returns as a task, and
 /// returns once that has finished, after the cloud store's subscriptions have ended and what they

@@ -18,7 +18,8 @@ namespace somnara {
 
 /// Decodes scheduled sounds into `rt::PcmBuffer`s on a worker thread, ahead of the render thread,
 /// resampling once (libsoxr) when a file's rate is not the engine's. It publishes progress as it goes,
-/// so a sound can start before it is fully decoded.
+/// so a sound can start before it is fully decoded, and decodes the sounds it has a chunk at a time
+/// each, in turn.
 ///
 /// Threads: `decode`, `pending` and the destructor run on the loop; jobs run on the worker, which
 /// touches only the job's file and buffer and posts failures to the loop.
@@ -44,8 +45,9 @@ private:
         double outputRate = 0;
     };
 
+    class Decoding;
+
     void run();
-    void decodeJob(const Job& job);
 
     FailureHandler onFailure_;
     Loop* loop_;

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <deque>
 #include <map>
 #include <optional>
@@ -76,15 +77,8 @@ std::error_code make_error_code(AudioEngineErrc errc) noexcept {
 }
 
 struct AudioEngine::State {
-    State() {
-        for (std::size_t i = 0; i < maximumPlayerCount; ++i) {
-            voices[i].setParameters(&voiceParameters[i]);
-        }
-    }
-
-    // Shared with the render thread: the voices (render thread while running, loop while stopped),
-    // their published targets (atomics) and the two queues (loop produces commands and consumes events).
-    std::array<rt::VoiceParameters, maximumPlayerCount> voiceParameters;
+    // Shared with the render thread: the voices (render thread while running, loop while stopped) and
+    // the two queues (loop produces commands and consumes events).
     std::array<rt::Voice, maximumPlayerCount> voices;
     rt::CommandQueue commands;
     rt::EventQueue events;
@@ -113,6 +107,7 @@ struct AudioEngine::State {
     };
     std::unordered_map<const void*, Decoded> decoded;
     std::optional<Loop::TimerId> collector;
+    double collectionPeriod = 0.02;
     /// Commands the full command queue could not take yet, oldest first: they follow it in order.
     std::deque<rt::RenderCommand> waitingCommands;
     std::int64_t framesBeforeGraph = 0;
@@ -158,7 +153,7 @@ std::int64_t AudioEngine::framesRendered() const noexcept {
 std::size_t AudioEngine::decodedBytes() const noexcept {
     std::size_t bytes = 0;
     for (const auto& entry : state_->decoded) {
-        bytes += 2 * sizeof(float) * static_cast<std::size_t>(entry.second.buffer->length);
+        bytes += entry.second.buffer->bytes();
     }
     return bytes;
 }
@@ -203,9 +198,10 @@ void AudioEngine::attach(const std::shared_ptr<AudioNode>& node) {
     *free = &player;
     player.voice_ = static_cast<int>(index);
     player.generation_ = ++state_->generations[index];
-    // The voice starts from the published volume and pan, so publish before claiming it.
-    publishPlayer(player);
     sendPlayerCommand(player, static_cast<int>(rt::RenderCommand::Kind::claimVoice));
+    // The voice starts at the player's volume and pan as they are now.
+    sendGain(player, static_cast<int>(rt::RenderCommand::Kind::volume), player.volume(), 0.0);
+    sendGain(player, static_cast<int>(rt::RenderCommand::Kind::pan), player.pan(), 0.0);
     if (player.playing_) {
         sendPlayerCommand(player, static_cast<int>(rt::RenderCommand::Kind::play));
     }
@@ -410,6 +406,11 @@ void AudioEngine::start() {
     }
     running_ = true;
     if (!output_->isManual()) {
+        // Events wait in their queue until collected. A completion is heard only the device's latency
+        // after its last frame was rendered, and its time is reckoned from that frame (see
+        // collectEvents), so collecting at about twice the latency delays nothing much: a device with a
+        // quarter second of latency wakes the loop twice a second for it, not fifty times.
+        state_->collectionPeriod = std::clamp(2 * output_->latencySeconds(), 0.02, 0.5);
         armCollector();
     }
 }
@@ -513,9 +514,8 @@ void AudioEngine::applyCommandsWhileStopped() {
 
 void AudioEngine::armCollector() {
     auto& loop = Loop::current();
-    // Events wait in their queue until collected; a wide tolerance lets the collection ride on another
-    // wake-up of the loop (the output's period, a fade's step) instead of waking it on its own.
-    const auto due = loop.continuousNow() + std::chrono::milliseconds{20};
+    const auto due = loop.continuousNow() +
+                     std::chrono::duration_cast<std::chrono::nanoseconds>(Seconds{state_->collectionPeriod});
     state_->collector = loop.addTimer(due, Seconds{0.02}, [weak = weak_from_this()] {
         if (auto self = weak.lock()) {
             self->state_->collector.reset();
@@ -553,11 +553,16 @@ void AudioEngine::collectEvents() {
         }
         const PlaybackCompletion completion{event->kind == rt::RenderEvent::Kind::playedBack,
                                             event->outputFrame};
-        const double latency = completion.playedBack ? output_->latencySeconds() : 0.0;
-        if (latency > 0.0) {
-            // Played back means heard: wait out the device's own latency.
+        // Played back means heard: wait out the device's own latency, less the time since the item's
+        // last frame was rendered.
+        const double wait =
+            completion.playedBack
+                ? output_->latencySeconds() -
+                      static_cast<double>(framesRendered() - event->outputFrame) / output_->sampleRate()
+                : 0.0;
+        if (wait > 0.0) {
             loop.addTimer(
-                loop.continuousNow() + std::chrono::duration_cast<std::chrono::nanoseconds>(Seconds{latency}),
+                loop.continuousNow() + std::chrono::duration_cast<std::chrono::nanoseconds>(Seconds{wait}),
                 Seconds{0.002}, [handler = std::move(item.completion), completion] { handler(completion); });
         } else {
             loop.post([handler = std::move(item.completion), completion] { handler(completion); });
@@ -565,13 +570,20 @@ void AudioEngine::collectEvents() {
     }
 }
 
-void AudioEngine::publishPlayer(const AudioPlayerNode& player) noexcept {
+void AudioEngine::sendGain(const AudioPlayerNode& player, int kind, float value, double seconds) {
     if (player.voice_ < 0) {
         return;
     }
-    auto& parameters = state_->voiceParameters[static_cast<std::size_t>(player.voice_)];
-    parameters.volume.store(player.volume_, std::memory_order_relaxed);
-    parameters.pan.store(player.pan_, std::memory_order_relaxed);
+    rt::RenderCommand command;
+    command.kind = static_cast<rt::RenderCommand::Kind>(kind);
+    command.voice = static_cast<std::uint16_t>(player.voice_);
+    command.generation = player.generation_;
+    command.value = value;
+    command.frames = static_cast<std::uint32_t>(std::lround(seconds * output_->sampleRate()));
+    sendCommand(command);
+    if (!running_) {
+        applyCommandsWhileStopped();
+    }
 }
 
 void AudioEngine::sendPlayerCommand(const AudioPlayerNode& player, int kind) {
@@ -608,7 +620,8 @@ void AudioEngine::scheduleItem(AudioPlayerNode& player, std::shared_ptr<const vo
     auto& decoded = state_->decoded[key];
     if (!decoded.buffer) {
         const std::int64_t length = AudioDecoder::lengthAt(*file, output_->sampleRate());
-        decoded.buffer = std::make_shared<rt::PcmBuffer>(length, file->processingFormat().channelCount == 1);
+        decoded.buffer = std::make_shared<rt::PcmBuffer>(length, file->processingFormat().channelCount == 1,
+                                                         file->fitsSixteenBits());
         decoded.source = std::move(source);
         state_->decoder->decode(std::move(file), decoded.buffer, output_->sampleRate());
     }

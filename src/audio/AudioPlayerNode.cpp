@@ -11,6 +11,7 @@
 #include <asio/use_awaitable.hpp>
 
 #include <algorithm>
+#include <cmath>
 
 namespace somnara {
 
@@ -102,19 +103,52 @@ void AudioPlayerNode::stop() {
     }
 }
 
-void AudioPlayerNode::setVolume(float volume) noexcept {
-    volume_ = std::clamp(volume, 0.0F, 1.0F);
-    publish();
+float AudioPlayerNode::Glide::now() const noexcept {
+    if (seconds <= 0.0) {
+        return target;
+    }
+    const double elapsed = Seconds{Loop::current().continuousNow() - start}.count();
+    if (elapsed >= seconds) {
+        return target;
+    }
+    // Reported in steps of 10 ms, as the loop once applied them; the render side glides between.
+    constexpr double step = 0.01;
+    const double stepped = std::floor(std::max(elapsed, 0.0) / step + 1e-9) * step;
+    return from + (target - from) * static_cast<float>(stepped / seconds);
 }
 
-void AudioPlayerNode::setPan(float pan) noexcept {
-    pan_ = std::clamp(pan, -1.0F, 1.0F);
-    publish();
+void AudioPlayerNode::Glide::restart(float newTarget, double newSeconds) noexcept {
+    from = now();
+    target = newTarget;
+    seconds = newSeconds > 0.0 ? newSeconds : 0.0; // NaN too
+    if (seconds > 0.0) {
+        start = Loop::current().continuousNow();
+    }
 }
 
-void AudioPlayerNode::publish() noexcept {
+void AudioPlayerNode::setVolume(float volume) {
+    volume_.restart(std::clamp(volume, 0.0F, 1.0F), 0.0);
+    publish(static_cast<int>(rt::RenderCommand::Kind::volume), volume_);
+}
+
+void AudioPlayerNode::setPan(float pan) {
+    pan_.restart(std::clamp(pan, -1.0F, 1.0F), 0.0);
+    publish(static_cast<int>(rt::RenderCommand::Kind::pan), pan_);
+}
+
+void AudioPlayerNode::rampVolume(float target, double seconds) {
+    volume_.restart(std::clamp(target, 0.0F, 1.0F), seconds);
+    publish(static_cast<int>(rt::RenderCommand::Kind::volume), volume_);
+}
+
+void AudioPlayerNode::rampPan(float target, double seconds) {
+    pan_.restart(std::clamp(target, -1.0F, 1.0F), seconds);
+    publish(static_cast<int>(rt::RenderCommand::Kind::pan), pan_);
+}
+
+void AudioPlayerNode::publish(int kind, const Glide& glide) {
     if (auto attached = engine()) {
-        attached->publishPlayer(*this);
+        attached->sendGain(*this, kind, glide.target, glide.seconds);
     }
 }
 

@@ -1,36 +1,28 @@
 #include "LinearRamp.hpp"
 
-#include <somnara/runtime/Date.hpp>
-#include <somnara/runtime/Loop.hpp>
 #include <somnara/runtime/Sleep.hpp>
 #include <somnara/runtime/Task.hpp>
 
-#include <algorithm>
+#include <cmath>
+#include <utility>
 
 namespace somnara {
 
-asio::awaitable<bool> runLinearRamp(double duration, std::function<void(float progress)> step) {
-    auto& loop = Loop::current();
-    const Date startTime = loop.now();
-    const Date endTime = startTime.addingTimeInterval(duration);
-    bool cancelled = false;
-    int steps = 0;
-    for (;;) {
-        cancelled = co_await isCancelled();
-        const Date now = loop.now();
-        if (cancelled || now > endTime) {
-            break;
-        }
-        const double elapsed = now.timeIntervalSince(startTime);
-        step(duration > 0.0 ? static_cast<float>(std::min(elapsed / duration, 1.0)) : 1.0F);
-        ++steps;
-        try {
-            co_await sleep(Seconds{0.01});
-        } catch (const CancellationError&) {
-            // Back to the loop test, which sees the cancellation.
-        }
+asio::awaitable<bool> runLinearRamp(double duration) {
+    if (duration < 0.0) {
+        co_return false;
     }
-    co_return !cancelled && steps > 0;
+    constexpr double step = 0.01;
+    // One sleep for the whole ramp: the steps between its start and its end are the render side's.
+    const double steps = std::floor(duration / step + 1e-9) + 1.0;
+    bool cancelled = false;
+    try {
+        auto wait = sleep(Seconds{steps * step});
+        co_await std::move(wait);
+    } catch (const CancellationError&) {
+        cancelled = true;
+    }
+    co_return !cancelled;
 }
 
 } // namespace somnara

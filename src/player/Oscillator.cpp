@@ -4,6 +4,7 @@
 #include <somnara/system/SomnaraLogger.hpp>
 #include <somnara/system/ZelAnalyticsLogger.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <utility>
@@ -72,6 +73,13 @@ void Oscillator::setIsRunning(bool running) {
 }
 
 void Oscillator::setPlayers(std::vector<std::shared_ptr<SoundTrackPlayerNode>> players) {
+    // A node that leaves stops where its sweep has got to instead of gliding on to the extreme.
+    for (const auto& player : players_) {
+        if (std::find(players.begin(), players.end(), player) == players.end()) {
+            const auto& node = player->audioPlayerNode();
+            node->setPan(node->pan());
+        }
+    }
     players_ = std::move(players);
 }
 
@@ -131,14 +139,18 @@ asio::awaitable<void> Oscillator::sweep() {
                            shortestDecimal(target) + ", duration: " + shortestDecimal(duration),
                        LogType::debug);
 
-    const float startPan = players_.empty() ? pan : players_.front()->audioPlayerNode()->pan();
-    auto step = [this, startPan, target](float progress) {
-        setPans(startPan + (target - startPan) * progress);
-    };
-    auto ramp = runLinearRamp(duration, step);
+    // Every node starts the sweep from the first one's pan, so they all move together. A pan already
+    // past the extreme it heads for (the strength fell) is no sweep: it stays, and the next one turns.
+    if (duration >= 0.0) {
+        setPans(pan);
+        for (const auto& player : players_) {
+            player->audioPlayerNode()->rampPan(target, duration);
+        }
+    }
+    auto ramp = runLinearRamp(duration);
     const bool completed = co_await std::move(ramp);
-    // A sweep that ran to its end puts the pans exactly at the extreme (the last step can fall short of
-    // it), so the next sweep starts from there and keeps the full period.
+    // A sweep that ran to its end puts the pans exactly at the extreme, so the next sweep starts from
+    // there and keeps the full period.
     if (completed) {
         setPans(target);
     }

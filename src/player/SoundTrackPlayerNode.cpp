@@ -203,7 +203,7 @@ Task<void> SoundTrackPlayerNode::fadeIn(float maxVolume, double duration) {
         self->applyVolume(0.0F);
         co_await self->playOnNode();
         log("Play " + self->soundTrack_.name());
-        auto ramp = self->startRamp(self->audioPlayerNode_->volume(), maxVolume, duration, RampKind::fadeIn);
+        auto ramp = self->startRamp(maxVolume, duration, RampKind::fadeIn);
         co_await ramp.value();
         log("Volume fading in completion. " + self->soundTrack_.name());
     });
@@ -213,7 +213,7 @@ Task<void> SoundTrackPlayerNode::fade(float to, double duration) {
     return run([to, duration](std::shared_ptr<SoundTrackPlayerNode> self) -> asio::awaitable<void> {
         co_await self->playOnNode();
         log("Starting Volume fade " + self->soundTrack_.name());
-        auto ramp = self->startRamp(self->audioPlayerNode_->volume(), to, duration, RampKind::fade);
+        auto ramp = self->startRamp(to, duration, RampKind::fade);
         co_await ramp.value();
         log("Volume fading completion. " + self->soundTrack_.name());
     });
@@ -224,7 +224,7 @@ Task<void> SoundTrackPlayerNode::fadeOut(double duration) {
         log("Starting Volume fade out " + self->soundTrack_.name() + ", duration " + fixed(duration));
         const float volume = self->audioPlayerNode_->volume();
         // Scaled by the volume, so the volume falls at the same rate from wherever it starts.
-        auto ramp = self->startRamp(volume, 0.0F, duration * volume, RampKind::fadeOut);
+        auto ramp = self->startRamp(0.0F, duration * volume, RampKind::fadeOut);
         const bool completed = co_await ramp.value();
         if (completed) {
             self->pauseNow();
@@ -232,30 +232,23 @@ Task<void> SoundTrackPlayerNode::fadeOut(double duration) {
     });
 }
 
-Task<bool> SoundTrackPlayerNode::startRamp(float start, float target, double duration, RampKind kind) {
+Task<bool> SoundTrackPlayerNode::startRamp(float target, double duration, RampKind kind) {
     changeVolumeTask_.cancel();
-    changeVolumeTask_ = spawn([weakNode = weak_from_this(), soundTrack = soundTrack_, start, target, duration,
-                               kind]() -> asio::awaitable<bool> {
-        auto step = [&](float progress) {
-            const float volume = start + (target - start) * progress;
-            if (auto node = weakNode.lock()) {
-                node->applyVolume(volume);
-            }
-            switch (kind) {
-            case RampKind::fadeIn:
-                log("Volume fading in " + soundTrack.name() + " : " + fixed(volume));
-                break;
-            case RampKind::fade:
-                log("Volume fading " + soundTrack.name() + " : " + fixed(volume));
-                break;
-            case RampKind::fadeOut:
-                log("Volume fading out " + soundTrack.name() + " : " + fixed(volume));
-                break;
-            }
-        };
-        auto ramp = runLinearRamp(duration, step);
+    audioPlayerNode_->rampVolume(target, duration);
+    switch (kind) {
+    case RampKind::fadeIn:
+        log("Volume fading in " + soundTrack_.name() + " : " + fixed(target));
+        break;
+    case RampKind::fade:
+        log("Volume fading " + soundTrack_.name() + " : " + fixed(target));
+        break;
+    case RampKind::fadeOut:
+        log("Volume fading out " + soundTrack_.name() + " : " + fixed(target));
+        break;
+    }
+    changeVolumeTask_ = spawn([weakNode = weak_from_this(), target, duration]() -> asio::awaitable<bool> {
+        auto ramp = runLinearRamp(duration);
         const bool completed = co_await std::move(ramp);
-        // The steps can stop up to one short of the target (and a zero duration takes one at the end).
         // A ramp that ran to its end applies the target itself, so a finished fade leaves the node
         // exactly where the caller asked; a cancelled one leaves the volume to whatever replaced it.
         if (completed) {

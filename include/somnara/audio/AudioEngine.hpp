@@ -34,8 +34,9 @@ std::error_code make_error_code(AudioEngineErrc errc) noexcept;
 /// render thread (or the caller's, offline).
 ///
 /// Threads: every member runs on the loop. The render thread meets the loop only in two lock-free
-/// queues (commands out, events back) and in the nodes' published parameter targets. Events are
-/// collected on the loop every 10 ms while a device output runs, and after each manual render.
+/// queues (commands out, events back) and in the units' published parameter targets. Events are
+/// collected on the loop while a device output runs, at about twice its latency (at most every half
+/// second, at least every 20 ms), and after each manual render.
 class AudioEngine : public std::enable_shared_from_this<AudioEngine> {
 public:
     /// Up to this many players may be attached at once.
@@ -83,7 +84,8 @@ public:
 
     /// Frames rendered since the engine first started.
     std::int64_t framesRendered() const noexcept;
-    /// Times a player ran dry because its decoder was behind (device outputs only).
+    /// Times a player that was sounding ran dry because its decoder was behind (device outputs only); a
+    /// player waiting for its first decoded frames only starts late.
     std::uint64_t underrunCount() const noexcept { return underruns_; }
     /// Bytes of decoded audio held for the sounds that are queued.
     std::size_t decodedBytes() const noexcept;
@@ -101,7 +103,8 @@ private:
     void scheduleItem(AudioPlayerNode& player, std::shared_ptr<const void> source,
                       std::shared_ptr<AudioFile> file, AudioPlayerNode::CompletionHandler completion);
     void sendPlayerCommand(const AudioPlayerNode& player, int kind);
-    void publishPlayer(const AudioPlayerNode& player) noexcept;
+    /// Hands a player's volume or pan glide (a `rt::RenderCommand::Kind`) to its voice.
+    void sendGain(const AudioPlayerNode& player, int kind, float value, double seconds);
     void rebuildGraph();
     /// Queues a command for the render side; when its queue is full the command waits, in order, and
     /// goes at the next collection or command.

@@ -3,6 +3,7 @@
 #include <somnara/audio/AudioNode.hpp>
 #include <somnara/audio/AudioPcmBuffer.hpp>
 #include <somnara/platform/AudioFile.hpp>
+#include <somnara/runtime/Loop.hpp>
 
 #include <asio/awaitable.hpp>
 
@@ -56,23 +57,42 @@ public:
     void stop();
     bool isPlaying() const noexcept { return playing_; }
 
-    /// Linear gain, 0 to 1 (default 1); values outside are clamped. Smoothed while rendering.
-    float volume() const noexcept { return volume_; }
-    void setVolume(float volume) noexcept;
+    /// Linear gain, 0 to 1 (default 1); values outside are clamped. Smoothed while rendering. While a
+    /// ramp runs, the value it has reached on the loop's continuous clock, in steps of 10 ms.
+    float volume() const noexcept { return volume_.now(); }
+    void setVolume(float volume);
     /// −1 (left) to 1 (right), default 0, equal-power; values outside are clamped.
-    float pan() const noexcept { return pan_; }
-    void setPan(float pan) noexcept;
+    float pan() const noexcept { return pan_.now(); }
+    void setPan(float pan);
+    /// Moves the volume, or the pan, linearly from where it is now to `target` over `seconds`. The
+    /// render side steps the whole ramp itself, so the loop has nothing to do until it ends; a later
+    /// set or ramp replaces it from wherever it has got to.
+    void rampVolume(float target, double seconds);
+    void rampPan(float target, double seconds);
 
 private:
     friend class AudioEngine;
 
     void schedule(std::shared_ptr<const void> source, std::shared_ptr<AudioFile> file,
                   CompletionHandler completion);
-    void publish() noexcept;
+    /// A value gliding linearly from `from` to `target` over `seconds` from `start` on the continuous
+    /// clock; a value set at once is a glide of no length.
+    struct Glide {
+        float from = 0.0F;
+        float target = 0.0F;
+        ContinuousInstant start{};
+        double seconds = 0.0;
+
+        float now() const noexcept;
+        /// Starts a glide from the value reached now.
+        void restart(float newTarget, double newSeconds) noexcept;
+    };
+
+    void publish(int kind, const Glide& glide);
 
     // Loop only.
-    float volume_ = 1.0F;
-    float pan_ = 0.0F;
+    Glide volume_{1.0F, 1.0F};
+    Glide pan_;
     bool playing_ = false;
     /// Given by the engine on attach: the voice that renders this node, and the generation that
     /// tells this node's commands from those of the voice's earlier owners.

@@ -36,6 +36,9 @@ public:
     virtual AudioFormat processingFormat() const noexcept = 0;
     /// The exact number of frames: encoder priming and padding are not counted.
     virtual std::int64_t length() const noexcept = 0;
+    /// Whether 16-bit samples keep all the file holds (a 16-bit or lossy source), so that a decoded
+    /// copy may be kept in half the memory of float.
+    virtual bool fitsSixteenBits() const noexcept { return false; }
 
     virtual std::int64_t framePosition() const noexcept = 0;
     /// Moves the read position; throws `AudioFileError` when the position is outside the file.

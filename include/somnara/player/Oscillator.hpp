@@ -41,7 +41,8 @@ public:
     void setIsRunning(bool running);
 
     const std::vector<std::shared_ptr<SoundTrackPlayerNode>>& players() const noexcept { return players_; }
-    /// Stores the nodes; `restart()` puts the oscillation onto them.
+    /// Stores the nodes; `restart()` puts the oscillation onto them. A node that is left out stops
+    /// where its pan has got to.
     void setPlayers(std::vector<std::shared_ptr<SoundTrackPlayerNode>> players);
 
     /// Replaces the running oscillation with a new one when the effect is on, or only ends it.

@@ -20,8 +20,8 @@ namespace somnara {
 ///
 /// Looping: a fixed number of loop tasks each queue the sound's whole file once on the player node and
 /// wait until that copy has been played back, then make room for a successor, so the file is always
-/// queued `maxLoopTasks` times ahead. Volume changes are linear ramps computed from the loop's wall
-/// clock and applied every 10 ms; the render side smooths between the steps.
+/// queued `maxLoopTasks` times ahead. Volume changes are linear ramps the render side steps through
+/// itself; the loop wakes only when one ends, to put the volume exactly at its target.
 ///
 /// Threads: loop only. Loop tasks and ramps are tasks of their own that hold the node weakly and skip
 /// their step when it has gone; operations hold it strongly while they run.
@@ -76,8 +76,9 @@ private:
     static asio::awaitable<void> loopTask(std::weak_ptr<SoundTrackPlayerNode> weakNode, SoundTrack soundTrack,
                                           std::string identifier);
     void loopCopyEnded(const std::string& identifier, bool playedBack);
-    /// Starts a ramp in place of the running one; the task's value is true when it ran to its end.
-    Task<bool> startRamp(float start, float target, double duration, RampKind kind);
+    /// Starts a ramp from the current volume in place of the running one; the task's value is true when
+    /// it ran to its end.
+    Task<bool> startRamp(float target, double duration, RampKind kind);
     void applyVolume(float volume);
     void pauseNow();
 

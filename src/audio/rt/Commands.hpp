@@ -20,12 +20,18 @@ struct RenderCommand {
         stop,
         /// Sends the voice to the mixer whose id is in `item` (0xff: nowhere).
         route,
+        /// Glides the volume, or the pan, from where it is to `value` over `frames` frames (at least the
+        /// voice's own smoothing time): a whole fade or pan sweep crosses as one command.
+        volume,
+        pan,
     };
     Kind kind = Kind::play;
     std::uint16_t voice = 0;
     std::uint32_t generation = 0;
     std::uint64_t item = 0;
     const PcmBuffer* buffer = nullptr;
+    float value = 0.0F;
+    std::uint32_t frames = 0;
 };
 
 /// What the render thread tells the loop.

@@ -12,11 +12,6 @@ namespace somnara::rt {
 // with acquire before they are loaded. Owned by shared_ptr on both sides, so a node that goes away
 // never leaves the render thread reading freed memory.
 
-struct VoiceParameters {
-    std::atomic<float> volume{1.0F};
-    std::atomic<float> pan{0.0F};
-};
-
 struct MixerParameters {
     std::atomic<float> outputVolume{1.0F};
 };

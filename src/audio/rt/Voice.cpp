@@ -16,106 +16,123 @@ constexpr std::size_t stride = 16;
 constexpr std::array<float, stride> frameSteps{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
 
 /// Adds frames [from, from + count) of a piece of `frames` frames, segment by segment of the knots in
-/// `knots`: within one, each gain is a start plus a step per frame. The decoded input and the mixer's
-/// output never overlap.
-[[gnu::always_inline]] inline void mixRampBody(const float* inLeft, const float* inRight, float* left,
-                                               float* right, std::size_t from, std::size_t count,
-                                               std::size_t frames, const GainScratch& knots) noexcept {
+/// `knots`: within one, each gain is a start plus a step per frame. Every gain is multiplied by `scale`
+/// (1 / 32768 for 16-bit samples, whose conversion to float is folded in here). The decoded input and
+/// the mixer's output never overlap.
+template <class Sample>
+[[gnu::always_inline]] inline void
+mixRampBody(const Sample* inLeft, const Sample* inRight, float* left, float* right, std::size_t from,
+            std::size_t count, std::size_t frames, const GainScratch& knots, float scale) noexcept {
     for (std::size_t i = 0; i < count;) {
         const std::size_t at = from + i;
         const std::size_t s = at / stride;
         const std::size_t segmentEnd = std::min((s + 1) * stride, frames);
         const std::size_t n = std::min(segmentEnd, from + count) - at;
-        const float share = 1.0F / static_cast<float>(segmentEnd - s * stride);
-        const float ll = knots.leftFromLeft[s];
-        const float lr = knots.leftFromRight[s];
-        const float rl = knots.rightFromLeft[s];
-        const float rr = knots.rightFromRight[s];
-        const float dll = (knots.leftFromLeft[s + 1] - ll) * share;
-        const float dlr = (knots.leftFromRight[s + 1] - lr) * share;
-        const float drl = (knots.rightFromLeft[s + 1] - rl) * share;
-        const float drr = (knots.rightFromRight[s + 1] - rr) * share;
+        const float share = scale / static_cast<float>(segmentEnd - s * stride);
+        const float ll = knots.leftFromLeft[s] * scale;
+        const float lr = knots.leftFromRight[s] * scale;
+        const float rl = knots.rightFromLeft[s] * scale;
+        const float rr = knots.rightFromRight[s] * scale;
+        const float dll = (knots.leftFromLeft[s + 1] - knots.leftFromLeft[s]) * share;
+        const float dlr = (knots.leftFromRight[s + 1] - knots.leftFromRight[s]) * share;
+        const float drl = (knots.rightFromLeft[s + 1] - knots.rightFromLeft[s]) * share;
+        const float drr = (knots.rightFromRight[s + 1] - knots.rightFromRight[s]) * share;
         const float* __restrict t = frameSteps.data() + (at - s * stride);
-        const float* __restrict l = inLeft + i;
-        const float* __restrict r = inRight + i;
+        const Sample* __restrict l = inLeft + i;
+        const Sample* __restrict r = inRight + i;
         float* __restrict oL = left + at;
         float* __restrict oR = right + at;
         for (std::size_t j = 0; j < n; ++j) {
-            oL[j] += (ll + t[j] * dll) * l[j] + (lr + t[j] * dlr) * r[j];
-            oR[j] += (rl + t[j] * drl) * l[j] + (rr + t[j] * drr) * r[j];
+            const auto x = static_cast<float>(l[j]);
+            const auto y = static_cast<float>(r[j]);
+            oL[j] += (ll + t[j] * dll) * x + (lr + t[j] * dlr) * y;
+            oR[j] += (rl + t[j] * drl) * x + (rr + t[j] * drr) * y;
         }
         i += n;
     }
 }
 
-[[gnu::always_inline]] inline void mixSteadyBody(const float* __restrict inLeft,
-                                                 const float* __restrict inRight, float* __restrict left,
+template <class Sample>
+[[gnu::always_inline]] inline void mixSteadyBody(const Sample* __restrict inLeft,
+                                                 const Sample* __restrict inRight, float* __restrict left,
                                                  float* __restrict right, std::size_t count,
-                                                 const dsp::StereoPanGains& g) noexcept {
+                                                 const dsp::StereoPanGains& g, float scale) noexcept {
     // Gains in locals: read through the reference, they would be reloaded after every store.
-    const float ll = g.leftFromLeft;
-    const float lr = g.leftFromRight;
-    const float rl = g.rightFromLeft;
-    const float rr = g.rightFromRight;
+    const float ll = g.leftFromLeft * scale;
+    const float lr = g.leftFromRight * scale;
+    const float rl = g.rightFromLeft * scale;
+    const float rr = g.rightFromRight * scale;
     if (lr == 0.0F && rl == 0.0F) {
         for (std::size_t i = 0; i < count; ++i) {
-            left[i] += ll * inLeft[i];
-            right[i] += rr * inRight[i];
+            left[i] += ll * static_cast<float>(inLeft[i]);
+            right[i] += rr * static_cast<float>(inRight[i]);
         }
         return;
     }
     for (std::size_t i = 0; i < count; ++i) {
-        left[i] += ll * inLeft[i] + lr * inRight[i];
-        right[i] += rl * inLeft[i] + rr * inRight[i];
+        const auto x = static_cast<float>(inLeft[i]);
+        const auto y = static_cast<float>(inRight[i]);
+        left[i] += ll * x + lr * y;
+        right[i] += rl * x + rr * y;
     }
 }
 
-void mixRampPortable(const float* inLeft, const float* inRight, float* left, float* right, std::size_t from,
-                     std::size_t count, std::size_t frames, const GainScratch& knots) noexcept {
-    mixRampBody(inLeft, inRight, left, right, from, count, frames, knots);
-}
+template <class Sample>
+struct Kernels {
+    using Ramp = void (*)(const Sample*, const Sample*, float*, float*, std::size_t, std::size_t, std::size_t,
+                          const GainScratch&, float) noexcept;
+    using Steady = void (*)(const Sample*, const Sample*, float*, float*, std::size_t,
+                            const dsp::StereoPanGains&, float) noexcept;
 
-void mixSteadyPortable(const float* inLeft, const float* inRight, float* left, float* right,
-                       std::size_t count, const dsp::StereoPanGains& g) noexcept {
-    mixSteadyBody(inLeft, inRight, left, right, count, g);
-}
+    static void rampPortable(const Sample* inLeft, const Sample* inRight, float* left, float* right,
+                             std::size_t from, std::size_t count, std::size_t frames,
+                             const GainScratch& knots, float scale) noexcept {
+        mixRampBody(inLeft, inRight, left, right, from, count, frames, knots, scale);
+    }
+
+    static void steadyPortable(const Sample* inLeft, const Sample* inRight, float* left, float* right,
+                               std::size_t count, const dsp::StereoPanGains& g, float scale) noexcept {
+        mixSteadyBody(inLeft, inRight, left, right, count, g, scale);
+    }
 
 #if defined(__x86_64__) || defined(__i386__)
-// The same loops eight frames at a time, with fused multiply-adds.
-__attribute__((target("avx2,fma"))) void mixRampAvx2(const float* inLeft, const float* inRight, float* left,
-                                                     float* right, std::size_t from, std::size_t count,
-                                                     std::size_t frames, const GainScratch& knots) noexcept {
-    mixRampBody(inLeft, inRight, left, right, from, count, frames, knots);
-}
+    // The same loops eight frames at a time, with fused multiply-adds.
+    __attribute__((target("avx2,fma"))) static void rampAvx2(const Sample* inLeft, const Sample* inRight,
+                                                             float* left, float* right, std::size_t from,
+                                                             std::size_t count, std::size_t frames,
+                                                             const GainScratch& knots, float scale) noexcept {
+        mixRampBody(inLeft, inRight, left, right, from, count, frames, knots, scale);
+    }
 
-__attribute__((target("avx2,fma"))) void mixSteadyAvx2(const float* inLeft, const float* inRight, float* left,
-                                                       float* right, std::size_t count,
-                                                       const dsp::StereoPanGains& g) noexcept {
-    mixSteadyBody(inLeft, inRight, left, right, count, g);
-}
+    __attribute__((target("avx2,fma"))) static void steadyAvx2(const Sample* inLeft, const Sample* inRight,
+                                                               float* left, float* right, std::size_t count,
+                                                               const dsp::StereoPanGains& g,
+                                                               float scale) noexcept {
+        mixSteadyBody(inLeft, inRight, left, right, count, g, scale);
+    }
 #endif
 
-struct MixKernels {
-    void (*ramp)(const float*, const float*, float*, float*, std::size_t, std::size_t, std::size_t,
-                 const GainScratch&) noexcept = &mixRampPortable;
-    void (*steady)(const float*, const float*, float*, float*, std::size_t,
-                   const dsp::StereoPanGains&) noexcept = &mixSteadyPortable;
+    Ramp ramp = &rampPortable;
+    Steady steady = &steadyPortable;
+
+    /// Chosen once, for the processor the program runs on.
+    static Kernels choose() noexcept {
+        Kernels kernels;
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_cpu_init(); // this runs during static initialisation, maybe before the runtime's own
+        if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+            kernels.ramp = &rampAvx2;
+            kernels.steady = &steadyAvx2;
+        }
+#endif
+        return kernels;
+    }
 };
 
-MixKernels chooseMixKernels() noexcept {
-    MixKernels kernels;
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_cpu_init(); // this runs during static initialisation, maybe before the runtime's own
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
-        kernels.ramp = &mixRampAvx2;
-        kernels.steady = &mixSteadyAvx2;
-    }
-#endif
-    return kernels;
-}
+const Kernels<float> floatKernels = Kernels<float>::choose();
+const Kernels<std::int16_t> sixteenBitKernels = Kernels<std::int16_t>::choose();
 
-// Chosen once, for the processor the program runs on.
-const MixKernels mixKernels = chooseMixKernels();
+constexpr float sixteenBitScale = 1.0F / 32'768.0F;
 
 } // namespace
 
@@ -150,8 +167,10 @@ void Voice::apply(const RenderCommand& command, std::uint16_t index, EventSink& 
         generation_ = command.generation;
         claimed_ = true;
         playing_ = false;
-        // A new player starts from its published values, not from a ramp out of the old one's.
-        jumpToPublishedGains();
+        sounding_ = false;
+        // A new player starts at the defaults; its own volume and pan follow as commands.
+        volume_.reset(1.0F);
+        pan_.reset(0.0F);
         return;
     }
     if (!claimed_ || command.generation != generation_) {
@@ -189,7 +208,9 @@ void Voice::apply(const RenderCommand& command, std::uint16_t index, EventSink& 
         if (!playing_) {
             // Nothing was heard since the voice stopped, so there is nothing to ramp from: a player
             // silenced just before it starts must not be heard falling from its old volume.
-            jumpToPublishedGains();
+            volume_.reset(volume_.target());
+            pan_.reset(pan_.target());
+            sounding_ = false;
         }
         playing_ = true;
         break;
@@ -199,16 +220,18 @@ void Voice::apply(const RenderCommand& command, std::uint16_t index, EventSink& 
     case Kind::stop:
         flush(sink);
         playing_ = false;
+        sounding_ = false;
         break;
     case Kind::route:
         route_ = static_cast<std::uint8_t>(command.item);
         break;
+    case Kind::volume:
+        volume_.setTarget(command.value, std::max<std::size_t>(command.frames, rampFrames_));
+        break;
+    case Kind::pan:
+        pan_.setTarget(command.value, std::max<std::size_t>(command.frames, rampFrames_));
+        break;
     }
-}
-
-void Voice::jumpToPublishedGains() noexcept {
-    volume_.reset(parameters_ != nullptr ? parameters_->volume.load(std::memory_order_relaxed) : 1.0F);
-    pan_.reset(parameters_ != nullptr ? parameters_->pan.load(std::memory_order_relaxed) : 0.0F);
 }
 
 void Voice::finishFront(double time, std::size_t stage, EventSink& sink) noexcept {
@@ -232,10 +255,6 @@ void Voice::mix(float* left, float* right, std::size_t frames, double time, std:
                 GainScratch scratch, EventSink& sink, bool waitForData) noexcept {
     if (!claimed_ || !playing_) {
         return;
-    }
-    if (parameters_ != nullptr) {
-        volume_.setTarget(parameters_->volume.load(std::memory_order_relaxed), rampFrames_);
-        pan_.setTarget(parameters_->pan.load(std::memory_order_relaxed), rampFrames_);
     }
     const bool ramping = volume_.isSmoothing() || pan_.isSmoothing();
     dsp::StereoPanGains steady;
@@ -285,21 +304,35 @@ void Voice::mix(float* left, float* right, std::size_t frames, double time, std:
                 }
                 continue;
             }
-            sink.underrun();
+            // A voice that has not been heard yet only starts a little late: no gap, no underrun.
+            if (sounding_) {
+                sink.underrun();
+            }
             break;
         }
         const auto take = static_cast<std::size_t>(std::min<std::int64_t>(
             static_cast<std::int64_t>(frames - done), std::min(ready, end) - position_));
-        const float* inLeft = buffer.left.get() + position_;
-        const float* inRight = buffer.right.get() + position_;
-        float* outLeft = left + done;
-        float* outRight = right + done;
-        if (ramping) {
-            mixKernels.ramp(inLeft, inRight, left, right, done, take, frames, scratch);
+        if (buffer.sixteenBit) {
+            const std::int16_t* inLeft = buffer.left16.get() + position_;
+            const std::int16_t* inRight = buffer.right16.get() + position_;
+            if (ramping) {
+                sixteenBitKernels.ramp(inLeft, inRight, left, right, done, take, frames, scratch,
+                                       sixteenBitScale);
+            } else {
+                sixteenBitKernels.steady(inLeft, inRight, left + done, right + done, take, steady,
+                                         sixteenBitScale);
+            }
         } else {
-            mixKernels.steady(inLeft, inRight, outLeft, outRight, take, steady);
+            const float* inLeft = buffer.left.get() + position_;
+            const float* inRight = buffer.right.get() + position_;
+            if (ramping) {
+                floatKernels.ramp(inLeft, inRight, left, right, done, take, frames, scratch, 1.0F);
+            } else {
+                floatKernels.steady(inLeft, inRight, left + done, right + done, take, steady, 1.0F);
+            }
         }
         position_ += static_cast<std::int64_t>(take);
+        sounding_ = true;
         done += take;
         if (position_ >= end) {
             finishFront(time + static_cast<double>(done), stage, sink);

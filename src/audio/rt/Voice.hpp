@@ -3,7 +3,6 @@
 #include "Commands.hpp"
 #include "EventSink.hpp"
 #include "PcmBuffer.hpp"
-#include "SharedParameters.hpp"
 #include "audio/dsp/LinearSmoother.hpp"
 #include "audio/dsp/Pan.hpp"
 
@@ -26,7 +25,8 @@ struct GainScratch {
 /// the following frame.
 ///
 /// Threads: render thread only once the engine has started; the loop touches a voice only while no
-/// render thread runs (before the first start). Parameters arrive through `VoiceParameters` atomics.
+/// render thread runs (before the first start). Volume and pan arrive as commands, in order with
+/// play and pause, each a glide the voice steps through itself.
 class Voice {
 public:
     static constexpr std::size_t queueCapacity = 16;
@@ -49,7 +49,6 @@ public:
     /// Items queued and not yet reported: each will be reported once.
     std::size_t queuedCount() const noexcept { return count_; }
 
-    void setParameters(VoiceParameters* parameters) noexcept { parameters_ = parameters; }
     void setRoute(std::uint8_t route) noexcept { route_ = route; }
 
 private:
@@ -61,16 +60,16 @@ private:
     void flush(EventSink& sink) noexcept;
     /// Volume times pan gains at the smoothers' current values.
     dsp::StereoPanGains gainsNow() const noexcept;
-    void jumpToPublishedGains() noexcept;
     void finishFront(double time, std::size_t stage, EventSink& sink) noexcept;
     RenderEvent eventFor(const Item& item, RenderEvent::Kind kind) const noexcept;
 
     // Render thread only (see the class comment).
-    VoiceParameters* parameters_ = nullptr;
     std::uint16_t index_ = 0;
     std::uint32_t generation_ = 0;
     bool claimed_ = false;
     bool playing_ = false;
+    /// Heard since it last started to play: from then on, running dry leaves a gap.
+    bool sounding_ = false;
     std::uint8_t route_ = unrouted;
     std::array<Item, queueCapacity> items_{};
     std::size_t head_ = 0;

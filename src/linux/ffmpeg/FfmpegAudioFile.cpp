@@ -49,6 +49,7 @@ struct FfmpegAudioFile::Impl {
     std::filesystem::path url;
     AudioFormat format;
     std::int64_t length = 0;
+    bool sixteenBits = false;
 
     // Decoding state, owned by the thread that reads.
     AVFormatContext* demuxer = nullptr;
@@ -70,7 +71,8 @@ struct FfmpegAudioFile::Impl {
 
     ~Impl() { close(); }
 
-    void close() noexcept {
+    // Frees demuxer, decoder and converter; the position stays (a later read or seek reopens).
+    void release() noexcept {
         swr_free(&converter);
         av_channel_layout_uninit(&converterLayout);
         converterInputFormat = -1;
@@ -79,9 +81,13 @@ struct FfmpegAudioFile::Impl {
         avcodec_free_context(&decoder);
         avformat_close_input(&demuxer);
         flushed = false;
-        position = 0;
         pendingOffset = 0;
         pendingFrames = 0;
+    }
+
+    void close() noexcept {
+        release();
+        position = 0;
     }
 
     // Opens demuxer and decoder at the start of the file. Cheap: reads the header, decodes nothing.
@@ -248,7 +254,7 @@ struct FfmpegAudioFile::Impl {
 
     // Delivers up to `frames` frames, into `channels` when given, otherwise dropping them.
     std::size_t deliver(float* const* channels, std::size_t frames) {
-        if (demuxer == nullptr) {
+        if (demuxer == nullptr && position < length) {
             openDecoder();
         }
         std::size_t written = 0;
@@ -270,6 +276,11 @@ struct FfmpegAudioFile::Impl {
             pendingOffset += count;
             written += count;
             position += static_cast<std::int64_t>(count);
+        }
+        // Read to the end (the engine keeps the decoded samples): nothing of the decoder is needed
+        // until a seek starts again.
+        if (position == length && channels != nullptr) {
+            release();
         }
         return written;
     }
@@ -312,6 +323,13 @@ FfmpegAudioFile::FfmpegAudioFile(std::filesystem::path url) : impl_(std::make_un
     impl_->format =
         AudioFormat{static_cast<double>(impl_->decoder->sample_rate), impl_->decoder->ch_layout.nb_channels};
     impl_->pending.resize(static_cast<std::size_t>(impl_->format.channelCount));
+    // A lossy codec's output is no more exact than 16 bits; a lossless one keeps its source's depth.
+    const AVCodecDescriptor* codec = avcodec_descriptor_get(impl_->decoder->codec_id);
+    const int bits = impl_->decoder->bits_per_raw_sample > 0
+                         ? impl_->decoder->bits_per_raw_sample
+                         : 8 * av_get_bytes_per_sample(impl_->decoder->sample_fmt);
+    impl_->sixteenBits =
+        (codec != nullptr && (codec->props & AV_CODEC_PROP_LOSSY) != 0) || (bits > 0 && bits <= 16);
     if (const auto stored = impl_->storedLength()) {
         impl_->length = *stored;
     } else {
@@ -334,6 +352,10 @@ AudioFormat FfmpegAudioFile::processingFormat() const noexcept {
 
 std::int64_t FfmpegAudioFile::length() const noexcept {
     return impl_->length;
+}
+
+bool FfmpegAudioFile::fitsSixteenBits() const noexcept {
+    return impl_->sixteenBits;
 }
 
 std::int64_t FfmpegAudioFile::framePosition() const noexcept {

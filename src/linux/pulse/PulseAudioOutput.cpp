@@ -47,8 +47,13 @@ public:
         pa_usec_t latency = 0;
         int negative = 0;
         const bool known = pa_stream_get_latency(stream_, &latency, &negative) == 0;
+        // Timing is refreshed on request only (automatic updates would wake both sides ten times a
+        // second): the answer serves the next call, interpolated from then on.
+        if (pa_operation* update = pa_stream_update_timing_info(stream_, nullptr, nullptr)) {
+            pa_operation_unref(update);
+        }
         pa_threaded_mainloop_unlock(mainloop_);
-        return known && negative == 0 ? static_cast<double>(latency) / 1e6 : 0.0;
+        return known && negative == 0 ? static_cast<double>(latency) / 1e6 : configuration().latency;
     }
 
 private:
@@ -90,14 +95,17 @@ private:
         pa_stream_set_underflow_callback(stream_, &PulseAudioOutput::underflowed, this);
         pa_buffer_attr attributes;
         attributes.maxlength = static_cast<std::uint32_t>(-1);
-        attributes.tlength = static_cast<std::uint32_t>(std::lround(configuration().latency * sampleRate())) *
-                             static_cast<std::uint32_t>(bytesPerFrame);
+        const auto latencyFrames =
+            static_cast<std::uint32_t>(std::lround(configuration().latency * sampleRate()));
+        attributes.tlength = latencyFrames * static_cast<std::uint32_t>(bytesPerFrame);
         attributes.prebuf = static_cast<std::uint32_t>(-1);
-        attributes.minreq = static_cast<std::uint32_t>(-1);
+        // Refilled a third of the buffer at a time: each request wakes the render thread (and the server's
+        // release of what it played once more). The sink is asked for the third that is left, so other
+        // streams on it are not pushed to its shortest latency.
+        attributes.minreq = latencyFrames / 3 * static_cast<std::uint32_t>(bytesPerFrame);
         attributes.fragsize = static_cast<std::uint32_t>(-1);
         const char* device = configuration().device.empty() ? nullptr : configuration().device.c_str();
-        const auto flags = static_cast<pa_stream_flags_t>(
-            PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_INTERPOLATE_TIMING);
+        const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING);
         if (pa_stream_connect_playback(stream_, device, &attributes, flags, nullptr, nullptr) < 0) {
             const std::string reason = pa_strerror(pa_context_errno(context_));
             pa_threaded_mainloop_unlock(mainloop_);
@@ -229,7 +237,9 @@ private:
         static_cast<PulseAudioOutput*>(self)->write(stream, bytes);
     }
 
-    // The render thread: fills what the server asks for, in blocks the renderer can take.
+    // The render thread: fills what the server asks for, rendering in blocks the renderer can take
+    // into as few writes as the server's buffers allow (each write is a message back when the server
+    // has played it, so one per render block would wake this thread fifty times a second).
     void write(pa_stream* stream, std::size_t bytes) noexcept {
         while (bytes >= bytesPerFrame) {
             void* data = nullptr;
@@ -237,12 +247,16 @@ private:
             if (pa_stream_begin_write(stream, &data, &size) < 0 || data == nullptr) {
                 return;
             }
-            const std::size_t frames = std::min({size / bytesPerFrame, bytes / bytesPerFrame, left_.size()});
-            pull(*renderer_, left_.data(), right_.data(), frames);
+            const std::size_t frames = std::min(size, bytes) / bytesPerFrame;
             auto* out = static_cast<float*>(data);
-            for (std::size_t i = 0; i < frames; ++i) {
-                out[2 * i] = left_[i];
-                out[2 * i + 1] = right_[i];
+            for (std::size_t done = 0; done < frames;) {
+                const std::size_t count = std::min(frames - done, left_.size());
+                pull(*renderer_, left_.data(), right_.data(), count);
+                for (std::size_t i = 0; i < count; ++i) {
+                    out[2 * (done + i)] = left_[i];
+                    out[2 * (done + i) + 1] = right_[i];
+                }
+                done += count;
             }
             pa_stream_write(stream, data, frames * bytesPerFrame, nullptr, 0, PA_SEEK_RELATIVE);
             bytes -= frames * bytesPerFrame;

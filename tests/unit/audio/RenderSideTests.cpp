@@ -77,7 +77,6 @@ public:
 
 struct VoiceRig {
     VoiceRig() {
-        voice.setParameters(&parameters);
         voice.prepare(44'100);
         send(RenderCommand::Kind::claimVoice, 7);
         send(RenderCommand::Kind::route, 7, 0);
@@ -103,7 +102,6 @@ struct VoiceRig {
         return left;
     }
 
-    VoiceParameters parameters;
     Voice voice;
     RecordingSink sink;
 };
@@ -157,11 +155,7 @@ TEST(Voice, ignoresStaleCommandsAndHandsBackWhatItCannotTake) {
 // A loop that falls far behind collecting events loses none: the render side takes a command only while
 // the event queue has room for every item it holds and the one the command may add.
 TEST(RenderGraph, takesCommandsOnlyWhileEveryEventHasRoom) {
-    std::array<VoiceParameters, 2> parameters;
     std::array<Voice, 2> voices;
-    for (std::size_t i = 0; i < voices.size(); ++i) {
-        voices[i].setParameters(&parameters[i]);
-    }
     auto commands = std::make_unique<CommandQueue>();
     auto events = std::make_unique<EventQueue>();
     RenderGraph graph{44'100, 256, false, 0, voices, *commands, *events};

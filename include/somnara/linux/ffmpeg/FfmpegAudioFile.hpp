@@ -26,6 +26,7 @@ public:
     const std::filesystem::path& url() const noexcept override;
     AudioFormat processingFormat() const noexcept override;
     std::int64_t length() const noexcept override;
+    bool fitsSixteenBits() const noexcept override;
     std::int64_t framePosition() const noexcept override;
     void seek(std::int64_t frame) override;
     std::size_t read(float* const* channels, std::size_t frames) override;
