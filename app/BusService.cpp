@@ -7,6 +7,7 @@
 #include "SyncFolder.hpp"
 
 #include <somnara/foundation/Json.hpp>
+#include <somnara/runtime/Sleep.hpp>
 #include <somnara/runtime/StreamOperators.hpp>
 #include <somnara/stats/UserCalendar.hpp>
 #include <somnara/system/SomnaraLogger.hpp>
@@ -96,10 +97,19 @@ std::vector<SoundTrack> soundsNamed(const std::vector<std::string>& names) {
     return soundTracks;
 }
 
+/// A state's case name, without its associated values: "downloading(progress: 0.5)" is "downloading".
+std::string caseName(const std::string& description) {
+    return description.substr(0, description.find('('));
+}
+
 /// The state's case name: "playing", "interrupted", "stopped", "stopping" or "sleepFadeOut".
 std::string stateName(const NoisePlayerState& state) {
-    const auto description = state.description();
-    return description.substr(0, description.find('('));
+    return caseName(state.description());
+}
+
+bool transfersRunning(const SoundsDownloader& downloader) {
+    const auto& progress = downloader.transferProgress();
+    return progress.tasksCompleted < progress.tasksScheduled;
 }
 
 /// Seconds until the sleep timer ends; none while no timer runs (the subject starts at a present 0).
@@ -148,14 +158,17 @@ BusService::BusService(std::shared_ptr<BusConnection> bus, std::shared_ptr<Daemo
     registerMixes();
     registerFavourites();
     registerSettingsAndStatistics();
+    registerDownloads();
     object_->finishRegistration();
     observe();
+    observeDownloads();
 }
 
 BusService::~BusService() {
     for (const auto& task : observations_) {
         task.cancel();
     }
+    transfers_.cancel();
 }
 
 void BusService::registerPlayer() {
@@ -464,6 +477,54 @@ void BusService::registerSettingsAndStatistics() {
         });
 }
 
+void BusService::registerDownloads() {
+    const auto downloader = daemon_->soundsDownloader;
+    // Answered once the transfers are scheduled; the progress follows in the properties.
+    object_->registerMethod("Download")
+        .onInterface(bus::downloadsInterface)
+        .withOutputParamNames("scheduled")
+        .implementedAs([this, downloader](sdbus::Result<std::uint32_t>&& call) {
+            if (!downloader->hasBucket()) {
+                throw sdbus::Error(bus::noBucketError, BucketConfiguration::noneConfiguredMessage());
+            }
+            answer(bus_, daemon_->settingsStore, std::move(call),
+                   [this, downloader]() -> asio::awaitable<std::uint32_t> {
+                       // A second synchronisation now would fetch the sounds still on their way again.
+                       if (transfersRunning(*downloader)) {
+                           co_return 0;
+                       }
+                       const auto syncing = downloader->sync();
+                       const auto scheduled = co_await syncing.value();
+                       if (scheduled > 0) {
+                           followTransfers();
+                       }
+                       co_return static_cast<std::uint32_t>(scheduled);
+                   });
+        });
+    object_->registerMethod("Clear").onInterface(bus::downloadsInterface).implementedAs([this, downloader] {
+        auto clearing = downloader->clearCacheDirectory();
+        changed(bus::downloadsInterface, {"Present"});
+    });
+    object_->registerProperty("Available").onInterface(bus::downloadsInterface).withGetter([downloader] {
+        return downloader->hasBucket();
+    });
+    object_->registerProperty("State").onInterface(bus::downloadsInterface).withGetter([downloader] {
+        return caseName(downloader->state().description());
+    });
+    object_->registerProperty("Present").onInterface(bus::downloadsInterface).withGetter([downloader] {
+        return static_cast<std::uint32_t>(SoundTrack::allCases().size() - downloader->missingSoundsCount());
+    });
+    object_->registerProperty("Total").onInterface(bus::downloadsInterface).withGetter([] {
+        return static_cast<std::uint32_t>(SoundTrack::allCases().size());
+    });
+    object_->registerProperty("Running").onInterface(bus::downloadsInterface).withGetter([downloader] {
+        return transfersRunning(*downloader);
+    });
+    object_->registerProperty("BytesWritten").onInterface(bus::downloadsInterface).withGetter([downloader] {
+        return downloader->transferProgress().bytesWritten;
+    });
+}
+
 void BusService::observe() {
     const auto player = daemon_->player;
     const auto collection = daemon_->collection;
@@ -498,6 +559,44 @@ void BusService::observe() {
         observations_.push_back(
             somnara::observe(collection, collection->volumeSubject(soundTrack)->subscribe(), refresh));
     }
+}
+
+void BusService::observeDownloads() {
+    const auto downloader = daemon_->soundsDownloader;
+    // The state changes with every sound stored, a few dozen times in a whole download.
+    observations_.push_back(somnara::observe(downloader, downloader->stateUpdates(),
+                                             [this](SoundsDownloader&, const SoundsDownloader::State& state) {
+                                                 changed(bus::downloadsInterface, {"State", "Present"});
+                                                 // The synchronisation the downloader starts on its own is
+                                                 // followed too.
+                                                 if (state.kind() ==
+                                                         SoundsDownloader::State::Kind::downloading &&
+                                                     (!transfers_.isValid() || transfers_.isFinished())) {
+                                                     followTransfers();
+                                                 }
+                                             }));
+}
+
+void BusService::followTransfers() {
+    transfers_.cancel();
+    changed(bus::downloadsInterface, {"Running"});
+    transfers_ = spawn([this]() -> asio::awaitable<void> {
+        // The bytes arrive continuously: a few signals a second follow them without flooding the bus.
+        PeriodicTimer timer(Seconds{0.25});
+        const auto downloader = daemon_->soundsDownloader;
+        std::int64_t published = 0;
+        while (transfersRunning(*downloader)) {
+            const auto tick = co_await timer.next();
+            if (!tick) {
+                co_return;
+            }
+            if (downloader->transferProgress().bytesWritten != published) {
+                published = downloader->transferProgress().bytesWritten;
+                changed(bus::downloadsInterface, {"BytesWritten"});
+            }
+        }
+        changed(bus::downloadsInterface, {"Present", "BytesWritten", "Running"});
+    });
 }
 
 asio::awaitable<void> BusService::refreshVolumes() {

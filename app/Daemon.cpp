@@ -1,6 +1,7 @@
 #include "Daemon.hpp"
 
 #include <somnara/foundation/Bundle.hpp>
+#include <somnara/linux/curl/CurlTransferSession.hpp>
 #include <somnara/linux/ffmpeg/FfmpegAudioFile.hpp>
 #include <somnara/platform/AudioOutput.hpp>
 #include <somnara/platform/AudioSession.hpp>
@@ -25,11 +26,21 @@ constexpr Seconds settleTime{0.2};
 
 } // namespace
 
+std::shared_ptr<SoundsDownloader> makeSoundsDownloader(std::optional<BucketConfiguration> bucket,
+                                                       bool synchronisesAtStart) {
+    const auto documents =
+        FileLocations::shared()->requireDocumentsDirectory(SoundsDownloader::sourceFile, 99);
+    return SoundsDownloader::make(documents, std::move(bucket), CurlTransferSession::factory(), openAudioFile,
+                                  synchronisesAtStart);
+}
+
 std::shared_ptr<Daemon> Daemon::make() {
     auto daemon = std::make_shared<Daemon>();
     daemon->settingsStore = NoisePlayerSettingsStore::make();
     daemon->mixesStore = std::make_shared<SoundTrackMixesStore>();
     daemon->favouritesStore = SoundTrackFavouritesStore::shared();
+    // Like the app at its start, the daemon fetches the missing lossless copies in the background.
+    daemon->soundsDownloader = makeSoundsDownloader(BucketConfiguration::load(), true);
     try {
         daemon->imageRenderer = std::make_shared<CairoImageRenderer>();
         daemon->imageRenderer->removeUnreferencedImages(NowPlayingInfoCenter::defaultCenter());
@@ -52,9 +63,8 @@ asio::awaitable<void> Daemon::start(std::string device) {
     daemon->collection =
         SoundTracksCollection::make(std::vector<SoundTrack>(cases.begin(), cases.end()),
                                     daemon->favouritesStore, daemon->mixesStore, daemon->settingsStore);
-    const auto documents = FileLocations::shared()->requireDocumentsDirectory(__FILE__, __LINE__);
-    daemon->audioFileFactory =
-        std::make_shared<AudioFileFactory>(documents / "sounds", Bundle::module(), openSharedAudioFile);
+    daemon->audioFileFactory = std::make_shared<AudioFileFactory>(daemon->soundsDownloader->soundsDirectory(),
+                                                                  Bundle::module(), openSharedAudioFile);
 
     NoisePlayer::Platform platform;
     platform.makeOutput = [device](double sampleRate) -> std::shared_ptr<AudioOutput> {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <somnara/downloads/SoundsDownloader.hpp>
 #include <somnara/library/SoundTrackFavouritesStore.hpp>
 #include <somnara/library/SoundTrackMixesStore.hpp>
 #include <somnara/linux/cairo/CairoImageRenderer.hpp>
@@ -39,6 +40,8 @@ struct Daemon : std::enable_shared_from_this<Daemon> {
     std::shared_ptr<NoisePlayerSettingsStore> settingsStore;
     std::shared_ptr<SoundTrackMixesStore> mixesStore;
     std::shared_ptr<SoundTrackFavouritesStore> favouritesStore;
+    /// Always made: without a bucket it downloads nothing but still says which copies are present.
+    std::shared_ptr<SoundsDownloader> soundsDownloader;
     std::shared_ptr<NowPlayingImageFactory> nowPlayingImageFactory;
     /// Draws the artwork into the user's cache; none when the artwork's resources cannot be read.
     std::shared_ptr<CairoImageRenderer> imageRenderer;
@@ -54,5 +57,10 @@ struct Daemon : std::enable_shared_from_this<Daemon> {
     std::shared_ptr<StatsTracker> statsTracker;
     std::unique_ptr<CommandCenterHandler> commandCenterHandler;
 };
+
+/// The downloader of the documents directory; with `synchronisesAtStart`, it downloads the missing
+/// sounds 10 s after its creation.
+std::shared_ptr<SoundsDownloader> makeSoundsDownloader(std::optional<BucketConfiguration> bucket,
+                                                       bool synchronisesAtStart);
 
 } // namespace somnara::app

@@ -1,6 +1,9 @@
 #include "DaemonClient.hpp"
 
+#include <poll.h>
+
 #include <cstdlib>
+#include <vector>
 
 namespace somnara::app {
 
@@ -29,6 +32,48 @@ void DaemonClient::translatingErrors(const std::function<void()>& call) {
                                      std::to_string(callTimeout.count()) + " s");
         }
         throw std::runtime_error(error.getMessage());
+    }
+}
+
+bool DaemonClient::running() {
+    bool has = false;
+    translatingErrors([&] {
+        const auto bus = sdbus::createProxy(*connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus");
+        bus->callMethod("NameHasOwner")
+            .onInterface("org.freedesktop.DBus")
+            .withArguments(std::string(bus::name))
+            .storeResultsTo(has);
+    });
+    return has;
+}
+
+void DaemonClient::follow(const char* interface, const std::function<bool(const Properties&)>& changed) {
+    constexpr const char* propertiesInterface = "org.freedesktop.DBus.Properties";
+    bool more = true;
+    // Subscribed before reading the properties, so that no change falls between.
+    proxy_->uponSignal("PropertiesChanged")
+        .onInterface(propertiesInterface)
+        .call([&](const std::string& name, const Properties& values, const std::vector<std::string>&) {
+            if (more && name == interface) {
+                more = changed(values);
+            }
+        });
+    proxy_->finishRegistration();
+    Properties all;
+    call(propertiesInterface, "GetAll", std::tuple{std::string(interface)}, all);
+    more = changed(all);
+    // Messages read during the calls wait in the connection, not on its socket: they are served first.
+    while (more && connection_->processPendingRequest()) {
+    }
+    while (more) {
+        const auto wait = connection_->getEventLoopPollData();
+        pollfd descriptor{wait.fd, static_cast<short>(wait.events), 0};
+        // Woken each second without news to notice a daemon that has gone.
+        if (::poll(&descriptor, 1, 1000) == 0 && !running()) {
+            throw std::runtime_error("the somnara daemon stopped");
+        }
+        while (more && connection_->processPendingRequest()) {
+        }
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -42,6 +43,15 @@ public:
             invoker.storeResultsTo(results...);
         });
     }
+
+    using Properties = std::map<std::string, sdbus::Variant>;
+
+    /// Whether a daemon holds the name now; asking never starts one.
+    bool running();
+
+    /// Calls `changed` with the properties of `interface` as they are, then with each change the daemon
+    /// signals, until it returns false. Throws when the daemon leaves meanwhile.
+    void follow(const char* interface, const std::function<bool(const Properties&)>& changed);
 
 private:
     void translatingErrors(const std::function<void()>& call);

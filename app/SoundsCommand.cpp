@@ -1,12 +1,11 @@
 #include "Commands.hpp"
+#include "Daemon.hpp"
+#include "DaemonClient.hpp"
 
 #include <somnara/catalogue/SoundTrack.hpp>
 #include <somnara/catalogue/SoundTracksStore.hpp>
 #include <somnara/downloads/SoundsDownloader.hpp>
 #include <somnara/foundation/StringScore.hpp>
-#include <somnara/linux/curl/CurlTransferSession.hpp>
-#include <somnara/linux/ffmpeg/FfmpegAudioFile.hpp>
-#include <somnara/platform/FileLocations.hpp>
 #include <somnara/runtime/Loop.hpp>
 #include <somnara/runtime/Sleep.hpp>
 
@@ -59,13 +58,8 @@ void printTable(const std::vector<SoundTrack>& tracks, const std::string* term) 
 
 constexpr std::size_t soundCount = 50;
 
-std::filesystem::path documentsDirectory() {
-    return FileLocations::shared()->requireDocumentsDirectory(SoundsDownloader::sourceFile, 99);
-}
-
 std::shared_ptr<SoundsDownloader> makeDownloader(std::optional<BucketConfiguration> bucket) {
-    return SoundsDownloader::make(documentsDirectory(), std::move(bucket), CurlTransferSession::factory(),
-                                  openAudioFile, false);
+    return makeSoundsDownloader(std::move(bucket), false);
 }
 
 std::string megabytes(double bytes) {
@@ -111,14 +105,77 @@ private:
     const ContinuousInstant start_;
 };
 
+/// The end of a download that scheduled transfers: the final progress, how many sounds are lossless, and
+/// failure when some are missing.
+void report(DownloadProgress& progress, std::size_t present, std::int64_t bytes) {
+    progress.show(present, bytes);
+    progress.end();
+    std::cout << present << " of " << soundCount << " sounds are lossless ("
+              << megabytes(static_cast<double>(bytes)) << " downloaded)\n";
+    if (present < soundCount) {
+        std::cerr
+            << "somnara: " << soundCount - present
+            << " sounds could not be downloaded; run with the system log open (journalctl -f) to see why\n";
+        throw CLI::RuntimeError(1);
+    }
+}
+
+/// A running daemon owns the downloads: a second process fetching into the same folder would run the
+/// same transfers twice, and the daemon's properties would not follow. So the commands go through it
+/// when one runs; none is started only for this.
+std::unique_ptr<DaemonClient> runningDaemon() {
+    try {
+        auto daemon = std::make_unique<DaemonClient>();
+        if (daemon->running()) {
+            return daemon;
+        }
+    } catch (const DaemonUnreachable&) {
+    }
+    return nullptr;
+}
+
+/// The download asked of the daemon, its progress shown from the daemon's signals.
+void downloadOnDaemon(DaemonClient& daemon) {
+    RealLoop loop;
+    std::uint32_t scheduled = 0;
+    daemon.call(bus::downloadsInterface, "Download", std::tuple{}, scheduled);
+    std::optional<DownloadProgress> progress;
+    std::size_t present = 0;
+    std::int64_t bytes = 0;
+    bool running = false;
+    daemon.follow(bus::downloadsInterface, [&](const DaemonClient::Properties& changed) {
+        const auto read = [&changed](const char* name, auto& value) {
+            if (const auto found = changed.find(name); found != changed.end()) {
+                value = found->second.get<std::remove_reference_t<decltype(value)>>();
+            }
+        };
+        std::uint32_t count = static_cast<std::uint32_t>(present);
+        read("Present", count);
+        present = count;
+        read("BytesWritten", bytes);
+        read("Running", running);
+        if (!progress) {
+            progress.emplace(present);
+        }
+        progress->show(present, bytes);
+        return running;
+    });
+    if (scheduled == 0 && present == soundCount) {
+        std::cout << "All " << soundCount << " sounds are already downloaded\n";
+        return;
+    }
+    report(*progress, present, bytes);
+}
+
 /// `somnara sounds download`: one synchronisation in the foreground, until its transfers end.
 void download() {
+    if (const auto daemon = runningDaemon()) {
+        downloadOnDaemon(*daemon);
+        return;
+    }
     auto bucket = BucketConfiguration::load();
     if (!bucket) {
-        std::cerr
-            << "somnara: no download bucket is configured: set SOMNARA_BUCKET_URL, SOMNARA_BUCKET_REGION, "
-               "SOMNARA_ACCESS_KEY_ID and SOMNARA_SECRET_ACCESS_KEY, or write them to "
-            << BucketConfiguration::defaultFile().string() << " (readable by you alone)\n";
+        std::cerr << "somnara: " << BucketConfiguration::noneConfiguredMessage() << '\n';
         throw CLI::RuntimeError(1);
     }
     RealLoop loop;
@@ -152,19 +209,8 @@ void download() {
     if (failure) {
         std::rethrow_exception(failure);
     }
-    const auto& transfers = downloader->transferProgress();
-    if (transfers.tasksScheduled == 0) {
-        return;
-    }
-    progress.show(present(), transfers.bytesWritten);
-    progress.end();
-    std::cout << present() << " of " << soundCount << " sounds are lossless ("
-              << megabytes(static_cast<double>(transfers.bytesWritten)) << " downloaded)\n";
-    if (present() < soundCount) {
-        std::cerr
-            << "somnara: " << soundCount - present()
-            << " sounds could not be downloaded; run with the system log open (journalctl -f) to see why\n";
-        throw CLI::RuntimeError(1);
+    if (downloader->transferProgress().tasksScheduled > 0) {
+        report(progress, present(), downloader->transferProgress().bytesWritten);
     }
 }
 
@@ -190,6 +236,11 @@ void status() {
 
 /// `somnara sounds clear`: removes the downloaded copies.
 void clear() {
+    if (const auto daemon = runningDaemon()) {
+        daemon->call(bus::downloadsInterface, "Clear", std::tuple{});
+        std::cout << "Removed the daemon's lossless copies\n";
+        return;
+    }
     RealLoop loop;
     const auto downloader = makeDownloader(BucketConfiguration::load());
     auto clearing = downloader->clearCacheDirectory();

@@ -45,6 +45,12 @@ fs::path BucketConfiguration::defaultFile() {
     return base / "somnara" / "bucket.json";
 }
 
+std::string BucketConfiguration::noneConfiguredMessage() {
+    return "no download bucket is configured: set SOMNARA_BUCKET_URL, SOMNARA_BUCKET_REGION, "
+           "SOMNARA_ACCESS_KEY_ID and SOMNARA_SECRET_ACCESS_KEY, or write them to " +
+           defaultFile().string() + " (readable by you alone)";
+}
+
 std::optional<BucketConfiguration> BucketConfiguration::load(const fs::path& file) {
     if (const auto url = environment("SOMNARA_BUCKET_URL"); !url.empty()) {
         return complete({url,

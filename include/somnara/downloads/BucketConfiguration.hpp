@@ -24,6 +24,8 @@ struct BucketConfiguration {
     static std::optional<BucketConfiguration> load(const std::filesystem::path& file = defaultFile());
     /// "$XDG_CONFIG_HOME/somnara/bucket.json", by default "~/.config/somnara/bucket.json".
     static std::filesystem::path defaultFile();
+    /// What to tell the user when `load` finds none: where a bucket is configured.
+    static std::string noneConfiguredMessage();
 };
 
 } // namespace somnara
