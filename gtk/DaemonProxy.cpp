@@ -10,7 +10,7 @@ namespace {
 
 constexpr const char* propertiesInterface = "org.freedesktop.DBus.Properties";
 constexpr const char* interfaces[] = {app::bus::playerInterface, app::bus::selectionInterface,
-                                      app::bus::favouritesInterface};
+                                      app::bus::favouritesInterface, app::bus::downloadsInterface};
 
 } // namespace
 

@@ -39,6 +39,7 @@ MainMenu::MainMenu(DaemonProxy& daemon)
     const auto pages = Gio::Menu::create();
     pages->append("Settings", "win.settings");
     pages->append("Statistics", "win.statistics");
+    pages->append("Lossless downloads", "win.downloads");
     const auto root = Gio::Menu::create();
     root->append_section(mixes);
     root->append_section(pages);

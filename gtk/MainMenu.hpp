@@ -9,8 +9,8 @@
 namespace somnara::gtk {
 
 /// The header's menu: save the selection as a mix, pick or delete a saved mix (listed afresh from
-/// the daemon each time the menu opens), and the settings and statistics pages (the window's
-/// "win.settings" and "win.statistics" actions).
+/// the daemon each time the menu opens), and the settings, statistics and lossless downloads pages
+/// (the window's "win.settings", "win.statistics" and "win.downloads" actions).
 ///
 /// GTK main thread only.
 class MainMenu : public Gtk::MenuButton {

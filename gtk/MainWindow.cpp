@@ -12,7 +12,8 @@
 namespace somnara::gtk {
 
 MainWindow::MainWindow(DaemonProxy& daemon)
-    : daemon_(daemon), timer_(daemon), menu_(daemon), grid_(daemon), settings_(daemon), statistics_(daemon) {
+    : daemon_(daemon), timer_(daemon), menu_(daemon), grid_(daemon), settings_(daemon), statistics_(daemon),
+      downloads_(daemon) {
     set_title("Somnara");
     set_default_size(1100, 760);
     back_.set_icon_name("go-previous-symbolic");
@@ -33,6 +34,7 @@ MainWindow::MainWindow(DaemonProxy& daemon)
     stack_.add(grid_, "sounds");
     stack_.add(settings_, "settings");
     stack_.add(statistics_, "statistics");
+    stack_.add(downloads_, "downloads");
     toasts_ = ADW_TOAST_OVERLAY(adw_toast_overlay_new());
     adw_toast_overlay_set_child(toasts_, GTK_WIDGET(stack_.gobj()));
     set_child(*Glib::wrap(GTK_WIDGET(toasts_)));
@@ -105,6 +107,8 @@ void MainWindow::propertiesChanged(const std::string& interface, const DaemonPro
         if (const auto name = properties.find("Name"); name != properties.end()) {
             title_.set_text(name->second.get<std::string>());
         }
+    } else if (interface == app::bus::downloadsInterface) {
+        downloads_.show(properties);
     }
 }
 
@@ -157,6 +161,7 @@ void MainWindow::addActions() {
     add_action("sounds", [this] { showPage("sounds"); });
     add_action("settings", [this] { showPage("settings"); });
     add_action("statistics", [this] { showPage("statistics"); });
+    add_action("downloads", [this] { showPage("downloads"); });
     add_action("search", [this] {
         showPage("sounds");
         grid_.startSearch();

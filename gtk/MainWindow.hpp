@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DaemonProxy.hpp"
+#include "DownloadsView.hpp"
 #include "MainMenu.hpp"
 #include "SettingsView.hpp"
 #include "SleepTimerMenu.hpp"
@@ -18,7 +19,8 @@
 namespace somnara::gtk {
 
 /// The mixer's window: the header (play or pause, the selection's name, the sleep timer, the menu
-/// with mixes, settings and statistics) over the sounds, the settings or the statistics; a page that
+/// with mixes, settings, statistics and downloads) over the sounds, the settings, the statistics or the
+/// lossless downloads; a page that
 /// says why when the daemon cannot be reached.
 ///
 /// GTK main thread only.
@@ -54,6 +56,7 @@ private:
     SoundGrid grid_;
     SettingsView settings_;
     StatisticsView statistics_;
+    DownloadsView downloads_;
     Gtk::Widget* unreachable_ = nullptr;
     AdwToastOverlay* toasts_;
     guint placesSource_ = 0;
