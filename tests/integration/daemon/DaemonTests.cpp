@@ -1,6 +1,8 @@
 #include "integration/app/RunSomnara.hpp"
 #include "integration/linux_pulse/PulseTestServer.hpp"
+#include "support/FileContents.hpp"
 #include "support/TemporaryDirectory.hpp"
+#include "support/TestBucket.hpp"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -265,6 +267,7 @@ TEST_F(Daemon, RefusesBadRequestsAndChangesNothing) {
         {"settings not JSON", on("Settings", "Set")(std::string("{")), "the settings are not JSON"},
         {"settings of the wrong shape", on("Settings", "Set")(std::string("{\"volume\": \"loud\"}")), ""},
         {"wrong argument types", on("Selection", "SetVolume")(7.0, std::string("waves")), ""},
+        {"download without a bucket", on("Downloads", "Download")(), "no download bucket is configured"},
     };
     for (const auto& testCase : cases) {
         try {
@@ -277,6 +280,61 @@ TEST_F(Daemon, RefusesBadRequestsAndChangesNothing) {
     }
     EXPECT_EQ(status(), before);
     EXPECT_EQ(somnara("mixes list").output, "No saved mixes yet.\n");
+}
+
+/// The daemon with the test bucket configured through its environment.
+class DaemonWithBucket : public Daemon {
+protected:
+    static constexpr const char* variables[] = {"SOMNARA_BUCKET_URL", "SOMNARA_BUCKET_REGION",
+                                                "SOMNARA_ACCESS_KEY_ID", "SOMNARA_SECRET_ACCESS_KEY"};
+
+    void SetUp() override {
+        if (!botocorePython()) {
+            GTEST_SKIP() << "no python3 with botocore (apt-get install python3-botocore)";
+        }
+        bucket = std::make_unique<TestBucket>(bucketRoot);
+        const std::string values[] = {bucket->baseURL(), bucket->credentials().region,
+                                      bucket->credentials().accessKeyId,
+                                      bucket->credentials().secretAccessKey};
+        for (std::size_t i = 0; i < std::size(variables); ++i) {
+            setenv(variables[i], values[i].c_str(), 1);
+        }
+        Daemon::SetUp();
+    }
+    void TearDown() override {
+        for (const char* variable : variables) {
+            unsetenv(variable);
+        }
+    }
+
+    template <class Value>
+    Value downloads(const char* property) {
+        return proxy->getProperty(property).onInterface("org.somnara.Somnara.Downloads").get<Value>();
+    }
+
+    const std::filesystem::path bucketRoot = std::filesystem::path(SOMNARA_BINARY_DIR) / "bucket";
+    std::unique_ptr<TestBucket> bucket;
+};
+
+// The command line asks the running daemon, whose properties it follows to the end, and removes the
+// copies through it.
+TEST_F(DaemonWithBucket, DownloadsAndRemovesTheLosslessCopiesForTheCommandLine) {
+    EXPECT_TRUE(downloads<bool>("Available"));
+    const auto outcome = somnara("sounds download");
+    ASSERT_EQ(outcome.status, 0) << outcome.output;
+    EXPECT_NE(outcome.output.find("50 of 50 sounds are lossless"), std::string::npos) << outcome.output;
+    EXPECT_EQ(downloads<std::string>("State"), "downloaded");
+    EXPECT_EQ(downloads<std::uint32_t>("Present"), 50U);
+    EXPECT_FALSE(downloads<bool>("Running"));
+    std::int64_t stored = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(home / "sounds")) {
+        EXPECT_EQ(fileContents(entry.path()), fileContents(bucketRoot / entry.path().filename()));
+        stored += static_cast<std::int64_t>(entry.file_size());
+    }
+    EXPECT_EQ(downloads<std::int64_t>("BytesWritten"), stored);
+
+    ASSERT_EQ(somnara("sounds clear").status, 0);
+    EXPECT_EQ(downloads<std::uint32_t>("Present"), 0U);
 }
 
 } // namespace
