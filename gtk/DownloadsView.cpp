@@ -60,7 +60,8 @@ DownloadsView::DownloadsView(DaemonProxy& daemon)
     });
     remove_.set_name("remove-copies");
     remove_.add_css_class("destructive-action");
-    remove_.signal_clicked().connect([this] { daemon_.call(app::bus::downloadsInterface, "Clear", std::tuple{}); });
+    remove_.signal_clicked().connect(
+        [this] { daemon_.call(app::bus::downloadsInterface, "Clear", std::tuple{}); });
     auto* buttons = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 12);
     buttons->append(download_);
     buttons->append(remove_);
