@@ -3,6 +3,7 @@
 #include <soxr.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <exception>
 #include <utility>
@@ -12,61 +13,74 @@ namespace somnara {
 
 namespace {
 
-constexpr std::size_t chunkFrames = 16'384;
+constexpr std::size_t chunkFrames = 4'096;
+/// A resampler's rounding may leave a file this much short of its stated length: padded with silence.
+constexpr std::int64_t toleratedShortfall = 64;
 
-/// Appends decoded frames to a buffer and publishes them to the render thread.
-class BufferWriter {
+/// Writes decoded frames into an item's ring and publishes them to the render thread.
+class RingWriter {
 public:
-    explicit BufferWriter(rt::PcmBuffer& buffer) : buffer_(buffer) {}
+    explicit RingWriter(rt::PcmBuffer& buffer) : buffer_(buffer) {}
 
     std::int64_t written() const noexcept { return written_; }
     bool full() const noexcept { return written_ >= buffer_.length; }
+    /// The ring holds all it can until the render thread consumes more (or the item is whole).
+    bool primed() const noexcept { return written_ >= buffer_.capacity || full(); }
 
-    void append(const float* left, const float* right, std::size_t frames) {
-        const auto count = static_cast<std::size_t>(
-            std::min<std::int64_t>(static_cast<std::int64_t>(frames), buffer_.length - written_));
-        if (buffer_.sixteenBit) {
-            toSixteenBits(left, buffer_.left16.get() + written_, count);
-            toSixteenBits(right, buffer_.right16.get() + written_, count);
-        } else {
-            std::copy(left, left + count, buffer_.left.get() + written_);
-            std::copy(right, right + count, buffer_.right.get() + written_);
+    /// Writes as many of `frames` as fit without overwriting frames the render thread has not played
+    /// (silence when `left` is null); returns how many.
+    std::size_t append(const float* left, const float* right, std::size_t frames) {
+        const std::int64_t consumed = buffer_.consumed_.load(std::memory_order_acquire);
+        const std::int64_t room = std::min(buffer_.length, consumed + buffer_.capacity) - written_;
+        const auto count = static_cast<std::size_t>(std::min(static_cast<std::int64_t>(frames), room));
+        for (std::size_t done = 0; done < count;) {
+            const std::size_t at = buffer_.slot(written_ + static_cast<std::int64_t>(done));
+            const std::size_t run = std::min(count - done, static_cast<std::size_t>(buffer_.capacity) - at);
+            if (buffer_.sixteenBit) {
+                store(left, done, run, buffer_.left16.get() + at);
+                store(right, done, run, buffer_.right16.get() + at);
+            } else {
+                store(left, done, run, buffer_.left.get() + at);
+                store(right, done, run, buffer_.right.get() + at);
+            }
+            done += run;
         }
-        written_ += static_cast<std::int64_t>(count);
-        publish();
-    }
-
-    /// Fills the rest of the buffer with silence: its memory holds whatever was there before.
-    void padWithSilence() {
-        const auto rest = static_cast<std::size_t>(buffer_.length - written_);
-        if (buffer_.sixteenBit) {
-            std::fill_n(buffer_.left16.get() + written_, rest, std::int16_t{0});
-            std::fill_n(buffer_.right16.get() + written_, rest, std::int16_t{0});
-        } else {
-            std::fill_n(buffer_.left.get() + written_, rest, 0.0F);
-            std::fill_n(buffer_.right.get() + written_, rest, 0.0F);
+        if (count > 0) {
+            written_ += static_cast<std::int64_t>(count);
+            // Release: the samples written before are visible to a render thread that acquires `ready_`.
+            buffer_.ready_.store(written_, std::memory_order_release);
+            bumpEpoch();
         }
-        written_ = buffer_.length;
-        publish();
+        return count;
     }
 
     void finish() {
         buffer_.complete_.store(true, std::memory_order_release);
-        buffer_.epoch_.fetch_add(1, std::memory_order_release);
-        buffer_.epoch_.notify_all();
+        bumpEpoch();
     }
 
 private:
-    /// Rounds to 16 bits (full scale 32768), clipping: a 16-bit source comes back exactly.
-    static void toSixteenBits(const float* in, std::int16_t* out, std::size_t count) noexcept {
-        for (std::size_t i = 0; i < count; ++i) {
-            out[i] = static_cast<std::int16_t>(std::lrint(std::clamp(in[i] * 32768.0F, -32768.0F, 32767.0F)));
+    static void store(const float* in, std::size_t from, std::size_t count, float* out) noexcept {
+        if (in == nullptr) {
+            std::fill_n(out, count, 0.0F);
+        } else {
+            std::copy_n(in + from, count, out);
         }
     }
 
-    void publish() {
-        // Release: the samples written before are visible to a render thread that acquires `ready_`.
-        buffer_.ready_.store(written_, std::memory_order_release);
+    /// Rounds to 16 bits (full scale 32768), clipping: a 16-bit source comes back exactly.
+    static void store(const float* in, std::size_t from, std::size_t count, std::int16_t* out) noexcept {
+        if (in == nullptr) {
+            std::fill_n(out, count, std::int16_t{0});
+            return;
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            out[i] = static_cast<std::int16_t>(
+                std::lrint(std::clamp(in[from + i] * 32768.0F, -32768.0F, 32767.0F)));
+        }
+    }
+
+    void bumpEpoch() {
         buffer_.epoch_.fetch_add(1, std::memory_order_release);
         buffer_.epoch_.notify_all();
     }
@@ -81,9 +95,12 @@ struct SoxrDeleter {
 
 } // namespace
 
-/// One sound being decoded, a chunk per `step`, so that the worker can take turns between sounds.
+/// One item being streamed into its ring, a chunk per `step`, so that the worker can take turns between
+/// items. Copies of one file share the file object, so each item keeps its own read position.
 class AudioDecoder::Decoding {
 public:
+    enum class Step { progressed, waiting, finished };
+
     Decoding(Job job, Loop& loop, const FailureHandler& onFailure)
         : job_(std::move(job)), writer_(*job_.buffer), loop_(loop), onFailure_(onFailure) {
         const AudioFormat format = job_.file->processingFormat();
@@ -107,52 +124,49 @@ public:
             outLeft_.resize(outCapacity);
             outRight_.resize(outCapacity);
         }
-        try {
-            job_.file->seek(0);
-        } catch (const std::exception& error) {
-            fail("Cannot decode " + job_.file->url().string() + ": " + error.what());
-        }
     }
 
-    /// Decodes the next chunk; false once the sound is finished (complete, failed or abandoned).
-    bool step() {
+    bool primed() const noexcept { return done_ || writer_.primed(); }
+    /// How long the ring lasts at the engine's rate, played at double speed (the fastest there is).
+    double ringSeconds() const noexcept {
+        return static_cast<double>(job_.buffer->capacity) / job_.outputRate / 2.0;
+    }
+
+    Step step() {
         if (done_) {
-            return false;
+            return Step::finished;
         }
-        rt::PcmBuffer& buffer = *job_.buffer;
-        try {
-            std::size_t frames = 0;
-            if (!buffer.abandoned_.load(std::memory_order_relaxed)) {
-                frames = job_.file->read(inputPointers_.data(), chunkFrames);
-            }
-            if (frames > 0) {
-                // A mono file plays the same samples on both sides.
-                const float* left = input_[0].data();
-                const float* right = input_[input_.size() > 1 ? 1 : 0].data();
-                if (resampler_) {
-                    resample(left, right, frames);
-                } else {
-                    writer_.append(left, right, frames);
-                }
-                if (!writer_.full()) {
-                    return true;
-                }
-            }
-            if (resampler_) {
-                resample(nullptr, nullptr, 0);
-            }
-        } catch (const std::exception& error) {
-            fail("Cannot decode " + job_.file->url().string() + ": " + error.what());
-            return false;
+        if (job_.buffer->abandoned_.load(std::memory_order_relaxed)) {
+            finish();
+            return Step::finished;
         }
-        // A file that came out a little short of its stated length (a resampler's rounding) is padded
-        // with silence so that the loop keeps its length.
-        if (!writer_.full() && !buffer.abandoned_.load(std::memory_order_relaxed) &&
-            buffer.length - writer_.written() <= 64) {
-            writer_.padWithSilence();
+        if (stagedFrames_ == 0 && !sourceEnded_ && !writer_.full()) {
+            try {
+                stage();
+            } catch (const std::exception& error) {
+                fail("Cannot decode " + job_.file->url().string() + ": " + error.what());
+                return Step::finished;
+            }
+        }
+        if (stagedFrames_ > 0 && !writer_.full()) {
+            const std::size_t written = writer_.append(stagedLeft_, stagedRight_, stagedFrames_);
+            stagedLeft_ += written;
+            stagedRight_ += written;
+            stagedFrames_ -= written;
+            return written > 0 ? Step::progressed : Step::waiting;
+        }
+        if (!sourceEnded_ && !writer_.full()) {
+            return Step::progressed; // the resampler took a chunk in and has given nothing out yet
+        }
+        const std::int64_t missing = job_.buffer->length - writer_.written();
+        if (missing > 0 && missing <= toleratedShortfall) {
+            const std::size_t written = writer_.append(nullptr, nullptr, static_cast<std::size_t>(missing));
+            if (static_cast<std::int64_t>(written) < missing) {
+                return written > 0 ? Step::progressed : Step::waiting;
+            }
         }
         finish();
-        return false;
+        return Step::finished;
     }
 
     /// Publishes what there is as final.
@@ -168,26 +182,65 @@ private:
         finish();
     }
 
-    void resample(const float* l, const float* r, std::size_t frames) {
-        const float* in[2] = {l, r};
-        float* out[2] = {outLeft_.data(), outRight_.data()};
-        std::size_t consumed = 0;
-        do {
-            std::size_t used = 0;
-            std::size_t produced = 0;
-            const float* at[2] = {in[0] ? in[0] + consumed : nullptr, in[1] ? in[1] + consumed : nullptr};
-            soxr_process(resampler_.get(), l ? at : nullptr, frames - consumed, &used, out, outLeft_.size(),
-                         &produced);
-            consumed += used;
-            writer_.append(outLeft_.data(), outRight_.data(), produced);
-            if (l == nullptr && produced == 0) {
-                break;
+    /// Decodes the next chunk (and resamples it) into the staged frames; marks the end of the source.
+    void stage() {
+        std::size_t frames = 0;
+        if (!flushing_) {
+            AudioFile& file = *job_.file;
+            // Another copy of the same file may have read since this one last did.
+            if (file.framePosition() != nextFrame_) {
+                file.seek(nextFrame_);
             }
-        } while (l != nullptr ? consumed < frames : !writer_.full());
+            frames = file.read(inputPointers_.data(), chunkFrames);
+            nextFrame_ += static_cast<std::int64_t>(frames);
+            flushing_ = frames == 0;
+        }
+        // A mono file plays the same samples on both sides.
+        const float* left = input_[0].data();
+        const float* right = input_[input_.size() > 1 ? 1 : 0].data();
+        if (!resampler_) {
+            stagedLeft_ = left;
+            stagedRight_ = right;
+            stagedFrames_ = frames;
+            sourceEnded_ = flushing_;
+            return;
+        }
+        const std::size_t produced =
+            flushing_ ? resample(nullptr, nullptr, 0) : resample(left, right, frames);
+        stagedLeft_ = outLeft_.data();
+        stagedRight_ = outRight_.data();
+        stagedFrames_ = produced;
+        sourceEnded_ = flushing_ && produced == 0;
+    }
+
+    /// Resamples `frames` frames (the resampler's tail when `l` is null) into the output buffers,
+    /// which grow if a chunk needs more; returns the frames produced.
+    std::size_t resample(const float* l, const float* r, std::size_t frames) {
+        std::size_t consumed = 0;
+        std::size_t produced = 0;
+        for (;;) {
+            if (outLeft_.size() - produced < 64) {
+                outLeft_.resize(2 * outLeft_.size());
+                outRight_.resize(2 * outRight_.size());
+            }
+            const float* in[2] = {l != nullptr ? l + consumed : nullptr,
+                                  r != nullptr ? r + consumed : nullptr};
+            float* out[2] = {outLeft_.data() + produced, outRight_.data() + produced};
+            std::size_t used = 0;
+            std::size_t made = 0;
+            soxr_process(resampler_.get(), l != nullptr ? in : nullptr, frames - consumed, &used, out,
+                         outLeft_.size() - produced, &made);
+            consumed += used;
+            produced += made;
+            // The tail comes a buffer at a time: the next step asks for more.
+            if (l == nullptr || consumed >= frames) {
+                return produced;
+            }
+        }
     }
 
     Job job_;
-    BufferWriter writer_;
+    RingWriter writer_;
     Loop& loop_;
     const FailureHandler& onFailure_;
     std::vector<std::vector<float>> input_;
@@ -195,6 +248,13 @@ private:
     std::unique_ptr<soxr, SoxrDeleter> resampler_;
     std::vector<float> outLeft_;
     std::vector<float> outRight_;
+    /// Decoded frames not yet in the ring: it was full.
+    const float* stagedLeft_ = nullptr;
+    const float* stagedRight_ = nullptr;
+    std::size_t stagedFrames_ = 0;
+    std::int64_t nextFrame_ = 0;
+    bool flushing_ = false;
+    bool sourceEnded_ = false;
     bool done_ = false;
 };
 
@@ -226,6 +286,7 @@ std::int64_t AudioDecoder::lengthAt(const AudioFile& file, double outputRate) no
 
 void AudioDecoder::decode(std::shared_ptr<AudioFile> file, std::shared_ptr<rt::PcmBuffer> buffer,
                           double outputRate) {
+    buffer->wakeWriter = [this] { wake(); };
     {
         std::lock_guard lock{mutex_};
         jobs_.push_back(Job{std::move(file), std::move(buffer), outputRate});
@@ -235,29 +296,55 @@ void AudioDecoder::decode(std::shared_ptr<AudioFile> file, std::shared_ptr<rt::P
 
 std::size_t AudioDecoder::pending() const {
     std::lock_guard lock{mutex_};
-    return jobs_.size() + running_;
+    return jobs_.size() + priming_;
+}
+
+void AudioDecoder::wake() {
+    {
+        std::lock_guard lock{mutex_};
+        woken_ = true;
+    }
+    wake_.notify_one();
 }
 
 void AudioDecoder::run() {
-    // Sounds take turns a chunk at a time: a sound scheduled while others decode starts at once
-    // instead of waiting for them, and none falls behind the render thread that plays it.
     std::vector<std::unique_ptr<Decoding>> active;
     for (;;) {
+        bool progressed = false;
+        std::erase_if(active, [&](const auto& decoding) {
+            const Decoding::Step step = decoding->step();
+            progressed = progressed || step == Decoding::Step::progressed;
+            return step == Decoding::Step::finished;
+        });
+        double sleep = 1.0;
+        std::size_t priming = 0;
+        for (const auto& decoding : active) {
+            sleep = std::min(sleep, decoding->ringSeconds() / 4.0);
+            priming += decoding->primed() ? 0 : 1;
+        }
         std::deque<Job> arrived;
         {
             std::unique_lock lock{mutex_};
-            running_ = active.size();
-            wake_.wait(lock, [&] { return stopping_ || !jobs_.empty() || !active.empty(); });
+            priming_ = priming;
+            if (!progressed) {
+                // Every ring is full: sleep until a quarter of the fastest one has played, a new item
+                // comes, or an offline render waits for frames.
+                const auto due = [&] { return stopping_ || !jobs_.empty() || std::exchange(woken_, false); };
+                if (active.empty()) {
+                    wake_.wait(lock, due);
+                } else {
+                    wake_.wait_for(lock, std::chrono::duration<double>(sleep), due);
+                }
+            }
             if (stopping_) {
                 break;
             }
             arrived.swap(jobs_);
-            running_ = active.size() + arrived.size();
+            priming_ += arrived.size();
         }
         for (auto& job : arrived) {
             active.push_back(std::make_unique<Decoding>(std::move(job), *loop_, onFailure_));
         }
-        std::erase_if(active, [](const auto& decoding) { return !decoding->step(); });
     }
     for (auto& decoding : active) {
         decoding->finish();

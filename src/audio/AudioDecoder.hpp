@@ -16,13 +16,15 @@
 
 namespace somnara {
 
-/// Decodes scheduled sounds into `rt::PcmBuffer`s on a worker thread, ahead of the render thread,
-/// resampling once (libsoxr) when a file's rate is not the engine's. It publishes progress as it goes,
-/// so a sound can start before it is fully decoded, and decodes the sounds it has a chunk at a time
-/// each, in turn.
+/// Streams scheduled sounds into their `rt::PcmBuffer` rings on a worker thread, ahead of the render
+/// thread, resampling (libsoxr) when a file's rate is not the engine's. Every item fills its ring as soon
+/// as it is scheduled, so the next copy of a loop is ready long before the seam; after that the worker
+/// tops the rings up a quarter of a ring at a time and sleeps in between, a few wake-ups a second however
+/// many sounds play. Items take turns a chunk at a time.
 ///
-/// Threads: `decode`, `pending` and the destructor run on the loop; jobs run on the worker, which
-/// touches only the job's file and buffer and posts failures to the loop.
+/// Threads: `decode`, `pending` and the destructor run on the loop, `wake` on whichever thread renders
+/// offline; jobs run on the worker, which touches only the job's file and buffer and posts failures to
+/// the loop.
 class AudioDecoder {
 public:
     using FailureHandler = std::function<void(std::string message)>;
@@ -36,7 +38,10 @@ public:
     static std::int64_t lengthAt(const AudioFile& file, double outputRate) noexcept;
 
     void decode(std::shared_ptr<AudioFile> file, std::shared_ptr<rt::PcmBuffer> buffer, double outputRate);
+    /// Items whose ring is not yet as full as it can be before they play.
     std::size_t pending() const;
+    /// Refills at once rather than on the worker's next round: a render waits for frames.
+    void wake();
 
 private:
     struct Job {
@@ -55,7 +60,8 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<Job> jobs_;
-    std::size_t running_ = 0;
+    std::size_t priming_ = 0;
+    bool woken_ = false;
     bool stopping_ = false;
     std::thread worker_;
 };

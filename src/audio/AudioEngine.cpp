@@ -93,19 +93,13 @@ struct AudioEngine::State {
     std::shared_ptr<AudioMixerNode> mainMixer;
     std::uint8_t nextMixerId = 0;
 
+    /// A scheduled item until the render side reports it.
     struct Item {
         AudioPlayerNode::CompletionHandler completion;
-        const void* key = nullptr;
+        std::shared_ptr<rt::PcmBuffer> buffer;
     };
     std::unordered_map<std::uint64_t, Item> items;
     std::uint64_t nextItem = 1;
-
-    struct Decoded {
-        std::shared_ptr<const void> source;
-        std::shared_ptr<rt::PcmBuffer> buffer;
-        std::size_t uses = 0;
-    };
-    std::unordered_map<const void*, Decoded> decoded;
     std::optional<Loop::TimerId> collector;
     double collectionPeriod = 0.02;
     /// Commands the full command queue could not take yet, oldest first: they follow it in order.
@@ -152,8 +146,10 @@ std::int64_t AudioEngine::framesRendered() const noexcept {
 
 std::size_t AudioEngine::decodedBytes() const noexcept {
     std::size_t bytes = 0;
-    for (const auto& entry : state_->decoded) {
-        bytes += entry.second.buffer->bytes();
+    for (const auto& entry : state_->items) {
+        const rt::PcmBuffer& buffer = *entry.second.buffer;
+        bytes += 2 * static_cast<std::size_t>(buffer.capacity) *
+                 (buffer.sixteenBit ? sizeof(std::int16_t) : sizeof(float));
     }
     return bytes;
 }
@@ -542,12 +538,8 @@ void AudioEngine::collectEvents() {
         }
         State::Item item = std::move(found->second);
         state_->items.erase(found);
-        const auto decoded = state_->decoded.find(item.key);
-        if (decoded != state_->decoded.end() && --decoded->second.uses == 0) {
-            // Nothing queued uses the sound any more: memory follows what plays, not what was heard.
-            decoded->second.buffer->abandoned_.store(true, std::memory_order_relaxed);
-            state_->decoded.erase(decoded);
-        }
+        // The render side is done with the ring: the worker may stop filling it, and it goes.
+        item.buffer->abandoned_.store(true, std::memory_order_relaxed);
         if (!item.completion) {
             continue;
         }
@@ -613,28 +605,21 @@ void AudioEngine::sendPlayerCommand(const AudioPlayerNode& player, int kind) {
     }
 }
 
-void AudioEngine::scheduleItem(AudioPlayerNode& player, std::shared_ptr<const void> source,
-                               std::shared_ptr<AudioFile> file,
+void AudioEngine::scheduleItem(AudioPlayerNode& player, std::shared_ptr<AudioFile> file,
                                AudioPlayerNode::CompletionHandler completion) {
-    const void* key = source.get();
-    auto& decoded = state_->decoded[key];
-    if (!decoded.buffer) {
-        const std::int64_t length = AudioDecoder::lengthAt(*file, output_->sampleRate());
-        decoded.buffer = std::make_shared<rt::PcmBuffer>(length, file->processingFormat().channelCount == 1,
-                                                         file->fitsSixteenBits());
-        decoded.source = std::move(source);
-        state_->decoder->decode(std::move(file), decoded.buffer, output_->sampleRate());
-    }
-    ++decoded.uses;
+    const std::int64_t length = AudioDecoder::lengthAt(*file, output_->sampleRate());
+    auto buffer = std::make_shared<rt::PcmBuffer>(length, file->fitsSixteenBits());
+    rt::PcmBuffer* rendered = buffer.get();
+    state_->decoder->decode(std::move(file), buffer, output_->sampleRate());
     const std::uint64_t id = state_->nextItem++;
-    state_->items.emplace(id, State::Item{std::move(completion), key});
+    state_->items.emplace(id, State::Item{std::move(completion), std::move(buffer)});
 
     rt::RenderCommand command;
     command.kind = rt::RenderCommand::Kind::schedule;
     command.voice = static_cast<std::uint16_t>(player.voice_);
     command.generation = player.generation_;
     command.item = id;
-    command.buffer = decoded.buffer.get();
+    command.buffer = rendered;
     sendCommand(command);
     if (!running_) {
         applyCommandsWhileStopped();

@@ -19,8 +19,7 @@ AudioPlayerNode::AudioPlayerNode() : AudioNode(Kind::player) {}
 
 AudioPlayerNode::~AudioPlayerNode() = default;
 
-void AudioPlayerNode::schedule(std::shared_ptr<const void> source, std::shared_ptr<AudioFile> file,
-                               CompletionHandler completion) {
+void AudioPlayerNode::scheduleFile(std::shared_ptr<AudioFile> file, CompletionHandler completion) {
     auto attached = engine();
     if (!attached || voice_ < 0) {
         ZelAnalyticsLogger::shared().loggedAssertionFailure("Scheduling on a player node with no engine",
@@ -31,20 +30,12 @@ void AudioPlayerNode::schedule(std::shared_ptr<const void> source, std::shared_p
         }
         return;
     }
-    attached->scheduleItem(*this, std::move(source), std::move(file), std::move(completion));
-}
-
-void AudioPlayerNode::scheduleFile(std::shared_ptr<AudioFile> file, CompletionHandler completion) {
-    // The file object is the key of its decoded samples: copies of the same object share them.
-    std::shared_ptr<const void> source = file;
-    schedule(std::move(source), std::move(file), std::move(completion));
+    attached->scheduleItem(*this, std::move(file), std::move(completion));
 }
 
 void AudioPlayerNode::scheduleBuffer(std::shared_ptr<const AudioPcmBuffer> buffer,
                                      CompletionHandler completion) {
-    auto file = std::make_shared<PcmBufferAudioFile>(buffer);
-    std::shared_ptr<const void> source = std::move(buffer);
-    schedule(std::move(source), std::move(file), std::move(completion));
+    scheduleFile(std::make_shared<PcmBufferAudioFile>(std::move(buffer)), std::move(completion));
 }
 
 namespace {

@@ -9,7 +9,7 @@
 namespace somnara {
 
 /// Audio in memory seen as a file, so that scheduled buffers take the same road as scheduled files
-/// (resampled once, shared while queued). Used by the decoding worker only.
+/// (resampled, streamed through a ring). Used by the decoding worker only.
 class PcmBufferAudioFile final : public AudioFile {
 public:
     explicit PcmBufferAudioFile(std::shared_ptr<const AudioPcmBuffer> buffer)

@@ -87,9 +87,10 @@ public:
     /// Times a player that was sounding ran dry because its decoder was behind (device outputs only); a
     /// player waiting for its first decoded frames only starts late.
     std::uint64_t underrunCount() const noexcept { return underruns_; }
-    /// Bytes of decoded audio held for the sounds that are queued.
+    /// Bytes of decoded audio held for the items that are queued: a ring each at most.
     std::size_t decodedBytes() const noexcept;
-    /// Decoding jobs not yet finished (for tests and offline tools that want everything decoded).
+    /// Items whose first frames are not decoded yet (for tests and tools that want to start with every
+    /// ring full).
     std::size_t pendingDecodes() const noexcept;
 
     /// Collects the render side's events now and runs what they complete. Called on a timer while
@@ -100,8 +101,8 @@ private:
     friend class AudioPlayerNode;
     struct State;
 
-    void scheduleItem(AudioPlayerNode& player, std::shared_ptr<const void> source,
-                      std::shared_ptr<AudioFile> file, AudioPlayerNode::CompletionHandler completion);
+    void scheduleItem(AudioPlayerNode& player, std::shared_ptr<AudioFile> file,
+                      AudioPlayerNode::CompletionHandler completion);
     void sendPlayerCommand(const AudioPlayerNode& player, int kind);
     /// Hands a player's volume or pan glide (a `rt::RenderCommand::Kind`) to its voice.
     void sendGain(const AudioPlayerNode& player, int kind, float value, double seconds);

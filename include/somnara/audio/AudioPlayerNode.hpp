@@ -38,9 +38,10 @@ public:
     AudioPlayerNode();
     ~AudioPlayerNode() override;
 
-    /// Queues the whole file after what is already queued. The file's samples are decoded once into
-    /// memory shared by every queued copy of that file object, and resampled there if its rate is not
-    /// the engine's. On a node with no engine the completion runs at once with `playedBack` false.
+    /// Queues the whole file after what is already queued. Its samples stream through a ring of about
+    /// 1.5 s, decoded ahead of the render thread and resampled if its rate is not the engine's; copies
+    /// of one file object may be queued at once. On a node with no engine the completion runs at once
+    /// with `playedBack` false.
     void scheduleFile(std::shared_ptr<AudioFile> file, CompletionHandler completion);
     /// The same, resuming the caller when the file has been played back (or removed).
     [[nodiscard]] asio::awaitable<PlaybackCompletion> scheduleFile(std::shared_ptr<AudioFile> file);
@@ -73,8 +74,6 @@ public:
 private:
     friend class AudioEngine;
 
-    void schedule(std::shared_ptr<const void> source, std::shared_ptr<AudioFile> file,
-                  CompletionHandler completion);
     /// A value gliding linearly from `from` to `target` over `seconds` from `start` on the continuous
     /// clock; a value set at once is a glide of no length.
     struct Glide {

@@ -29,7 +29,7 @@ struct RenderCommand {
     std::uint16_t voice = 0;
     std::uint32_t generation = 0;
     std::uint64_t item = 0;
-    const PcmBuffer* buffer = nullptr;
+    PcmBuffer* buffer = nullptr;
     float value = 0.0F;
     std::uint32_t frames = 0;
 };

@@ -1,85 +1,64 @@
 #pragma once
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
+#include <functional>
 #include <memory>
-#include <new>
 
 namespace somnara::rt {
 
-/// Sample memory for one channel of a decoded sound: left uninitialised, because the worker writes every
-/// frame before publishing it, and asked for huge pages, so that a 30 s sound costs a handful of page
-/// faults instead of thousands (zeroing and faulting in 85 MB for eight sounds took longer than
-/// mixing them for minutes). Only whole huge pages are advised: a partly used one at the end would
-/// be resident in full.
-template <class Sample>
-struct SampleMemory {
-    struct Free {
-        void operator()(Sample* samples) const noexcept { std::free(samples); }
-    };
-    using Pointer = std::unique_ptr<Sample[], Free>;
-
-    static Pointer allocate(std::int64_t frames) {
-        constexpr std::size_t hugePage = std::size_t{2} << 20U;
-        const auto wanted = std::max<std::size_t>(static_cast<std::size_t>(frames), 1) * sizeof(Sample);
-        const std::size_t alignment = wanted >= hugePage ? hugePage : alignof(std::max_align_t);
-        const std::size_t bytes = (wanted + alignment - 1) / alignment * alignment;
-        void* memory = std::aligned_alloc(alignment, bytes);
-        if (memory == nullptr) {
-            throw std::bad_alloc();
-        }
-        if (alignment == hugePage) {
-            madvise(memory, wanted / hugePage * hugePage, MADV_HUGEPAGE); // advice only
-        }
-        return Pointer{static_cast<Sample*>(memory)};
-    }
-};
-
-/// One decoded sound at the engine's rate, stereo, shared by every queued copy of it. The decoding
-/// worker fills it front to back and publishes its progress in `ready_`; the render thread plays
-/// only frames below `ready_`.
+/// One scheduled item's decoded samples at the engine's rate, stereo, streamed through a ring: the
+/// decoding worker writes frame n at n mod `capacity` once the render thread has consumed the frame
+/// that was there, and publishes its progress in `ready_`; the render thread plays only frames below
+/// `ready_` and publishes what it has consumed in `consumed_`. An item no longer than the ring is simply
+/// held whole. A night of eight looping sounds then costs eight rings, not eight decoded files.
 ///
-/// Memory: length × 2 channels × 2 bytes at the output rate for a sound whose source has 16 bits
-/// (every file of the catalogue: a 30 s loop at 48 kHz is 5.8 MB), 4 bytes (float) otherwise; once per
-/// playing sound however many copies of it are queued. Exactly one of the two pairs of channels is
-/// allocated.
+/// Memory: `capacity` × 2 channels × 2 bytes for a sound whose source has 16 bits (every file of the
+/// catalogue), 4 bytes (float) otherwise; exactly one of the two pairs of channels is allocated, and
+/// left uninitialised, because the worker writes every frame before publishing it.
 ///
 /// Threads: made and destroyed on the loop (never by the render thread: the engine keeps it alive
-/// until the render thread has reported every item that uses it); the samples are written by the
-/// worker before the release store of `ready_`, and read by the render thread after an acquire load.
+/// until the render thread has reported the item); samples are written by the worker before the release
+/// store of `ready_` and read by the render thread after an acquire load, and the render thread is done
+/// with a frame before its release store of `consumed_`.
 struct PcmBuffer {
-    PcmBuffer(std::int64_t frames, bool isMono, bool isSixteenBit = false)
-        : length(frames), mono(isMono), sixteenBit(isSixteenBit) {
+    /// Frames a ring holds: about 1.5 s, which the worker keeps topped up a quarter at a time.
+    static constexpr std::int64_t ringFrames = std::int64_t{1} << 16;
+
+    PcmBuffer(std::int64_t frames, bool isSixteenBit = false)
+        : length(frames), capacity(std::clamp<std::int64_t>(frames, 1, ringFrames)),
+          sixteenBit(isSixteenBit) {
+        const auto size = static_cast<std::size_t>(capacity);
         if (sixteenBit) {
-            left16 = SampleMemory<std::int16_t>::allocate(frames);
-            right16 = SampleMemory<std::int16_t>::allocate(frames);
+            left16 = std::make_unique_for_overwrite<std::int16_t[]>(size);
+            right16 = std::make_unique_for_overwrite<std::int16_t[]>(size);
         } else {
-            left = SampleMemory<float>::allocate(frames);
-            right = SampleMemory<float>::allocate(frames);
+            left = std::make_unique_for_overwrite<float[]>(size);
+            right = std::make_unique_for_overwrite<float[]>(size);
         }
     }
 
-    std::size_t bytes() const noexcept {
-        return 2 * static_cast<std::size_t>(length) * (sixteenBit ? sizeof(std::int16_t) : sizeof(float));
-    }
+    /// Where frame `frame` of the item lives in the ring.
+    std::size_t slot(std::int64_t frame) const noexcept { return static_cast<std::size_t>(frame % capacity); }
 
-    SampleMemory<float>::Pointer left;
-    SampleMemory<float>::Pointer right;
+    std::unique_ptr<float[]> left;
+    std::unique_ptr<float[]> right;
     /// Full scale is 32768.
-    SampleMemory<std::int16_t>::Pointer left16;
-    SampleMemory<std::int16_t>::Pointer right16;
+    std::unique_ptr<std::int16_t[]> left16;
+    std::unique_ptr<std::int16_t[]> right16;
     // Immutable after construction.
     const std::int64_t length;
-    /// A mono source (both channels equal), panned with the mono law.
-    const bool mono;
+    const std::int64_t capacity;
     const bool sixteenBit;
+    /// Set before the item is scheduled. An offline render calls it when it waits for frames, so that the
+    /// worker refills at once instead of on its next round.
+    std::function<void()> wakeWriter;
     /// Frames decoded so far; only grows.
     std::atomic<std::int64_t> ready_{0};
+    /// Frames the render thread is done with; only grows. The worker writes up to `consumed_ + capacity`.
+    std::atomic<std::int64_t> consumed_{0};
     /// No more frames will come: `ready_` is final, and shorter than `length` when decoding failed.
     std::atomic<bool> complete_{false};
     /// Bumped by the worker after each publication, so an offline render can wait for progress.

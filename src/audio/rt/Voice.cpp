@@ -282,7 +282,7 @@ void Voice::mix(float* left, float* right, std::size_t frames, double time, std:
 
     std::size_t done = 0;
     while (done < frames && count_ > 0) {
-        const PcmBuffer& buffer = *items_[head_].buffer;
+        PcmBuffer& buffer = *items_[head_].buffer;
         // `complete_` first: once it reads true, `ready_` read after it is final.
         const bool complete = buffer.complete_.load(std::memory_order_acquire);
         const std::int64_t ready = buffer.ready_.load(std::memory_order_acquire);
@@ -294,6 +294,9 @@ void Voice::mix(float* left, float* right, std::size_t frames, double time, std:
         if (position_ >= ready) {
             if (waitForData) {
                 // Offline rendering has no deadline: wait for the decoder rather than leave a gap.
+                if (buffer.wakeWriter) {
+                    buffer.wakeWriter();
+                }
                 for (;;) {
                     const std::uint32_t epoch = buffer.epoch_.load(std::memory_order_acquire);
                     if (buffer.complete_.load(std::memory_order_acquire) ||
@@ -310,11 +313,14 @@ void Voice::mix(float* left, float* right, std::size_t frames, double time, std:
             }
             break;
         }
-        const auto take = static_cast<std::size_t>(std::min<std::int64_t>(
-            static_cast<std::int64_t>(frames - done), std::min(ready, end) - position_));
+        // Up to the ring's end at most: the rest of the piece comes from its start on the next turn.
+        const std::size_t at = buffer.slot(position_);
+        const auto take = static_cast<std::size_t>(
+            std::min({static_cast<std::int64_t>(frames - done), std::min(ready, end) - position_,
+                      buffer.capacity - static_cast<std::int64_t>(at)}));
         if (buffer.sixteenBit) {
-            const std::int16_t* inLeft = buffer.left16.get() + position_;
-            const std::int16_t* inRight = buffer.right16.get() + position_;
+            const std::int16_t* inLeft = buffer.left16.get() + at;
+            const std::int16_t* inRight = buffer.right16.get() + at;
             if (ramping) {
                 sixteenBitKernels.ramp(inLeft, inRight, left, right, done, take, frames, scratch,
                                        sixteenBitScale);
@@ -323,8 +329,8 @@ void Voice::mix(float* left, float* right, std::size_t frames, double time, std:
                                          sixteenBitScale);
             }
         } else {
-            const float* inLeft = buffer.left.get() + position_;
-            const float* inRight = buffer.right.get() + position_;
+            const float* inLeft = buffer.left.get() + at;
+            const float* inRight = buffer.right.get() + at;
             if (ramping) {
                 floatKernels.ramp(inLeft, inRight, left, right, done, take, frames, scratch, 1.0F);
             } else {
@@ -332,6 +338,8 @@ void Voice::mix(float* left, float* right, std::size_t frames, double time, std:
             }
         }
         position_ += static_cast<std::int64_t>(take);
+        // Release: these frames are mixed, so the worker may write over them.
+        buffer.consumed_.store(position_, std::memory_order_release);
         sounding_ = true;
         done += take;
         if (position_ >= end) {

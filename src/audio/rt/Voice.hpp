@@ -54,7 +54,7 @@ public:
 private:
     struct Item {
         std::uint64_t id = 0;
-        const PcmBuffer* buffer = nullptr;
+        PcmBuffer* buffer = nullptr;
     };
 
     void flush(EventSink& sink) noexcept;

@@ -1,4 +1,5 @@
 #include "EngineRig.hpp"
+#include "audio/rt/PcmBuffer.hpp"
 #include "support/MemoryAudioFile.hpp"
 #include "support/SignalMeasurements.hpp"
 #include "support/TestLoop.hpp"
@@ -105,28 +106,36 @@ TEST_F(SchedulingRender, fileAtAnotherRateKeepsPitchAndLength) {
     }
 }
 
-// Memory follows what is queued: copies of one file share one decoded buffer, decoded once, and it is
-// released when the last copy has played back.
-TEST_F(SchedulingRender, decodedSoundIsSharedByItsCopiesAndReleasedAfterThem) {
+// A sound longer than its ring streams through it: three copies of one file object, decoded side by
+// side from one reader, come out bit exact across every wrap and seam, and memory follows the queue, a
+// ring per queued copy, released once it has played back.
+TEST_F(SchedulingRender, longSoundsStreamThroughRingsBitExact) {
     EngineRig rig{1024, 2, false};
-    constexpr std::size_t length = 20'000;
-    auto rain =
-        MemoryAudioFile::stereo(makeNoise(length, 0.3, 1), makeNoise(length, 0.3, 2), EngineRig::rate);
+    constexpr std::size_t length = 100'003;
+    const auto rainLeft = makeNoise(length, 0.3, 1);
+    const auto rainRight = makeNoise(length, 0.3, 2);
+    auto rain = MemoryAudioFile::stereo(rainLeft, rainRight, EngineRig::rate);
     auto wind =
-        MemoryAudioFile::stereo(makeNoise(length, 0.3, 3), makeNoise(length, 0.3, 4), EngineRig::rate);
+        MemoryAudioFile::stereo(makeNoise(20'000, 0.3, 3), makeNoise(20'000, 0.3, 4), EngineRig::rate);
     for (int copy = 0; copy < 3; ++copy) {
         rig.players[0]->scheduleFile(rain, nullptr);
     }
     rig.players[1]->scheduleFile(wind, nullptr);
-    EXPECT_EQ(rig.engine->decodedBytes(), 2 * 2 * sizeof(float) * length);
+    constexpr std::size_t ringBytes = 2 * sizeof(float) * rt::PcmBuffer::ringFrames;
+    EXPECT_EQ(rig.engine->decodedBytes(), 3 * ringBytes + 2 * sizeof(float) * 20'000);
     rig.players[0]->play();
-    rig.players[1]->play();
     rig.engine->start();
-    rig.render(length + 10, 1024);
-    EXPECT_EQ(rig.engine->decodedBytes(), 2 * sizeof(float) * length); // wind is done, rain still queued
-    rig.render(2 * length, 1024);
-    EXPECT_EQ(rig.engine->decodedBytes(), 0U);
-    EXPECT_EQ(rain->readThroughCount(), 1);
+    std::vector<float> right;
+    const auto left = rig.render(3 * length, 1024, &right);
+    loop.runUntilIdle();
+
+    std::size_t mismatches = 0;
+    for (std::size_t i = 0; i < 3 * length; ++i) {
+        mismatches += left[i] != rainLeft[i % length] || right[i] != rainRight[i % length];
+    }
+    EXPECT_EQ(mismatches, 0U);
+    EXPECT_EQ(rig.engine->decodedBytes(), 2 * sizeof(float) * 20'000); // only wind is still queued
+    EXPECT_EQ(rain->readThroughCount(), 3);
 }
 
 // Stopping a player clears its queue and runs every pending completion, marked as not played back; the

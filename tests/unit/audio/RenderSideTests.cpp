@@ -82,7 +82,7 @@ struct VoiceRig {
         send(RenderCommand::Kind::route, 7, 0);
     }
     void send(RenderCommand::Kind kind, std::uint32_t generation, std::uint64_t item = 0,
-              const PcmBuffer* buffer = nullptr) {
+              PcmBuffer* buffer = nullptr) {
         RenderCommand command;
         command.kind = kind;
         command.voice = 3;
@@ -110,7 +110,7 @@ struct VoiceRig {
 // it goes on from the same frame once more is ready, and the item ends at the right time.
 TEST(Voice, waitsInPlaceWhenItsDecoderIsBehind) {
     VoiceRig rig;
-    PcmBuffer buffer{1'000, false};
+    PcmBuffer buffer{1'000};
     for (std::size_t i = 0; i < 1'000; ++i) {
         buffer.left[i] = static_cast<float>(i + 1);
     }
@@ -134,7 +134,7 @@ TEST(Voice, waitsInPlaceWhenItsDecoderIsBehind) {
 // memory can go. A full queue refuses further items the same way.
 TEST(Voice, ignoresStaleCommandsAndHandsBackWhatItCannotTake) {
     VoiceRig rig;
-    PcmBuffer buffer{10, false};
+    PcmBuffer buffer{10};
     buffer.ready_ = 10;
     buffer.complete_ = true;
     rig.send(RenderCommand::Kind::schedule, 6, 1, &buffer);
