@@ -26,7 +26,6 @@ TimePitch::~TimePitch() = default;
 
 void TimePitch::prepare(double sampleRate, std::size_t maxFrames) {
     sampleRate_ = sampleRate;
-    maxFrames_ = maxFrames;
     stretcher_ = std::make_unique<soundtouch::SoundTouch>();
     stretcher_->setSampleRate(static_cast<unsigned>(std::lround(sampleRate)));
     stretcher_->setChannels(2);
@@ -45,7 +44,7 @@ void TimePitch::prepare(double sampleRate, std::size_t maxFrames) {
     interleaved_.assign(2 * bufferFrames, 0.0f);
     pullLeft_.assign(refillFrames, 0.0f);
     pullRight_.assign(refillFrames, 0.0f);
-    path_.prepare(sampleRate);
+    path_.prepare(sampleRate, maxFrames);
 
     // Run the stretcher at both extremes so that its internal buffers grow to full size here and not on
     // the render thread.
@@ -100,20 +99,6 @@ void TimePitch::applyPitch() noexcept {
     }
 }
 
-void TimePitch::render(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept {
-    lastUpstreamFrames_ = 0;
-    if (maxFrames_ == 0) {
-        upstream.pull(left, right, frames);
-        lastUpstreamFrames_ = frames;
-        consumed_ += frames;
-        rendered_ += frames;
-        return;
-    }
-    for (std::size_t offset = 0; offset < frames; offset += maxFrames_) {
-        renderChunk(left + offset, right + offset, std::min(maxFrames_, frames - offset), upstream);
-    }
-}
-
 void TimePitch::pullStretched(float* left, float* right, std::size_t frames) noexcept {
     while (stretcher_->numSamples() < frames) {
         upstream_->pull(pullLeft_.data(), pullRight_.data(), refillFrames);
@@ -150,7 +135,8 @@ void TimePitch::leaveWetPath() noexcept {
     wetConsumed_ = wetRendered_ = 0;
 }
 
-void TimePitch::renderChunk(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept {
+void TimePitch::render(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept {
+    lastUpstreamFrames_ = 0;
     rendered_ += frames;
     const std::size_t passed = path_.render(
         left, right, frames, upstream,

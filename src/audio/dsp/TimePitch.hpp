@@ -71,7 +71,6 @@ private:
         }
     };
 
-    void renderChunk(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept;
     void renderWet(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept;
     void pullStretched(float* left, float* right, std::size_t frames) noexcept;
     void applyPitch() noexcept;
@@ -83,7 +82,6 @@ private:
     Stretched stretched_;
     AudioSource* upstream_ = nullptr; // set for the duration of a render() call
     double sampleRate_ = 44100.0;
-    std::size_t maxFrames_ = 0;
     float pitch_ = 0.0f;
     float appliedPitch_ = 0.0f;
     std::vector<float> interleaved_;

@@ -9,7 +9,7 @@ void Varispeed::prepare(double sampleRate, std::size_t maxFrames) {
     maxFrames_ = maxFrames;
     glideFrames_ = static_cast<std::size_t>(std::lround(rateGlideSeconds * sampleRate));
     inputRampFrames_ = static_cast<std::size_t>(std::lround(PathSwitch::halfFadeSeconds * sampleRate));
-    path_.prepare(sampleRate);
+    path_.prepare(sampleRate, maxFrames);
     input_.owner = this;
     resampler_.prepare(maxRate, maxFrames);
     reset();
@@ -57,19 +57,6 @@ void Varispeed::pullInput(float* left, float* right, std::size_t frames, AudioSo
     }
 }
 
-void Varispeed::render(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept {
-    lastUpstreamFrames_ = 0;
-    if (maxFrames_ == 0) {
-        upstream.pull(left, right, frames);
-        lastUpstreamFrames_ = frames;
-        consumed_ += frames;
-        return;
-    }
-    for (std::size_t offset = 0; offset < frames; offset += maxFrames_) {
-        renderChunk(left + offset, right + offset, std::min(maxFrames_, frames - offset), upstream);
-    }
-}
-
 void Varispeed::renderWet(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept {
     if (rate_ != appliedRate_) {
         appliedRate_ = rate_;
@@ -80,8 +67,9 @@ void Varispeed::renderWet(float* left, float* right, std::size_t frames, AudioSo
     input_.upstream = nullptr;
 }
 
-void Varispeed::renderChunk(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept {
+void Varispeed::render(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept {
     running_ = true;
+    lastUpstreamFrames_ = 0;
     const std::size_t passed = path_.render(
         left, right, frames, upstream,
         [this](bool processed) {

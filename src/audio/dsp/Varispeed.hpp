@@ -64,7 +64,6 @@ private:
     };
 
     void pullInput(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept;
-    void renderChunk(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept;
     void renderWet(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept;
 
     // Render thread only.
