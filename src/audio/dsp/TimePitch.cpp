@@ -130,9 +130,15 @@ void TimePitch::renderWet(float* left, float* right, std::size_t frames, AudioSo
 
 void TimePitch::leaveWetPath() noexcept {
     stretcher_->clear();
-    resampler_.reset();
-    resampler_.fadeInInput(); // the stretcher restarts mid-waveform when the path comes back
     wetConsumed_ = wetRendered_ = 0;
+}
+
+void TimePitch::enterWetPath() noexcept {
+    // At the pitch asked for now, not gliding from the one before the bypass; the resampler's input ramps
+    // in, as the stretcher restarts mid-waveform.
+    applyPitch();
+    resampler_.reset();
+    resampler_.fadeInInput();
 }
 
 void TimePitch::render(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept {
@@ -141,7 +147,9 @@ void TimePitch::render(float* left, float* right, std::size_t frames, AudioSourc
     const std::size_t passed = path_.render(
         left, right, frames, upstream,
         [this](bool processed) {
-            if (!processed) {
+            if (processed) {
+                enterWetPath();
+            } else {
                 leaveWetPath();
             }
         },

@@ -31,7 +31,8 @@ namespace somnara::dsp {
 ///
 /// Bypassed, the unit pulls exactly the frames asked for and passes them through bit for bit. Switching
 /// dips the output to silence over 5 ms, changes path and fades back in over 5 ms; leaving the stretcher
-/// drops what it held (at silence, so nothing is heard of the jump) rather than stalling the output.
+/// drops what it held (at silence, so nothing is heard of the jump) rather than stalling the output, and
+/// coming back starts at the pitch asked for now, with no glide from the pitch before the bypass.
 ///
 /// Render thread only: prepare() allocates (and exercises both stages at the extreme pitches so their
 /// internal buffers reach full size); render() and the setters do not allocate.
@@ -75,6 +76,7 @@ private:
     void pullStretched(float* left, float* right, std::size_t frames) noexcept;
     void applyPitch() noexcept;
     void leaveWetPath() noexcept;
+    void enterWetPath() noexcept;
 
     // Render thread only.
     std::unique_ptr<soundtouch::SoundTouch> stretcher_;

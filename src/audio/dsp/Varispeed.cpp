@@ -16,9 +16,7 @@ void Varispeed::prepare(double sampleRate, std::size_t maxFrames) {
 }
 
 void Varispeed::reset() noexcept {
-    appliedRate_ = rate_;
-    resampler_.setRatio(rate_, 0);
-    resampler_.reset();
+    restartResampler();
     path_.request(path_.isProcessed(), true);
     consumed_ = 0;
     lastUpstreamFrames_ = 0;
@@ -57,6 +55,12 @@ void Varispeed::pullInput(float* left, float* right, std::size_t frames, AudioSo
     }
 }
 
+void Varispeed::restartResampler() noexcept {
+    appliedRate_ = rate_;
+    resampler_.setRatio(rate_, 0);
+    resampler_.reset();
+}
+
 void Varispeed::renderWet(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept {
     if (rate_ != appliedRate_) {
         appliedRate_ = rate_;
@@ -73,13 +77,10 @@ void Varispeed::render(float* left, float* right, std::size_t frames, AudioSourc
     const std::size_t passed = path_.render(
         left, right, frames, upstream,
         [this](bool processed) {
-            if (!processed) {
-                // Re-entering later starts from a clean kernel, at the rate then asked for.
-                appliedRate_ = rate_;
-                resampler_.setRatio(rate_, 0);
-                resampler_.reset();
-            } else {
-                // The clean resampler would meet the upstream mid-waveform; ramp its input in instead.
+            if (processed) {
+                // Back from bypass: a clean kernel at the rate asked for now, not a glide from the rate
+                // before the bypass. It would meet the upstream mid-waveform, so its input ramps in.
+                restartResampler();
                 fadeInInput();
             }
         },

@@ -150,9 +150,9 @@ private:
 
 // Each unit doubles the frequency; bypass goes on at 0.5 s and off at 1 s. The input moves from 100 to
 // 150 Hz as the bypass goes on, and the unit is asked to triple it while bypassed. Back on the processed
-// path the unit must play the input of now, not what it held from before the bypass (200 Hz), reach
-// 450 Hz, and no switch may click. Bound on the steps: 10 % over the steady step of the 450 Hz tone plus
-// what the dip's gain ramp adds, 0.5/240 per frame.
+// path the unit must play the input of now, not what it held from before the bypass (200 Hz), at 450 Hz
+// from its first 20 ms (no glide from the old setting), and no switch may click. Bound on the steps: 10 %
+// over the steady step of the 450 Hz tone plus what the dip's gain ramp adds, 0.5/240 per frame.
 TEST(PullUnitsRender, TogglingBypassDoesNotClickAndResumesOnTheCurrentInput) {
     TimePitch pitch;
     pitch.prepare(rate, 512);
@@ -199,6 +199,9 @@ TEST(PullUnitsRender, TogglingBypassDoesNotClickAndResumesOnTheCurrentInput) {
             << "bypassed";
         const auto resumed = slice(out.left, static_cast<std::size_t>(1.01 * rate), 2400);
         EXPECT_LT(toneAmplitude(resumed, 200.0, rate), 0.01) << "played what it held before the bypass";
+        const auto resumedAt = zeroCrossingFrequency(resumed.first(960), rate);
+        ASSERT_TRUE(resumedAt.has_value());
+        EXPECT_NEAR(*resumedAt, 450.0, 5.0) << "glided from the setting before the bypass";
         EXPECT_NEAR(toneAmplitude(slice(out.left, static_cast<std::size_t>(1.5 * rate), 4800), 450.0, rate),
                     0.5, 0.01);
     }
