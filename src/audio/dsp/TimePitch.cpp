@@ -66,11 +66,10 @@ void TimePitch::prepare(double sampleRate, std::size_t maxFrames) {
 
 void TimePitch::reset() noexcept {
     if (stretcher_) {
-        stretcher_->clear();
-        resampler_.reset();
+        restartWetPath();
     }
     path_.request(path_.isProcessed(), true);
-    consumed_ = rendered_ = wetConsumed_ = wetRendered_ = 0;
+    consumed_ = rendered_ = 0;
     lastUpstreamFrames_ = 0;
 }
 
@@ -87,7 +86,8 @@ void TimePitch::setBypass(bool bypass) noexcept {
 
 std::size_t TimePitch::latencyFrames() const noexcept {
     // Transiently (while the resampler glides to a new pitch) the two stages may disagree by a little.
-    return wetConsumed_ > wetRendered_ ? static_cast<std::size_t>(wetConsumed_ - wetRendered_) : 0;
+    const bool holding = path_.isProcessed() && wetConsumed_ > wetRendered_;
+    return holding ? static_cast<std::size_t>(wetConsumed_ - wetRendered_) : 0;
 }
 
 void TimePitch::applyPitch() noexcept {
@@ -128,17 +128,12 @@ void TimePitch::renderWet(float* left, float* right, std::size_t frames, AudioSo
     wetRendered_ += frames;
 }
 
-void TimePitch::leaveWetPath() noexcept {
-    stretcher_->clear();
-    wetConsumed_ = wetRendered_ = 0;
-}
-
-void TimePitch::enterWetPath() noexcept {
-    // At the pitch asked for now, not gliding from the one before the bypass; the resampler's input ramps
-    // in, as the stretcher restarts mid-waveform.
+void TimePitch::restartWetPath() noexcept {
+    // At the pitch asked for now: a glide from an earlier one would be heard as a sweep.
     applyPitch();
+    stretcher_->clear();
     resampler_.reset();
-    resampler_.fadeInInput();
+    wetConsumed_ = wetRendered_ = 0;
 }
 
 void TimePitch::render(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept {
@@ -147,10 +142,11 @@ void TimePitch::render(float* left, float* right, std::size_t frames, AudioSourc
     const std::size_t passed = path_.render(
         left, right, frames, upstream,
         [this](bool processed) {
+            // Back from bypass, what the stretcher held from before is dropped (unheard, at silence),
+            // and the resampler's input ramps in, as the stretcher restarts mid-waveform.
             if (processed) {
-                enterWetPath();
-            } else {
-                leaveWetPath();
+                restartWetPath();
+                resampler_.fadeInInput();
             }
         },
         [&](float* l, float* r, std::size_t n) { renderWet(l, r, n, upstream); });

@@ -26,6 +26,7 @@ TEST(TimePitchRender, ShiftsASineByTheRequestedCentsAndKeepsTheDuration) {
         TimePitch unit;
         unit.prepare(rate, 512);
         unit.setPitch(cents);
+        unit.reset(); // settles on the pitch, as a stage does with the published one
         SineSource source(440.0, rate);
         const std::size_t frames = static_cast<std::size_t>(10 * rate);
         const Stereo out = renderPull(unit, source, frames, 512);
@@ -33,6 +34,10 @@ TEST(TimePitchRender, ShiftsASineByTheRequestedCentsAndKeepsTheDuration) {
         const auto f = zeroCrossingFrequency(slice(out.left, frames / 10, frames - frames / 10), rate);
         ASSERT_TRUE(f.has_value());
         EXPECT_NEAR(centsBetween(440.0, *f), cents, 5.0);
+        const auto first =
+            zeroCrossingFrequency(slice(out.left, 0, static_cast<std::size_t>(0.02 * rate)), rate);
+        ASSERT_TRUE(first.has_value());
+        EXPECT_NEAR(centsBetween(440.0, *first), cents, 5.0) << "glided to the pitch in the first 20 ms";
         // Tempo kept: what went in is what came out, give or take what the stretcher holds (under 0.2 s).
         EXPECT_EQ(unit.framesRendered(), frames);
         EXPECT_EQ(source.pulled(), unit.upstreamFramesConsumed());
