@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 static_assert(std::is_same_v<soundtouch::SAMPLETYPE, float>, "the stretcher must be built for float samples");
 
@@ -58,9 +59,7 @@ void TimePitch::prepare(double sampleRate, std::size_t maxFrames) {
             }
         }
     }
-    appliedPitch_ = pitch_;
-    stretcher_->setTempo(1.0 / pitchFactor(pitch_));
-    resampler_.setRate(static_cast<float>(pitchFactor(pitch_)));
+    appliedPitch_ = std::numeric_limits<float>::quiet_NaN(); // the warm-up left both stages elsewhere
     reset();
 }
 
