@@ -324,61 +324,41 @@ void AudioEngine::rebuildGraph() {
     auto graph = std::make_unique<rt::RenderGraph>(output_->sampleRate(), output_->maximumFramesPerRender(),
                                                    output_->isManual(), offset, state_->voices,
                                                    state_->commands, state_->events);
-    rt::Stage* upstream = nullptr;
-    for (std::size_t index = 0; index < chain.size(); ++index) {
-        AudioNode* node = chain[index];
-        std::unique_ptr<rt::Stage> stage;
-        switch (node->kind()) {
+    // A node's render twin: a mixer, or an effect unit reading the parameters the unit publishes.
+    const auto makeStage = [&](AudioNode& node, std::size_t index) -> std::unique_ptr<rt::Stage> {
+        const auto unit = [&]<class Unit, class Made>() {
+            return std::make_unique<Made>(static_cast<Unit&>(node).parameters_);
+        };
+        switch (node.kind()) {
         case AudioNode::Kind::mixer: {
-            auto& mixer = static_cast<AudioMixerNode&>(*node);
-            auto made = std::make_unique<rt::MixerStage>(mixer.mixerId_, index, mixer.parameters_,
-                                                         state_->voices, graph->sink(), output_->isManual());
-            made->setUpstream(upstream);
-            stage = std::move(made);
-            break;
+            auto& mixer = static_cast<AudioMixerNode&>(node);
+            return std::make_unique<rt::MixerStage>(mixer.mixerId_, index, mixer.parameters_, state_->voices,
+                                                    graph->sink(), output_->isManual());
         }
-        case AudioNode::Kind::timePitch: {
-            auto made =
-                std::make_unique<rt::TimePitchStage>(static_cast<AudioUnitTimePitch&>(*node).parameters_);
-            made->setUpstream(upstream);
-            stage = std::move(made);
-            break;
-        }
-        case AudioNode::Kind::varispeed: {
-            auto made =
-                std::make_unique<rt::VarispeedStage>(static_cast<AudioUnitVarispeed&>(*node).parameters_);
-            made->setUpstream(upstream);
-            stage = std::move(made);
-            break;
-        }
-        case AudioNode::Kind::delay: {
-            auto made = std::make_unique<rt::DelayStage>(static_cast<AudioUnitDelay&>(*node).parameters_);
-            made->setUpstream(upstream);
-            stage = std::move(made);
-            break;
-        }
-        case AudioNode::Kind::reverb: {
-            auto made = std::make_unique<rt::ReverbStage>(static_cast<AudioUnitReverb&>(*node).parameters_);
-            made->setUpstream(upstream);
-            stage = std::move(made);
-            break;
-        }
-        case AudioNode::Kind::eq: {
-            auto made = std::make_unique<rt::EqStage>(static_cast<AudioUnitEQ&>(*node).parameters_);
-            made->setUpstream(upstream);
-            stage = std::move(made);
-            break;
-        }
+        case AudioNode::Kind::timePitch:
+            return unit.operator()<AudioUnitTimePitch, rt::TimePitchStage>();
+        case AudioNode::Kind::varispeed:
+            return unit.operator()<AudioUnitVarispeed, rt::VarispeedStage>();
+        case AudioNode::Kind::delay:
+            return unit.operator()<AudioUnitDelay, rt::DelayStage>();
+        case AudioNode::Kind::reverb:
+            return unit.operator()<AudioUnitReverb, rt::ReverbStage>();
+        case AudioNode::Kind::eq:
+            return unit.operator()<AudioUnitEQ, rt::EqStage>();
         case AudioNode::Kind::player:
             break;
         }
-        if (!stage) {
-            throw std::system_error(AudioEngineErrc::unsupportedTopology);
-        }
+        throw std::system_error(AudioEngineErrc::unsupportedTopology);
+    };
+    rt::Stage* upstream = nullptr;
+    for (std::size_t index = 0; index < chain.size(); ++index) {
+        AudioNode* node = chain[index];
+        auto stage = makeStage(*node, index);
         // A unit needs something upstream; only a mixer may begin the chain.
         if (upstream == nullptr && node->kind() != AudioNode::Kind::mixer) {
             throw std::system_error(AudioEngineErrc::unsupportedTopology);
         }
+        stage->setUpstream(upstream);
         upstream = stage.get();
         graph->append(std::move(stage));
     }

@@ -20,8 +20,9 @@ class PathSwitch {
 public:
     static constexpr double halfFadeSeconds = 0.005;
 
-    void prepare(double sampleRate) noexcept {
+    void prepare(double sampleRate, std::size_t maxFrames) noexcept {
         halfFadeFrames_ = static_cast<std::size_t>(std::lround(halfFadeSeconds * sampleRate));
+        maxFrames_ = maxFrames;
     }
 
     /// Asks for the processed (`processed` = true) or the unprocessed path. `immediately` switches with no
@@ -34,17 +35,22 @@ public:
         }
     }
 
-    /// Renders `frames` frames piece by piece, each on one path: `wet(left, right, n)` on the processed
-    /// one, the upstream itself on the other, with the dip's gain applied. `switched(processed)` runs at
-    /// the silent moment the path changes, for the unit to drop the old path's state. Returns the frames
-    /// pulled straight from the upstream.
+    /// The render loop of a pull unit: renders `frames` frames piece by piece, each on one path and no
+    /// longer than the prepared block size: `wet(left, right, n)` on the processed one, the upstream
+    /// itself on the other, with the dip's gain applied. `switched(processed)` runs at the silent moment
+    /// the path changes, for the unit to drop the old path's state. Unprepared, the upstream passes
+    /// through. Returns the frames pulled straight from the upstream.
     template <class Switched, class Wet>
     std::size_t render(float* left, float* right, std::size_t frames, AudioSource& upstream,
                        Switched switched, Wet wet) noexcept {
+        if (maxFrames_ == 0) {
+            upstream.pull(left, right, frames);
+            return frames;
+        }
         std::size_t passed = 0;
         while (frames > 0) {
             bool changed = false;
-            const std::size_t n = nextPiece(frames, changed);
+            const std::size_t n = nextPiece(std::min(frames, maxFrames_), changed);
             if (changed) {
                 switched(processed_);
             }
@@ -101,6 +107,7 @@ private:
     bool processed_ = true;
     LinearSmoother gain_{1.0f};
     std::size_t halfFadeFrames_ = 240;
+    std::size_t maxFrames_ = 0;
 };
 
 } // namespace somnara::dsp

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 static_assert(std::is_same_v<soundtouch::SAMPLETYPE, float>, "the stretcher must be built for float samples");
 
@@ -26,7 +27,6 @@ TimePitch::~TimePitch() = default;
 
 void TimePitch::prepare(double sampleRate, std::size_t maxFrames) {
     sampleRate_ = sampleRate;
-    maxFrames_ = maxFrames;
     stretcher_ = std::make_unique<soundtouch::SoundTouch>();
     stretcher_->setSampleRate(static_cast<unsigned>(std::lround(sampleRate)));
     stretcher_->setChannels(2);
@@ -45,7 +45,7 @@ void TimePitch::prepare(double sampleRate, std::size_t maxFrames) {
     interleaved_.assign(2 * bufferFrames, 0.0f);
     pullLeft_.assign(refillFrames, 0.0f);
     pullRight_.assign(refillFrames, 0.0f);
-    path_.prepare(sampleRate);
+    path_.prepare(sampleRate, maxFrames);
 
     // Run the stretcher at both extremes so that its internal buffers grow to full size here and not on
     // the render thread.
@@ -59,19 +59,16 @@ void TimePitch::prepare(double sampleRate, std::size_t maxFrames) {
             }
         }
     }
-    appliedPitch_ = pitch_;
-    stretcher_->setTempo(1.0 / pitchFactor(pitch_));
-    resampler_.setRate(static_cast<float>(pitchFactor(pitch_)));
+    appliedPitch_ = std::numeric_limits<float>::quiet_NaN(); // the warm-up left both stages elsewhere
     reset();
 }
 
 void TimePitch::reset() noexcept {
     if (stretcher_) {
-        stretcher_->clear();
-        resampler_.reset();
+        restartWetPath();
     }
     path_.request(path_.isProcessed(), true);
-    consumed_ = rendered_ = wetConsumed_ = wetRendered_ = 0;
+    consumed_ = rendered_ = 0;
     lastUpstreamFrames_ = 0;
 }
 
@@ -88,7 +85,8 @@ void TimePitch::setBypass(bool bypass) noexcept {
 
 std::size_t TimePitch::latencyFrames() const noexcept {
     // Transiently (while the resampler glides to a new pitch) the two stages may disagree by a little.
-    return wetConsumed_ > wetRendered_ ? static_cast<std::size_t>(wetConsumed_ - wetRendered_) : 0;
+    const bool holding = path_.isProcessed() && wetConsumed_ > wetRendered_;
+    return holding ? static_cast<std::size_t>(wetConsumed_ - wetRendered_) : 0;
 }
 
 void TimePitch::applyPitch() noexcept {
@@ -97,20 +95,6 @@ void TimePitch::applyPitch() noexcept {
         const double factor = pitchFactor(pitch_);
         stretcher_->setTempo(1.0 / factor);
         resampler_.setRate(static_cast<float>(factor));
-    }
-}
-
-void TimePitch::render(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept {
-    lastUpstreamFrames_ = 0;
-    if (maxFrames_ == 0) {
-        upstream.pull(left, right, frames);
-        lastUpstreamFrames_ = frames;
-        consumed_ += frames;
-        rendered_ += frames;
-        return;
-    }
-    for (std::size_t offset = 0; offset < frames; offset += maxFrames_) {
-        renderChunk(left + offset, right + offset, std::min(maxFrames_, frames - offset), upstream);
     }
 }
 
@@ -143,20 +127,25 @@ void TimePitch::renderWet(float* left, float* right, std::size_t frames, AudioSo
     wetRendered_ += frames;
 }
 
-void TimePitch::leaveWetPath() noexcept {
+void TimePitch::restartWetPath() noexcept {
+    // At the pitch asked for now: a glide from an earlier one would be heard as a sweep.
+    applyPitch();
     stretcher_->clear();
     resampler_.reset();
-    resampler_.fadeInInput(); // the stretcher restarts mid-waveform when the path comes back
     wetConsumed_ = wetRendered_ = 0;
 }
 
-void TimePitch::renderChunk(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept {
+void TimePitch::render(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept {
+    lastUpstreamFrames_ = 0;
     rendered_ += frames;
     const std::size_t passed = path_.render(
         left, right, frames, upstream,
         [this](bool processed) {
-            if (!processed) {
-                leaveWetPath();
+            // Back from bypass, what the stretcher held from before is dropped (unheard, at silence),
+            // and the resampler's input ramps in, as the stretcher restarts mid-waveform.
+            if (processed) {
+                restartWetPath();
+                resampler_.fadeInInput();
             }
         },
         [&](float* l, float* r, std::size_t n) { renderWet(l, r, n, upstream); });

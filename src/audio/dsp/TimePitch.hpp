@@ -30,8 +30,10 @@ namespace somnara::dsp {
 /// upstream runs ahead of what has been rendered.
 ///
 /// Bypassed, the unit pulls exactly the frames asked for and passes them through bit for bit. Switching
-/// dips the output to silence over 5 ms, changes path and fades back in over 5 ms; leaving the stretcher
-/// drops what it held (at silence, so nothing is heard of the jump) rather than stalling the output.
+/// dips the output to silence over 5 ms, changes path and fades back in over 5 ms. Coming back, the unit
+/// drops what the stretcher held from before (at silence, so nothing is heard of the jump) rather than
+/// playing it late, and starts at the pitch asked for now, with no glide from the one before; so does a
+/// reset.
 ///
 /// Render thread only: prepare() allocates (and exercises both stages at the extreme pitches so their
 /// internal buffers reach full size); render() and the setters do not allocate.
@@ -71,11 +73,11 @@ private:
         }
     };
 
-    void renderChunk(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept;
     void renderWet(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept;
     void pullStretched(float* left, float* right, std::size_t frames) noexcept;
     void applyPitch() noexcept;
-    void leaveWetPath() noexcept;
+    /// Empties both stages and settles them on the pitch asked for, with no glide.
+    void restartWetPath() noexcept;
 
     // Render thread only.
     std::unique_ptr<soundtouch::SoundTouch> stretcher_;
@@ -83,7 +85,6 @@ private:
     Stretched stretched_;
     AudioSource* upstream_ = nullptr; // set for the duration of a render() call
     double sampleRate_ = 44100.0;
-    std::size_t maxFrames_ = 0;
     float pitch_ = 0.0f;
     float appliedPitch_ = 0.0f;
     std::vector<float> interleaved_;

@@ -9,16 +9,14 @@ void Varispeed::prepare(double sampleRate, std::size_t maxFrames) {
     maxFrames_ = maxFrames;
     glideFrames_ = static_cast<std::size_t>(std::lround(rateGlideSeconds * sampleRate));
     inputRampFrames_ = static_cast<std::size_t>(std::lround(PathSwitch::halfFadeSeconds * sampleRate));
-    path_.prepare(sampleRate);
+    path_.prepare(sampleRate, maxFrames);
     input_.owner = this;
     resampler_.prepare(maxRate, maxFrames);
     reset();
 }
 
 void Varispeed::reset() noexcept {
-    appliedRate_ = rate_;
-    resampler_.setRatio(rate_, 0);
-    resampler_.reset();
+    restartResampler();
     path_.request(path_.isProcessed(), true);
     consumed_ = 0;
     lastUpstreamFrames_ = 0;
@@ -57,17 +55,10 @@ void Varispeed::pullInput(float* left, float* right, std::size_t frames, AudioSo
     }
 }
 
-void Varispeed::render(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept {
-    lastUpstreamFrames_ = 0;
-    if (maxFrames_ == 0) {
-        upstream.pull(left, right, frames);
-        lastUpstreamFrames_ = frames;
-        consumed_ += frames;
-        return;
-    }
-    for (std::size_t offset = 0; offset < frames; offset += maxFrames_) {
-        renderChunk(left + offset, right + offset, std::min(maxFrames_, frames - offset), upstream);
-    }
+void Varispeed::restartResampler() noexcept {
+    appliedRate_ = rate_;
+    resampler_.setRatio(rate_, 0);
+    resampler_.reset();
 }
 
 void Varispeed::renderWet(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept {
@@ -80,18 +71,16 @@ void Varispeed::renderWet(float* left, float* right, std::size_t frames, AudioSo
     input_.upstream = nullptr;
 }
 
-void Varispeed::renderChunk(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept {
+void Varispeed::render(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept {
     running_ = true;
+    lastUpstreamFrames_ = 0;
     const std::size_t passed = path_.render(
         left, right, frames, upstream,
         [this](bool processed) {
-            if (!processed) {
-                // Re-entering later starts from a clean kernel, at the rate then asked for.
-                appliedRate_ = rate_;
-                resampler_.setRatio(rate_, 0);
-                resampler_.reset();
-            } else {
-                // The clean resampler would meet the upstream mid-waveform; ramp its input in instead.
+            if (processed) {
+                // Back from bypass: a clean kernel at the rate asked for now, not a glide from the rate
+                // before the bypass. It would meet the upstream mid-waveform, so its input ramps in.
+                restartResampler();
                 fadeInInput();
             }
         },

@@ -21,7 +21,8 @@ namespace somnara::dsp {
 /// it was asked for (its variable-rate filter is fixed), several times the whole chain's budget.
 ///
 /// Bypassed, the unit pulls exactly the frames asked for and passes them through bit for bit. Switching
-/// dips the output to silence over 5 ms, changes path and fades back in over 5 ms.
+/// dips the output to silence over 5 ms, changes path and fades back in over 5 ms; back on the resampler,
+/// the unit starts at the rate asked for now, with no glide from the rate before the bypass.
 ///
 /// Render thread only: prepare() sizes the resampler for the largest rate, 4; render() and the setters do
 /// not allocate.
@@ -64,8 +65,9 @@ private:
     };
 
     void pullInput(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept;
-    void renderChunk(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept;
     void renderWet(float* left, float* right, std::size_t frames, AudioSource& upstream) noexcept;
+    /// Forgets the input and settles on the rate asked for, with no glide.
+    void restartResampler() noexcept;
 
     // Render thread only.
     SincResampler resampler_;

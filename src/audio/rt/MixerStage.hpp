@@ -20,8 +20,6 @@ public:
     MixerStage(std::uint8_t id, std::size_t index, std::shared_ptr<MixerParameters> parameters,
                std::span<Voice> voices, EventSink& sink, bool waitForData);
 
-    void setUpstream(Stage* upstream) noexcept { upstream_ = upstream; }
-
     void prepare(double sampleRate, std::size_t maxFrames) override;
     void applyParameters() noexcept override;
 
@@ -35,7 +33,6 @@ private:
     const std::span<Voice> voices_;
     EventSink& sink_;
     const bool waitForData_;
-    Stage* upstream_ = nullptr;
     // Render thread only.
     std::size_t maxFrames_ = 0;
     std::size_t rampFrames_ = 882;

@@ -17,6 +17,9 @@ class Stage : public dsp::AudioSource {
 public:
     virtual ~Stage() = default;
 
+    /// The stage this one takes its input from (none for a mixer that begins the chain).
+    void setUpstream(Stage* upstream) noexcept { upstream_ = upstream; }
+
     virtual void prepare(double sampleRate, std::size_t maxFrames) = 0;
     /// Clears internal state (tails, filter memories).
     virtual void reset() noexcept {}
@@ -50,6 +53,9 @@ protected:
     }
     /// Frames (of upstream time) that are inside the stage and not yet out.
     virtual double latencyFrames() const noexcept { return 0.0; }
+
+    // Immutable after the graph is built.
+    Stage* upstream_ = nullptr;
 
 private:
     std::int64_t produced_ = 0;

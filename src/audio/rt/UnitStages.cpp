@@ -1,7 +1,6 @@
 #include "UnitStages.hpp"
 
 #include <array>
-#include <limits>
 
 namespace somnara::rt {
 
@@ -56,13 +55,6 @@ void EqStage::applyParameters() noexcept {
     }
 }
 
-void TimePitchStage::prepare(double sampleRate, std::size_t maxFrames) {
-    unit_.prepare(sampleRate, maxFrames);
-    appliedPitch_ = std::numeric_limits<float>::quiet_NaN();
-    applyParameters();
-    unit_.reset();
-}
-
 void TimePitchStage::applyParameters() noexcept {
     // A new pitch makes the stretcher redesign its filter: hand over changes only.
     const float pitch = parameters_->pitch.load(relaxed);
@@ -71,13 +63,6 @@ void TimePitchStage::applyParameters() noexcept {
         appliedPitch_ = pitch;
     }
     unit_.setBypass(parameters_->bypass.load(relaxed));
-}
-
-void VarispeedStage::prepare(double sampleRate, std::size_t maxFrames) {
-    unit_.prepare(sampleRate, maxFrames);
-    appliedRate_ = std::numeric_limits<float>::quiet_NaN();
-    applyParameters();
-    unit_.reset();
 }
 
 void VarispeedStage::applyParameters() noexcept {

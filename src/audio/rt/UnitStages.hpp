@@ -19,11 +19,12 @@ namespace somnara::rt {
 // changed ones to its DSP unit (which smooths them per sample) and runs the unit. Render thread only
 // after `prepare`.
 
-/// A unit that changes the audio in place: pulls its upstream, then processes.
-template <class Unit>
-class InPlaceStage : public Stage {
+/// The skeleton of every unit's stage. An in-place unit (delay, EQ, reverb) processes what its upstream
+/// gave; a pull unit (time pitch, varispeed) pulls from the upstream what it needs itself.
+template <class Unit, class Parameters>
+class UnitStage : public Stage {
 public:
-    void setUpstream(Stage* upstream) noexcept { upstream_ = upstream; }
+    explicit UnitStage(std::shared_ptr<Parameters> parameters) : parameters_(std::move(parameters)) {}
     /// Prepares the unit and settles it on the published values: a unit that starts bypassed, or with
     /// a parameter away from its default, starts there instead of fading to it.
     void prepare(double sampleRate, std::size_t maxFrames) override {
@@ -36,45 +37,47 @@ public:
 
 protected:
     /// Makes the next `applyParameters` hand every value over.
-    virtual void forgetApplied() noexcept {}
+    virtual void forgetApplied() noexcept = 0;
 
     void produce(float* left, float* right, std::size_t frames) noexcept override {
-        upstream_->pull(left, right, frames);
-        unit_.process(left, right, frames);
+        if constexpr (requires(dsp::AudioSource & source) { unit_.render(left, right, frames, source); }) {
+            unit_.render(left, right, frames, *upstream_);
+        } else {
+            upstream_->pull(left, right, frames);
+            unit_.process(left, right, frames);
+        }
     }
 
+    const std::shared_ptr<Parameters> parameters_;
     Unit unit_;
-    Stage* upstream_ = nullptr;
 };
 
-class DelayStage final : public InPlaceStage<dsp::Delay> {
+class DelayStage final : public UnitStage<dsp::Delay, DelayParameters> {
 public:
-    explicit DelayStage(std::shared_ptr<DelayParameters> parameters) : parameters_(std::move(parameters)) {}
+    using UnitStage::UnitStage;
     void applyParameters() noexcept override;
 
 private:
     void forgetApplied() noexcept override { applied_.fill(std::numeric_limits<float>::quiet_NaN()); }
 
-    const std::shared_ptr<DelayParameters> parameters_;
     // Delay time, feedback, cut-off and mix as last handed to the unit.
     std::array<float, 4> applied_{};
 };
 
-class ReverbStage final : public InPlaceStage<dsp::Reverb> {
+class ReverbStage final : public UnitStage<dsp::Reverb, ReverbParameters> {
 public:
-    explicit ReverbStage(std::shared_ptr<ReverbParameters> parameters) : parameters_(std::move(parameters)) {}
+    using UnitStage::UnitStage;
     void applyParameters() noexcept override;
 
 private:
     void forgetApplied() noexcept override { preset_ = -1; }
 
-    const std::shared_ptr<ReverbParameters> parameters_;
     int preset_ = -1;
 };
 
-class EqStage final : public InPlaceStage<dsp::ParametricEQ> {
+class EqStage final : public UnitStage<dsp::ParametricEQ, EqParameters> {
 public:
-    explicit EqStage(std::shared_ptr<EqParameters> parameters) : parameters_(std::move(parameters)) {}
+    using UnitStage::UnitStage;
     void applyParameters() noexcept override;
 
 private:
@@ -82,48 +85,31 @@ private:
     void loadAll() noexcept;
 
     bool loaded_ = false;
-
-    const std::shared_ptr<EqParameters> parameters_;
     std::uint32_t version_ = 0;
 };
 
-class TimePitchStage final : public Stage {
+class TimePitchStage final : public UnitStage<dsp::TimePitch, TimePitchParameters> {
 public:
-    explicit TimePitchStage(std::shared_ptr<TimePitchParameters> parameters)
-        : parameters_(std::move(parameters)) {}
-    void setUpstream(Stage* upstream) noexcept { upstream_ = upstream; }
-    void prepare(double sampleRate, std::size_t maxFrames) override;
-    void reset() noexcept override { unit_.reset(); }
+    using UnitStage::UnitStage;
     void applyParameters() noexcept override;
 
 private:
-    void produce(float* left, float* right, std::size_t frames) noexcept override {
-        unit_.render(left, right, frames, *upstream_);
-    }
+    void forgetApplied() noexcept override { appliedPitch_ = std::numeric_limits<float>::quiet_NaN(); }
     double upstreamFramesFor(std::size_t) const noexcept override {
         return static_cast<double>(unit_.lastUpstreamFrames());
     }
     double latencyFrames() const noexcept override { return static_cast<double>(unit_.latencyFrames()); }
 
-    const std::shared_ptr<TimePitchParameters> parameters_;
-    dsp::TimePitch unit_;
-    Stage* upstream_ = nullptr;
     float appliedPitch_ = 0.0F;
 };
 
-class VarispeedStage final : public Stage {
+class VarispeedStage final : public UnitStage<dsp::Varispeed, VarispeedParameters> {
 public:
-    explicit VarispeedStage(std::shared_ptr<VarispeedParameters> parameters)
-        : parameters_(std::move(parameters)) {}
-    void setUpstream(Stage* upstream) noexcept { upstream_ = upstream; }
-    void prepare(double sampleRate, std::size_t maxFrames) override;
-    void reset() noexcept override { unit_.reset(); }
+    using UnitStage::UnitStage;
     void applyParameters() noexcept override;
 
 private:
-    void produce(float* left, float* right, std::size_t frames) noexcept override {
-        unit_.render(left, right, frames, *upstream_);
-    }
+    void forgetApplied() noexcept override { appliedRate_ = std::numeric_limits<float>::quiet_NaN(); }
     // What the resampler pulls runs ahead of what it plays by whatever its input buffer holds, so
     // upstream time is taken from the rate instead: each output frame plays `rate` upstream frames.
     // The resampler's own delay is reported in output frames.
@@ -132,9 +118,6 @@ private:
     }
     double latencyFrames() const noexcept override { return unit_.latencyFrames() * effectiveRate_; }
 
-    const std::shared_ptr<VarispeedParameters> parameters_;
-    dsp::Varispeed unit_;
-    Stage* upstream_ = nullptr;
     double effectiveRate_ = 1.0;
     float appliedRate_ = 1.0F;
 };

@@ -26,6 +26,7 @@ TEST(TimePitchRender, ShiftsASineByTheRequestedCentsAndKeepsTheDuration) {
         TimePitch unit;
         unit.prepare(rate, 512);
         unit.setPitch(cents);
+        unit.reset(); // settles on the pitch, as a stage does with the published one
         SineSource source(440.0, rate);
         const std::size_t frames = static_cast<std::size_t>(10 * rate);
         const Stereo out = renderPull(unit, source, frames, 512);
@@ -33,6 +34,10 @@ TEST(TimePitchRender, ShiftsASineByTheRequestedCentsAndKeepsTheDuration) {
         const auto f = zeroCrossingFrequency(slice(out.left, frames / 10, frames - frames / 10), rate);
         ASSERT_TRUE(f.has_value());
         EXPECT_NEAR(centsBetween(440.0, *f), cents, 5.0);
+        const auto first =
+            zeroCrossingFrequency(slice(out.left, 0, static_cast<std::size_t>(0.02 * rate)), rate);
+        ASSERT_TRUE(first.has_value());
+        EXPECT_NEAR(centsBetween(440.0, *first), cents, 5.0) << "glided to the pitch in the first 20 ms";
         // Tempo kept: what went in is what came out, give or take what the stretcher holds (under 0.2 s).
         EXPECT_EQ(unit.framesRendered(), frames);
         EXPECT_EQ(source.pulled(), unit.upstreamFramesConsumed());
@@ -150,9 +155,9 @@ private:
 
 // Each unit doubles the frequency; bypass goes on at 0.5 s and off at 1 s. The input moves from 100 to
 // 150 Hz as the bypass goes on, and the unit is asked to triple it while bypassed. Back on the processed
-// path the unit must play the input of now, not what it held from before the bypass (200 Hz), reach
-// 450 Hz, and no switch may click. Bound on the steps: 10 % over the steady step of the 450 Hz tone plus
-// what the dip's gain ramp adds, 0.5/240 per frame.
+// path the unit must play the input of now, not what it held from before the bypass (200 Hz), at 450 Hz
+// from its first 20 ms (no glide from the old setting), and no switch may click. Bound on the steps: 10 %
+// over the steady step of the 450 Hz tone plus what the dip's gain ramp adds, 0.5/240 per frame.
 TEST(PullUnitsRender, TogglingBypassDoesNotClickAndResumesOnTheCurrentInput) {
     TimePitch pitch;
     pitch.prepare(rate, 512);
@@ -199,6 +204,9 @@ TEST(PullUnitsRender, TogglingBypassDoesNotClickAndResumesOnTheCurrentInput) {
             << "bypassed";
         const auto resumed = slice(out.left, static_cast<std::size_t>(1.01 * rate), 2400);
         EXPECT_LT(toneAmplitude(resumed, 200.0, rate), 0.01) << "played what it held before the bypass";
+        const auto resumedAt = zeroCrossingFrequency(resumed.first(960), rate);
+        ASSERT_TRUE(resumedAt.has_value());
+        EXPECT_NEAR(*resumedAt, 450.0, 5.0) << "glided from the setting before the bypass";
         EXPECT_NEAR(toneAmplitude(slice(out.left, static_cast<std::size_t>(1.5 * rate), 4800), 450.0, rate),
                     0.5, 0.01);
     }
