@@ -74,9 +74,11 @@ private:
             std::fill_n(out, count, std::int16_t{0});
             return;
         }
+        // Rounds half away from zero, which vectorises (lrint is a call per sample); the two differ only
+        // on halves, which a 16-bit source never has.
         for (std::size_t i = 0; i < count; ++i) {
-            out[i] = static_cast<std::int16_t>(
-                std::lrint(std::clamp(in[from + i] * 32768.0F, -32768.0F, 32767.0F)));
+            const float scaled = std::clamp(in[from + i] * 32768.0F, -32768.0F, 32767.0F);
+            out[i] = static_cast<std::int16_t>(scaled + (scaled < 0.0F ? -0.5F : 0.5F));
         }
     }
 
@@ -131,6 +133,11 @@ public:
     double ringSeconds() const noexcept {
         return static_cast<double>(job_.buffer->capacity) / job_.outputRate / 2.0;
     }
+    /// Items of one file queued on one player decode in turn, each from the start: the file reads on
+    /// without seeking. Anything else shares the file by seeking.
+    bool follows(const Decoding& earlier) const noexcept {
+        return !earlier.done_ && earlier.job_.file == job_.file && earlier.job_.queue == job_.queue;
+    }
 
     Step step() {
         if (done_) {
@@ -168,6 +175,8 @@ public:
         finish();
         return Step::finished;
     }
+
+    bool finished() const noexcept { return done_; }
 
     /// Publishes what there is as final.
     void finish() {
@@ -285,11 +294,11 @@ std::int64_t AudioDecoder::lengthAt(const AudioFile& file, double outputRate) no
 }
 
 void AudioDecoder::decode(std::shared_ptr<AudioFile> file, std::shared_ptr<rt::PcmBuffer> buffer,
-                          double outputRate) {
+                          double outputRate, const void* queue) {
     buffer->wakeWriter = [this] { wake(); };
     {
         std::lock_guard lock{mutex_};
-        jobs_.push_back(Job{std::move(file), std::move(buffer), outputRate});
+        jobs_.push_back(Job{std::move(file), std::move(buffer), outputRate, queue});
     }
     wake_.notify_one();
 }
@@ -311,24 +320,27 @@ void AudioDecoder::run() {
     std::vector<std::unique_ptr<Decoding>> active;
     for (;;) {
         bool progressed = false;
-        std::erase_if(active, [&](const auto& decoding) {
-            const Decoding::Step step = decoding->step();
-            progressed = progressed || step == Decoding::Step::progressed;
-            return step == Decoding::Step::finished;
-        });
+        for (auto item = active.begin(); item != active.end(); ++item) {
+            const bool waitsItsTurn = std::any_of(
+                active.begin(), item, [&](const auto& earlier) { return (*item)->follows(*earlier); });
+            if (!waitsItsTurn) {
+                progressed = (*item)->step() == Decoding::Step::progressed || progressed;
+            }
+        }
         double sleep = 1.0;
         std::size_t priming = 0;
         for (const auto& decoding : active) {
-            sleep = std::min(sleep, decoding->ringSeconds() / 4.0);
+            sleep = std::min(sleep, decoding->ringSeconds() / 2.0);
             priming += decoding->primed() ? 0 : 1;
         }
+        std::erase_if(active, [](const auto& decoding) { return decoding->finished(); });
         std::deque<Job> arrived;
         {
             std::unique_lock lock{mutex_};
             priming_ = priming;
             if (!progressed) {
-                // Every ring is full: sleep until a quarter of the fastest one has played, a new item
-                // comes, or an offline render waits for frames.
+                // Every ring is full: sleep until half of the fastest one has played, a new item comes,
+                // or an offline render waits for frames.
                 const auto due = [&] { return stopping_ || !jobs_.empty() || std::exchange(woken_, false); };
                 if (active.empty()) {
                     wake_.wait(lock, due);

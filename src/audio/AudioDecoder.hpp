@@ -17,10 +17,11 @@
 namespace somnara {
 
 /// Streams scheduled sounds into their `rt::PcmBuffer` rings on a worker thread, ahead of the render
-/// thread, resampling (libsoxr) when a file's rate is not the engine's. Every item fills its ring as soon
-/// as it is scheduled, so the next copy of a loop is ready long before the seam; after that the worker
-/// tops the rings up a quarter of a ring at a time and sleeps in between, a few wake-ups a second however
-/// many sounds play. Items take turns a chunk at a time.
+/// thread, resampling (libsoxr) when a file's rate is not the engine's. An item fills its ring as soon as
+/// the item before it on its player has been decoded to its end, a ring's length before that one ends, so
+/// the next copy of a loop is ready long before the seam; after that the worker tops the rings up half a
+/// ring at a time and sleeps in between, a few wake-ups a second however many sounds play. Items take
+/// turns a chunk at a time.
 ///
 /// Threads: `decode`, `pending` and the destructor run on the loop, `wake` on whichever thread renders
 /// offline; jobs run on the worker, which touches only the job's file and buffer and posts failures to
@@ -37,7 +38,9 @@ public:
     /// The length `file` will have at `outputRate`.
     static std::int64_t lengthAt(const AudioFile& file, double outputRate) noexcept;
 
-    void decode(std::shared_ptr<AudioFile> file, std::shared_ptr<rt::PcmBuffer> buffer, double outputRate);
+    /// Streams `file` into `buffer`. Items with the same `queue` (their player) play one after the other.
+    void decode(std::shared_ptr<AudioFile> file, std::shared_ptr<rt::PcmBuffer> buffer, double outputRate,
+                const void* queue);
     /// Items whose ring is not yet as full as it can be before they play.
     std::size_t pending() const;
     /// Refills at once rather than on the worker's next round: a render waits for frames.
@@ -48,6 +51,7 @@ private:
         std::shared_ptr<AudioFile> file;
         std::shared_ptr<rt::PcmBuffer> buffer;
         double outputRate = 0;
+        const void* queue = nullptr;
     };
 
     class Decoding;

@@ -590,7 +590,7 @@ void AudioEngine::scheduleItem(AudioPlayerNode& player, std::shared_ptr<AudioFil
     const std::int64_t length = AudioDecoder::lengthAt(*file, output_->sampleRate());
     auto buffer = std::make_shared<rt::PcmBuffer>(length, file->fitsSixteenBits());
     rt::PcmBuffer* rendered = buffer.get();
-    state_->decoder->decode(std::move(file), buffer, output_->sampleRate());
+    state_->decoder->decode(std::move(file), buffer, output_->sampleRate(), &player);
     const std::uint64_t id = state_->nextItem++;
     state_->items.emplace(id, State::Item{std::move(completion), std::move(buffer)});
 

@@ -24,7 +24,7 @@ namespace somnara::rt {
 /// store of `ready_` and read by the render thread after an acquire load, and the render thread is done
 /// with a frame before its release store of `consumed_`.
 struct PcmBuffer {
-    /// Frames a ring holds: about 1.5 s, which the worker keeps topped up a quarter at a time.
+    /// Frames a ring holds: about 1.5 s, which the worker tops up half a ring at a time.
     static constexpr std::int64_t ringFrames = std::int64_t{1} << 16;
 
     PcmBuffer(std::int64_t frames, bool isSixteenBit = false)

@@ -106,8 +106,8 @@ TEST_F(SchedulingRender, fileAtAnotherRateKeepsPitchAndLength) {
     }
 }
 
-// A sound longer than its ring streams through it: three copies of one file object, decoded side by
-// side from one reader, come out bit exact across every wrap and seam, and memory follows the queue, a
+// A sound longer than its ring streams through it: three copies of one file object, decoded in turn
+// from one reader, come out bit exact across every wrap and seam, and memory follows the queue, a
 // ring per queued copy, released once it has played back.
 TEST_F(SchedulingRender, longSoundsStreamThroughRingsBitExact) {
     EngineRig rig{1024, 2, false};
