@@ -62,8 +62,10 @@ struct FfmpegAudioFile::Impl {
     int streamIndex = -1;
     bool flushed = false;
     std::int64_t position = 0;
-    // Frames decoded but not delivered yet, deinterleaved.
-    std::vector<std::vector<float>> pending;
+    // Frames decoded but not delivered yet, deinterleaved: in the decoded frame itself when the codec
+    // gives planar float (AAC does), otherwise converted into `converted`.
+    std::vector<const float*> pending;
+    std::vector<std::vector<float>> converted;
     std::size_t pendingOffset = 0;
     std::size_t pendingFrames = 0;
 
@@ -187,27 +189,36 @@ struct FfmpegAudioFile::Impl {
         converterInputFormat = decoded.format;
     }
 
-    // Converts the decoded frame into `pending`.
+    // Points `pending` at the decoded frame's samples, converting them first unless they are planar
+    // float already. The frame stays referenced until the next one is received.
     void takeFrame() {
         if (frame->sample_rate != decoder->sample_rate ||
             frame->ch_layout.nb_channels != format.channelCount) {
             fail(url, "the audio format changes inside the file");
         }
+        pendingOffset = 0;
+        if (frame->format == AV_SAMPLE_FMT_FLTP) {
+            for (std::size_t channel = 0; channel < pending.size(); ++channel) {
+                pending[channel] = reinterpret_cast<const float*>(frame->extended_data[channel]);
+            }
+            pendingFrames = static_cast<std::size_t>(frame->nb_samples);
+            return;
+        }
         configureConverter(*frame);
         const auto frames = static_cast<std::size_t>(frame->nb_samples);
-        std::vector<std::uint8_t*> outputs(pending.size());
+        std::array<std::uint8_t*, maxChannels> outputs{};
         for (std::size_t channel = 0; channel < pending.size(); ++channel) {
-            pending[channel].resize(frames);
-            outputs[channel] = reinterpret_cast<std::uint8_t*>(pending[channel].data());
+            converted[channel].resize(frames);
+            outputs[channel] = reinterpret_cast<std::uint8_t*>(converted[channel].data());
+            pending[channel] = converted[channel].data();
         }
-        const int converted =
+        const int count =
             swr_convert(converter, outputs.data(), frame->nb_samples,
                         const_cast<const std::uint8_t**>(frame->extended_data), frame->nb_samples);
-        if (converted < 0) {
-            fail(url, "cannot convert its samples (" + describe(converted) + ")");
+        if (count < 0) {
+            fail(url, "cannot convert its samples (" + describe(count) + ")");
         }
-        pendingOffset = 0;
-        pendingFrames = static_cast<std::size_t>(converted);
+        pendingFrames = static_cast<std::size_t>(count);
     }
 
     // Decodes the next frame into `pending`; false at the end of the stream.
@@ -216,7 +227,6 @@ struct FfmpegAudioFile::Impl {
             int result = avcodec_receive_frame(decoder, frame);
             if (result == 0) {
                 takeFrame();
-                av_frame_unref(frame);
                 if (pendingFrames > 0) {
                     return true;
                 }
@@ -269,7 +279,7 @@ struct FfmpegAudioFile::Impl {
                                          static_cast<std::size_t>(length - position)});
             if (channels != nullptr) {
                 for (std::size_t channel = 0; channel < pending.size(); ++channel) {
-                    std::memcpy(channels[channel] + written, pending[channel].data() + pendingOffset,
+                    std::memcpy(channels[channel] + written, pending[channel] + pendingOffset,
                                 count * sizeof(float));
                 }
             }
@@ -323,6 +333,7 @@ FfmpegAudioFile::FfmpegAudioFile(std::filesystem::path url) : impl_(std::make_un
     impl_->format =
         AudioFormat{static_cast<double>(impl_->decoder->sample_rate), impl_->decoder->ch_layout.nb_channels};
     impl_->pending.resize(static_cast<std::size_t>(impl_->format.channelCount));
+    impl_->converted.resize(impl_->pending.size());
     // A lossy codec's output is no more exact than 16 bits; a lossless one keeps its source's depth.
     const AVCodecDescriptor* codec = avcodec_descriptor_get(impl_->decoder->codec_id);
     const int bits = impl_->decoder->bits_per_raw_sample > 0
