@@ -83,19 +83,6 @@ public:
         }
         ASSERT_TRUE(task.isFinished()) << "the command did not finish";
     }
-    /// What `task` failed with, once it has finished.
-    std::exception_ptr failureOf(const Task<void>& task) {
-        std::exception_ptr failure;
-        auto check = spawn([task, &failure]() -> asio::awaitable<void> {
-            try {
-                co_await task.value();
-            } catch (...) {
-                failure = std::current_exception();
-            }
-        });
-        finish(check);
-        return failure;
-    }
     template <class F>
     void perform(F&& makeAwaitable) {
         finish(spawn(std::forward<F>(makeAwaitable)));

@@ -95,13 +95,10 @@ TEST(NoisePlayer, MutedVolumesAreReportedWhenPlaybackStarts) {
     };
     for (const auto& c : cases) {
         NoisePlayerHarness t;
-        t.start(NoisePlayerHarness::selecting({rain}));
+        NoisePlayerSettings stored = NoisePlayerHarness::selecting({rain});
+        stored.soundSettings.volume = c.app;
+        t.start(stored);
         t.session->changeVolume(c.system);
-        t.perform([&t, volume = c.app]() -> asio::awaitable<void> {
-            auto settings = co_await t.settingsStore->noisePlayerSettings();
-            settings.soundSettings.volume = volume;
-            co_await t.settingsStore->setNoisePlayerSettings(settings);
-        });
         t.finish(t.player->play(false));
         EXPECT_EQ(t.eventNames(), c.events) << c.system << " " << c.app;
     }
@@ -364,19 +361,7 @@ TEST(NoisePlayer, SelectionChangesFadeAsTheirKindSays) {
     }
 }
 
-TEST(NoisePlayer, WhileStoppedChangesReachOnlyTheVolumes) {
-    NoisePlayerHarness t;
-    t.start(NoisePlayerHarness::selecting({rain}));
-    t.perform([&t]() { return t.collection->add(waves); });
-    t.perform([&t]() { return t.collection->setVolume(0.3F, waves); });
-    EXPECT_FALSE(t.isPlaying(waves));
-    EXPECT_FLOAT_EQ(t.volumeOf(waves), 0.3F);
-    t.finish(t.player->play(false));
-    EXPECT_TRUE(t.isPlaying(waves));
-    EXPECT_FLOAT_EQ(t.volumeOf(waves), 0.3F);
-}
-
-TEST(NoisePlayer, NowPlayingFollowsTheSelection) {
+TEST(NoisePlayer, NowPlayingAndVolumesFollowTheSelectionWhileStopped) {
     NoisePlayerHarness t;
     t.start(NoisePlayerHarness::selecting({rain}));
     const auto first = t.center.nowPlayingInfo();
@@ -390,14 +375,18 @@ TEST(NoisePlayer, NowPlayingFollowsTheSelection) {
     t.loop.runUntilIdle();
     EXPECT_EQ(t.count("Now playing info updated"), updates) << "the same name twice updates once";
 
-    t.finish(t.player->play(false));
-    EXPECT_EQ(t.center.playbackState(), NowPlayingPlaybackState::playing);
-    EXPECT_EQ(t.center.nowPlayingInfo()->playbackRate, 1);
-    t.perform([&t]() { return t.collection->setSelectionMode(SelectionMode::multiple); });
+    // While stopped a change reaches only the volumes; playing starts it as it is.
     t.perform([&t]() { return t.collection->add(waves); });
-    t.wait(1);
+    t.perform([&t]() { return t.collection->setVolume(0.3F, waves); });
+    EXPECT_FALSE(t.isPlaying(waves));
+    EXPECT_FLOAT_EQ(t.volumeOf(waves), 0.3F);
     EXPECT_FALSE(t.center.nowPlayingInfo()->assetURL) << "two sounds have no one file";
     EXPECT_NE(t.center.nowPlayingInfo()->title, first->title);
+    t.finish(t.player->play(false));
+    EXPECT_TRUE(t.isPlaying(waves));
+    EXPECT_FLOAT_EQ(t.volumeOf(waves), 0.3F);
+    EXPECT_EQ(t.center.playbackState(), NowPlayingPlaybackState::playing);
+    EXPECT_EQ(t.center.nowPlayingInfo()->playbackRate, 1);
 }
 
 } // namespace
