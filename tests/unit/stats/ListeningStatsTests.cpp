@@ -76,12 +76,10 @@ TEST(ListeningStatsTest, SessionsJoinEventsThatOverlapOrTouch) {
         {"one second apart", {e(rain, 0, 1800), e(fan, 1801, 1799)}, 3599, 1800, 2},
         {"a short play inside a long one", {e(rain, 0, 7200), e(fan, 600, 60)}, 7200, 7200, 1},
         {"recorded out of order", {e(rain, 7200, 600), e(fan, 0, 300), e(waves, 200, 400)}, 1200, 600, 2},
-        {"the same sound twice in a row", {e(rain, 0, 600), e(rain, 600, 600)}, 1200, 1200, 1},
         // With several events, a session still open ends at the date asked about, not at the clock.
         {"open after a closed one", {e(rain, 0, 600), e(fan, 3600, std::nullopt)}, 600 + open, open, 2},
         // A lone open event runs until the clock's present.
-        {"a lone open event", {e(rain, 0, std::nullopt)}, lone, lone, 1},
-        {"a lone closed event", {e(rain, 0, 42.5)}, 42.5, 42.5, 1}};
+        {"a lone open event", {e(rain, 0, std::nullopt)}, lone, lone, 1}};
     for (const auto& testCase : cases) {
         SCOPED_TRACE(testCase.name);
         const auto stats = computeListeningStats(testCase.events, currentDate, now, calendar(berlin));
@@ -153,8 +151,6 @@ TEST(ListeningStatsTest, StreaksAndRecentDaysFollowTheLocalCalendar) {
          "12-05 12:00", 1, 1, "0"},
         {"days 1, 2, 3, 5 and 6 of a month", berlin,
          "11-01 10:00, 11-02 10:00, 11-03 10:00, 11-05 10:00, 11-06 10:00", "11-06 20:00", 3, 2, "0 1 3 4 5"},
-        {"across the end of January", berlin, "01-30 23:00, 01-31 00:00, 02-01 23:30, 02-02 06:00",
-         "02-03 08:00", 4, 4, "1 2 3 4"},
         // Just after midnight in Berlin is still the day before in UTC: counted in UTC days, every play
         // would move a day back and today would have none.
         {"just after local midnight", berlin, "2025-12-31 00:30, 01-01 00:30, 01-02 00:30", "01-02 12:00", 3,
@@ -167,13 +163,7 @@ TEST(ListeningStatsTest, StreaksAndRecentDaysFollowTheLocalCalendar) {
          "1 2 3"},
         {"over the autumn clock change", berlin, "10-24 23:30, 10-25 00:15, 10-25 23:45, 10-26 00:05",
          "10-26 23:50", 3, 3, "0 1 2"},
-        {"over New York's clock changes", newYork,
-         "03-07 23:30, 03-08 23:30, 10-31 23:30, 11-01 00:30, 11-01 23:30, 11-02 00:01", "11-02 23:00", 3, 3,
-         "0 1 2"},
         {"a play over midnight counts for the day it began", berlin, "12-04 23:50", "12-05 12:00", 1, 1, "1"},
-        {"a break ends the longest run", berlin,
-         "04-01 10:00, 04-02 10:00, 04-04 10:00, 04-05 10:00, 04-06 10:00, 04-07 10:00", "04-20 10:00", 4, 0,
-         "13 14 15 16 18 19"},
     };
     const auto statsOf = [](const char* zone, const std::vector<Date>& starts, Date currentDate) {
         std::vector<PlayEvent> events;

@@ -67,7 +67,7 @@ TEST(PlayEventCodingTest, OneBadElementFailsTheWholeHistory) {
     }
 }
 
-TEST(StandardStatsStoreTest, SavesAndLoadsTheWholeHistory) {
+TEST(StandardStatsStoreTest, SavesAndLoadsTheWholeHistoryAndAFailedSaveKeepsThePreviousFile) {
     TemporaryDirectory directory;
     StandardStatsStore store(directory.path() / "playback_logs");
     EXPECT_THROW(store.load(), std::filesystem::filesystem_error);
@@ -86,20 +86,14 @@ TEST(StandardStatsStoreTest, SavesAndLoadsTheWholeHistory) {
     EXPECT_EQ(readWholeFile(store.localDataPath()), "[]");
     EXPECT_TRUE(store.load().empty());
 
+    // A failed save keeps the previous file.
+    EXPECT_THROW(store.save({{Date{1}, SoundTrack::rain, Date{std::nan("")}}}), std::invalid_argument);
+    EXPECT_EQ(readWholeFile(store.localDataPath()), "[]");
+    EXPECT_THROW(StandardStatsStore(directory.path() / "missing" / "playback_logs").save({}),
+                 std::filesystem::filesystem_error);
+
     writeFileAtomically(store.localDataPath(), R"([{"start": 1, "soundTrack": 50}])");
     EXPECT_THROW(store.load(), json::DecodingError);
-}
-
-TEST(StandardStatsStoreTest, AFailedSaveKeepsThePreviousFile) {
-    TemporaryDirectory directory;
-    StandardStatsStore store(directory.path() / "playback_logs");
-    const std::vector<PlayEvent> before = {{Date{1}, SoundTrack::rain, Date{2}}};
-    store.save(before);
-    EXPECT_THROW(store.save({{Date{1}, SoundTrack::rain, Date{std::nan("")}}}), std::invalid_argument);
-    EXPECT_EQ(store.load(), before);
-
-    StandardStatsStore nowhere(directory.path() / "missing" / "playback_logs");
-    EXPECT_THROW(nowhere.save(before), std::filesystem::filesystem_error);
 }
 
 } // namespace
