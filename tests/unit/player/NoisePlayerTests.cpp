@@ -64,23 +64,6 @@ TEST(NoisePlayer, CommandsFollowTheStateMachine) {
     }
 }
 
-// The start fade is the settings' start or, after an interruption, their shorter fromInterrupt.
-TEST(NoisePlayer, PlayFadesInOverTheFadeOfItsKind) {
-    for (const auto& [fromInterrupt, fade] : {std::pair{false, 2.0}, std::pair{true, 0.5}}) {
-        NoisePlayerHarness t;
-        t.start(NoisePlayerHarness::selecting({rain, waves}));
-        auto play = t.player->play(fromInterrupt);
-        t.wait(fade / 2);
-        EXPECT_NEAR(t.volumeOf(rain), 0.5, 0.03) << fromInterrupt;
-        t.wait(fade / 2 + 0.02);
-        EXPECT_TRUE(play.isFinished()) << fromInterrupt;
-        EXPECT_FLOAT_EQ(t.volumeOf(waves), 1.0F) << fromInterrupt;
-        EXPECT_TRUE(t.player->oscillator()->isRunning());
-        EXPECT_EQ(t.session->active, true);
-        EXPECT_EQ(t.player->sessionState(), NoisePlayer::SessionState::active);
-    }
-}
-
 TEST(NoisePlayer, MutedVolumesAreReportedWhenPlaybackStarts) {
     struct Case {
         float system;
@@ -115,8 +98,11 @@ TEST(NoisePlayer, SleepTimerCountsDownFadesAndStops) {
     t.finish(t.player->startSleepTimer(60));
     t.wait(44);
     EXPECT_EQ(t.player->state(), State::playing());
+    EXPECT_TRUE(t.player->oscillator()->isRunning());
+    EXPECT_TRUE(t.session->active);
+    EXPECT_EQ(t.player->sessionState(), NoisePlayer::SessionState::active);
     ASSERT_TRUE(t.center.nowPlayingInfo()->playbackDuration);
-    // The time left as of the last update, when the start fade ended.
+    // The time left as of the last update, when the start fade (two seconds) ended.
     EXPECT_NEAR(*t.center.nowPlayingInfo()->playbackDuration, 58, 0.1);
     t.wait(2);
     EXPECT_EQ(t.player->state(), State::sleepFadeOut(15));
@@ -271,7 +257,9 @@ TEST(NoisePlayer, SessionEventsPauseResumeAndStop) {
     }
 }
 
-TEST(NoisePlayer, RouteChangesAreReportedAndMixWithOthersReachesTheSession) {
+// A route change is reported, mixing with others reaches the session and the settings, and a configuration
+// change rebuilds the graph with new nodes, silent until the next command starts them.
+TEST(NoisePlayer, SessionChangesReachTheSessionAndTheGraph) {
     NoisePlayerHarness t;
     t.start(NoisePlayerHarness::selecting({rain}));
     t.session->changeRoute({{AudioSessionPort::headphones, "Headphones", "h"}},
@@ -286,11 +274,7 @@ TEST(NoisePlayer, RouteChangesAreReportedAndMixWithOthersReachesTheSession) {
     EXPECT_EQ(t.session->policy, AudioSession::RouteSharingPolicy::defaultPolicy);
     EXPECT_TRUE(t.session->mixWithOthers);
     EXPECT_TRUE(t.settingsStore->noisePlayerSettingsSubject()->currentValue()->audioAllowsMixWithOthers);
-}
 
-TEST(NoisePlayer, AConfigurationChangeRebuildsTheGraphWithNewNodes) {
-    NoisePlayerHarness t;
-    t.start(NoisePlayerHarness::selecting({rain}));
     t.finish(t.player->play(false));
     const auto before = t.player->players().at(rain);
     ScriptedAudioSession::post(AudioSession::engineConfigurationChangeNotification, {});
@@ -298,7 +282,6 @@ TEST(NoisePlayer, AConfigurationChangeRebuildsTheGraphWithNewNodes) {
     EXPECT_NE(t.player->players().at(rain), before);
     EXPECT_TRUE(t.player->isEngineConfigured());
     EXPECT_EQ(t.player->sessionState(), NoisePlayer::SessionState::inactive);
-    // Silent until the next command starts the nodes; a stop and a play bring the sound back.
     EXPECT_FALSE(t.isPlaying(rain));
     t.finish(t.player->stop(0));
     t.finish(t.player->play(false));
