@@ -65,39 +65,6 @@ TEST_F(SelectionTest, AddRemoveAndToggleNeverEmptyTheSelection) {
     }
 }
 
-TEST_F(SelectionTest, SwitchingToSingleModeKeepsOneSoundAndPublishesTheModeAfterTheRemovals) {
-    const Set all{SoundTrack::rain, SoundTrack::fan, SoundTrack::wind};
-    start(selecting(all, multiple));
-    // What the selection holds at the moment the mode is published.
-    std::vector<std::size_t> selectedWhenPublished;
-    auto watcher =
-        spawn([&, stream = std::make_shared<AsyncStream<SelectionMode>>(
-                      collection->selectionModeSubject()->subscribe())]() -> asio::awaitable<void> {
-            while (auto mode = co_await stream->next()) {
-                if (*mode == single) {
-                    selectedWhenPublished.push_back(collection->selectedSoundTracks().size());
-                }
-            }
-        });
-
-    run([&] { return collection->setSelectionMode(single); });
-
-    ASSERT_EQ(collection->selectedSoundTracks().size(), 1u);
-    const auto survivor = *collection->selectedSoundTracks().begin();
-    EXPECT_TRUE(all.contains(survivor));
-    EXPECT_EQ(collection->selectionMode(), single);
-    EXPECT_EQ(modes->values.back(), single);
-    EXPECT_EQ(selectedWhenPublished, std::vector<std::size_t>{1});
-    EXPECT_EQ(persisted(), selecting({survivor}, single));
-    EXPECT_EQ(changes->values.back().new_, Set{survivor});
-    watcher.cancel();
-
-    // The same mode again does nothing.
-    const auto modesBefore = modes->values.size();
-    run([&] { return collection->setSelectionMode(single); });
-    EXPECT_EQ(modes->values.size(), modesBefore);
-}
-
 TEST_F(SelectionTest, NextAndPreviousWalkTheRingAndCollapseToSingleMode) {
     struct Case {
         Set selected;

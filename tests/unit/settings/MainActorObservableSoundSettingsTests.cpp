@@ -82,7 +82,7 @@ TEST_F(ObservableSoundSettingsTest, EachEditWritesOneChangedCopyThroughTheStore)
     }
 }
 
-TEST_F(ObservableSoundSettingsTest, TellsObserversBeforeEachRealChangeOnly) {
+TEST_F(ObservableSoundSettingsTest, TellsObserversBeforeEachRealChangeOnlyAndStopsFollowingOnceReleased) {
     auto observed = MainActorObservableSoundSettings::make(store);
     loop.runUntilIdle();
     std::vector<float> speedsSeen;
@@ -93,6 +93,13 @@ TEST_F(ObservableSoundSettingsTest, TellsObserversBeforeEachRealChangeOnly) {
     observed->setSpeed(1.5F);
     loop.runUntilIdle();
     EXPECT_EQ(speedsSeen.size(), 3U) << "an unchanged value was announced";
+
+    // Once released it stops following the store.
+    const std::weak_ptr<MainActorObservableSoundSettings> weak = observed;
+    observed.reset();
+    EXPECT_TRUE(weak.expired());
+    write(NoisePlayerSettings().withSoundSettings(SoundSettings().withSpeed(2.0F)));
+    EXPECT_EQ(store->noisePlayerSettingsSubject()->subscriberCount(), 0U);
 }
 
 // An edit made before another writer's publication arrives keeps that writer's change.
@@ -110,16 +117,6 @@ TEST_F(ObservableSoundSettingsTest, AnEditKeepsAChangeMadeElsewhereMeanwhile) {
     loop.runUntilIdle();
     EXPECT_EQ(current().soundSettings, SoundSettings().withReverb(9.0F).withPitch(12.0F));
     EXPECT_EQ(shown(*observed), SoundSettings().withReverb(9.0F).withPitch(12.0F));
-}
-
-TEST_F(ObservableSoundSettingsTest, StopsFollowingOnceReleased) {
-    auto observed = MainActorObservableSoundSettings::make(store);
-    loop.runUntilIdle();
-    const std::weak_ptr<MainActorObservableSoundSettings> weak = observed;
-    observed.reset();
-    EXPECT_TRUE(weak.expired());
-    write(NoisePlayerSettings().withSoundSettings(SoundSettings().withSpeed(2.0F)));
-    EXPECT_EQ(store->noisePlayerSettingsSubject()->subscriberCount(), 0U);
 }
 
 } // namespace
