@@ -107,10 +107,6 @@ TEST_F(VolumeTest, ARepeatedVolumeSendsNothing) {
 
 class MixTest : public CollectionTest {
 protected:
-    static Mix makeMix(std::string identifier, std::string name, Mix::SoundsAndVolumeLevels levels) {
-        return Mix(std::move(identifier), std::move(name), std::move(levels));
-    }
-
     void save(const Mix& mix) {
         run([&] { return mixes->add(mix); });
     }
@@ -137,7 +133,7 @@ TEST_F(MixTest, MakingAMixTakesTheStoredVolumesAsTheyAre) {
 }
 
 TEST_F(MixTest, SelectingAMixSelectsItsSoundsInMultipleModeAndMergesItsVolumes) {
-    const auto evening = makeMix("E", "Evening", {{SoundTrack::rain, 0.5f}, {SoundTrack::fan, 0.8f}});
+    const Mix evening("E", "Evening", {{SoundTrack::rain, 0.5f}, {SoundTrack::fan, 0.8f}});
     save(evening);
     start(selecting({SoundTrack::owl}, single, {{SoundTrack::rain, 0.1f}, {SoundTrack::wind, 0.2f}}));
 
@@ -154,14 +150,14 @@ TEST_F(MixTest, SelectingAMixSelectsItsSoundsInMultipleModeAndMergesItsVolumes) 
 
     // A mix of one sound is still selected in multiple mode.
     start(selecting({SoundTrack::owl}, single));
-    run([&] { return collection->select(makeMix("S", "Solo", {{SoundTrack::rain, 0.3f}})); });
+    run([&] { return collection->select(Mix("S", "Solo", {{SoundTrack::rain, 0.3f}})); });
     EXPECT_EQ(collection->selectionMode(), multiple);
     EXPECT_EQ(run([&] { return collection->getVolume(SoundTrack::rain); }), 0.3f);
 }
 
 TEST_F(MixTest, SelectedMixFollowsTheSelectionAndItsVolumes) {
-    const auto evening = makeMix("E", "Evening", {{SoundTrack::rain, 0.5f}, {SoundTrack::fan, 0.8f}});
-    const auto night = makeMix("N", "Night", {{SoundTrack::rain, 0.5f}, {SoundTrack::fan, 0.3f}});
+    const Mix evening("E", "Evening", {{SoundTrack::rain, 0.5f}, {SoundTrack::fan, 0.8f}});
+    const Mix night("N", "Night", {{SoundTrack::rain, 0.5f}, {SoundTrack::fan, 0.3f}});
     save(evening);
     save(night);
     start(selecting({SoundTrack::rain}, multiple, {{SoundTrack::rain, 0.5f}, {SoundTrack::fan, 0.8f}}));
@@ -191,12 +187,12 @@ TEST_F(MixTest, SavingSelectsTheMixAndDeletingOnlyClearsItByName) {
     EXPECT_EQ(run([&] { return collection->findMixMatchingCurrentSelection(); }), mix);
 
     const auto mixesBefore = selectedMixes->values.size();
-    run([&] { return collection->deleteMix(makeMix("X", "Other", {{SoundTrack::owl, 1.0f}})); });
+    run([&] { return collection->deleteMix(Mix("X", "Other", {{SoundTrack::owl, 1.0f}})); });
     EXPECT_EQ(collection->selectedMix(), mix);
     EXPECT_EQ(selectedMixes->values.size(), mixesBefore);
 
     // Another mix of the same name goes with it, and with it the selection of the mix.
-    run([&] { return collection->deleteMix(makeMix("Y", "Focus", {{SoundTrack::owl, 1.0f}})); });
+    run([&] { return collection->deleteMix(Mix("Y", "Focus", {{SoundTrack::owl, 1.0f}})); });
     EXPECT_EQ(selectedMixes->values.back(), std::nullopt);
     EXPECT_EQ(names->values.back(), "Fan & Rain");
     EXPECT_FALSE(run([&] { return collection->mixWithName("Focus"); }).has_value());

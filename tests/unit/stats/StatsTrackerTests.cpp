@@ -75,7 +75,6 @@ class MemoryStatsStore final : public StatsStore {
 public:
     std::optional<std::vector<PlayEvent>> stored;
     bool failsSaves = false;
-    int saves = 0;
 
     std::vector<PlayEvent> load() override {
         if (!stored) {
@@ -84,7 +83,6 @@ public:
         return *stored;
     }
     void save(const std::vector<PlayEvent>& playEvents) override {
-        ++saves;
         if (failsSaves) {
             throw std::runtime_error("disk full");
         }
@@ -114,10 +112,10 @@ protected:
         FileLocations::setShared(nullptr);
     }
 
-    /// Starts a tracker over a player with `selected` and `history` (the fixture's store by default).
-    void track(SoundTracks selected, std::shared_ptr<MemoryStatsStore> history = nullptr) {
+    /// Starts a tracker over a player with `selected` and the fixture's store.
+    void track(SoundTracks selected) {
         player = std::make_shared<ScriptedPlayer>(std::move(selected));
-        tracker = StatsTracker::make(player, history ? history : store);
+        tracker = StatsTracker::make(player, store);
         loop.runUntilIdle();
     }
     Date now() const { return loop.now(); }
@@ -201,10 +199,9 @@ TEST_F(StatsTrackerTest, OpenEventsOfAnEarlierRunAreClosedAtTheLastActiveDateOrD
         } else {
             UserDefaults::standard()->removeObject(LastActiveDateTracker::userDefaultsKey);
         }
-        auto caseStore = std::make_shared<MemoryStatsStore>();
-        caseStore->stored = std::vector<PlayEvent>{before, open, after};
-        track({SoundTrack::rain}, caseStore);
-        EXPECT_EQ(caseStore->stored, testCase.expected);
+        store->stored = std::vector<PlayEvent>{before, open, after};
+        track({SoundTrack::rain});
+        EXPECT_EQ(store->stored, testCase.expected);
     }
 }
 
