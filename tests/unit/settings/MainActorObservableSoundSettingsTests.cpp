@@ -95,6 +95,7 @@ TEST_F(ObservableSoundSettingsTest, TellsObserversBeforeEachRealChangeOnlyAndSto
     EXPECT_EQ(speedsSeen.size(), 3U) << "an unchanged value was announced";
 
     // Once released it stops following the store.
+    connection.disconnect();
     const std::weak_ptr<MainActorObservableSoundSettings> weak = observed;
     observed.reset();
     EXPECT_TRUE(weak.expired());
