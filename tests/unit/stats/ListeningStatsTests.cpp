@@ -19,15 +19,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-/// The instant of a local wall-clock time in `zone`; for a time a clock change makes ambiguous, the
-/// earlier one.
-Date at(const char* zone, date::year_month_day day, std::chrono::minutes timeOfDay) {
-    const date::local_seconds local{date::local_days{day} + timeOfDay};
-    const auto zoned = date::zoned_seconds{zone, local, date::choose::earliest};
-    return Date::fromTimeIntervalSince1970(
-        static_cast<double>(zoned.get_sys_time().time_since_epoch().count()));
-}
-
 PlayEvent event(SoundTrack soundTrack, Date start, std::optional<double> lengthSeconds) {
     std::optional<Date> end;
     if (lengthSeconds) {
@@ -43,13 +34,28 @@ UserCalendar calendar(const char* zone) {
 constexpr auto berlin = "Europe/Berlin";
 constexpr auto newYork = "America/New_York";
 
-using date::December;
 using date::March;
 using date::November;
 using date::October;
 
-// 5 December 2026, the loop's "today" in most cases below.
-constexpr date::year_month_day december5{date::year{2026}, December, date::day{5}};
+/// Local wall-clock times in `zone`, "MM-DD hh:mm" in 2026 or "YYYY-MM-DD hh:mm", separated by commas.
+std::vector<Date> times(const char* zone, std::string_view list) {
+    const auto calendar = *UserCalendar::named(zone);
+    std::vector<Date> dates;
+    while (!list.empty()) {
+        const auto end = std::min(list.find(','), list.size());
+        const auto item = list.substr(0, end);
+        dates.push_back(
+            *calendar.parseDate(item.size() == 11 ? "2026-" + std::string(item) : std::string(item)));
+        list.remove_prefix(std::min(end + 2, list.size()));
+    }
+    return dates;
+}
+
+/// One local wall-clock time in `zone`, as `times` reads it; 5 December is the loop's "today" below.
+Date when(const char* zone, std::string_view text) {
+    return times(zone, text).at(0);
+}
 
 struct SessionCase {
     const char* name;
@@ -60,9 +66,9 @@ struct SessionCase {
 };
 
 TEST(ListeningStatsTest, SessionsJoinEventsThatOverlapOrTouch) {
-    const Date ten = at(berlin, december5, 10h);
-    const Date currentDate = at(berlin, december5, 18h);
-    const Date now = at(berlin, december5, 20h);
+    const Date ten = when(berlin, "12-05 10:00");
+    const Date currentDate = when(berlin, "12-05 18:00");
+    const Date now = when(berlin, "12-05 20:00");
     const auto e = [&](SoundTrack soundTrack, double offset, std::optional<double> length) {
         return event(soundTrack, ten.addingTimeInterval(offset), length);
     };
@@ -90,8 +96,8 @@ TEST(ListeningStatsTest, SessionsJoinEventsThatOverlapOrTouch) {
 }
 
 TEST(ListeningStatsTest, PerSoundTotalsCountEveryEventOfTheSound) {
-    const Date ten = at(berlin, december5, 10h);
-    const Date now = at(berlin, december5, 12h);
+    const Date ten = when(berlin, "12-05 10:00");
+    const Date now = when(berlin, "12-05 12:00");
     const std::vector<PlayEvent> events = {
         event(SoundTrack::rain, ten, 1800),
         event(SoundTrack::fan, ten.addingTimeInterval(900), 2700),
@@ -99,7 +105,7 @@ TEST(ListeningStatsTest, PerSoundTotalsCountEveryEventOfTheSound) {
         // Still playing: counts until the clock's present in its sound's total.
         event(SoundTrack::waves, now.addingTimeInterval(-120), std::nullopt),
     };
-    const auto stats = computeListeningStats(events, at(berlin, december5, 23h), now, calendar(berlin));
+    const auto stats = computeListeningStats(events, when(berlin, "12-05 23:00"), now, calendar(berlin));
     EXPECT_EQ(stats.totalTimePerSoundTrack,
               (std::unordered_map<SoundTrack, double>{
                   {SoundTrack::rain, 2400}, {SoundTrack::fan, 2700}, {SoundTrack::waves, 120}}));
@@ -116,20 +122,6 @@ TEST(ListeningStatsTest, PerSoundTotalsCountEveryEventOfTheSound) {
                                          event(SoundTrack::owl, ten.addingTimeInterval(1800), 600)};
     EXPECT_EQ(computeListeningStats(tied, ten, ten, calendar(berlin)).mostPlayedSoundTrack,
               SoundTrack{SoundTrack::whiteNoise});
-}
-
-/// Local wall-clock times in `zone`, "MM-DD hh:mm" in 2026 or "YYYY-MM-DD hh:mm", separated by commas.
-std::vector<Date> times(const char* zone, std::string_view list) {
-    const auto calendar = *UserCalendar::named(zone);
-    std::vector<Date> dates;
-    while (!list.empty()) {
-        const auto end = std::min(list.find(','), list.size());
-        const auto item = list.substr(0, end);
-        dates.push_back(
-            *calendar.parseDate(item.size() == 11 ? "2026-" + std::string(item) : std::string(item)));
-        list.remove_prefix(std::min(end + 2, list.size()));
-    }
-    return dates;
 }
 
 TEST(ListeningStatsTest, StreaksAndRecentDaysFollowTheLocalCalendar) {
@@ -186,9 +178,9 @@ TEST(ListeningStatsTest, StreaksAndRecentDaysFollowTheLocalCalendar) {
     // Every day from forty days ago to today: one run, and the last thirty days all played.
     std::vector<Date> daily;
     for (int back = 40; back >= 0; --back) {
-        daily.push_back(at(berlin, date::year_month_day{date::sys_days{december5} - date::days{back}}, 8h));
+        daily.push_back(when(berlin, "12-05 08:00").addingTimeInterval(-86'400.0 * back));
     }
-    const auto stats = statsOf(berlin, daily, at(berlin, december5, 12h));
+    const auto stats = statsOf(berlin, daily, when(berlin, "12-05 12:00"));
     EXPECT_EQ(stats.longestStreak, 41);
     EXPECT_EQ(stats.currentStreak, 41);
     EXPECT_EQ(stats.lastThirtyDaysPlayedIndexes.size(), 30U);
@@ -197,7 +189,7 @@ TEST(ListeningStatsTest, StreaksAndRecentDaysFollowTheLocalCalendar) {
 
 TEST(ListeningStatsTest, ADateTheCalendarCannotPlaceIsReportedAndCountsNothing) {
     const test::AnalyticsRecorder analytics;
-    const Date today = at(berlin, december5, 12h);
+    const Date today = when(berlin, "12-05 12:00");
     const std::vector<PlayEvent> events = {event(SoundTrack::rain, today, 60)};
     const auto stats =
         computeListeningStats(events, Date{std::numeric_limits<double>::infinity()}, today, calendar(berlin));
