@@ -44,7 +44,7 @@ TEST(AtomicFile, ReplacesTheWholeFileKeepingItsModeAndLeavesNoTemporaryBehind) {
     EXPECT_EQ(status.st_mode & 07777, 0600U);
 }
 
-TEST(AtomicFile, FailsWithoutTouchingAnythingWhenItCannotWrite) {
+TEST(AtomicFile, FailsWithoutTouchingAnythingAndReadsOnlyRegularFilesOfAReasonableSize) {
     test::TemporaryDirectory directory;
     EXPECT_THROW(writeFileAtomically(directory / "missing/settings", "x"), fs::filesystem_error);
     // A directory in the way of the rename: the temporary must not stay behind.
@@ -53,10 +53,8 @@ TEST(AtomicFile, FailsWithoutTouchingAnythingWhenItCannotWrite) {
     EXPECT_THROW(writeFileAtomically(directory / "occupied", "x"), fs::filesystem_error);
     EXPECT_EQ(entriesIn(directory.path()), 1U);
     EXPECT_THROW(readWholeFile(directory / "occupied"), fs::filesystem_error);
-}
 
-TEST(AtomicFile, ReadsOnlyRegularFilesOfAReasonableSizeAndNeverBlocks) {
-    test::TemporaryDirectory directory;
+    // Reads take only regular files of a reasonable size and never block.
     ASSERT_EQ(::mkfifo((directory / "fifo").c_str(), 0644), 0);
     fs::create_symlink("/dev/zero", directory / "zeros");
     writeFileAtomically(directory / "huge", "");

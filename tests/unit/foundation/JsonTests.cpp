@@ -16,7 +16,7 @@ namespace {
 
 using Json = nlohmann::json;
 
-TEST(JsonFloats, AreWrittenInTheirShortestForm) {
+TEST(JsonFloats, AreWrittenInTheirShortestFormAndOnlyWhenFinite) {
     struct Case {
         float value;
         const char* text;
@@ -34,9 +34,7 @@ TEST(JsonFloats, AreWrittenInTheirShortestForm) {
     for (const auto& [value, text] : cases) {
         EXPECT_EQ(json::dump(json::fromFloat(value)), text) << "for " << value;
     }
-}
-
-TEST(JsonFloats, NonFiniteNumbersFailToEncodeWhereverTheyAre) {
+    // Numbers that are not finite fail to encode wherever they are.
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float infinity = std::numeric_limits<float>::infinity();
     const std::vector<Json> values{

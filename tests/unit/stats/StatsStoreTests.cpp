@@ -18,7 +18,7 @@ namespace {
 
 using test::TemporaryDirectory;
 
-TEST(PlayEventCodingTest, WritesTheStoredFormAndReadsItBack) {
+TEST(PlayEventCodingTest, WritesTheStoredFormAndReadsItAndOtherWritersFormsBack) {
     const std::vector<PlayEvent> events = {
         {Date{786'000'000.123456789}, SoundTrack::pinkNoise, Date{786'000'600.5}},
         {Date{-12.25}, SoundTrack::whiteNoise, std::nullopt},
@@ -30,9 +30,8 @@ TEST(PlayEventCodingTest, WritesTheStoredFormAndReadsItBack) {
     EXPECT_EQ(document[1].dump(), R"({"soundTrack":0,"start":-12.25})");
     EXPECT_EQ(document[0]["start"].get<double>(), 786'000'000.123456789);
     EXPECT_EQ(decodePlayEvents(text), events);
-}
 
-TEST(PlayEventCodingTest, ReadsWhatOtherWritersProduce) {
+    // What other writers produce reads too.
     const std::vector<std::pair<std::string, PlayEvent>> cases = {
         {R"({"start": 10, "soundTrack": 3, "end": null})", {Date{10}, SoundTrack::rain, std::nullopt}},
         {R"({"end": 20.5, "soundTrack": 3.0, "start": 10, "volume": 0.4})",
