@@ -248,16 +248,9 @@ TEST(UserCalendarTest, ReadsISODatesWithAndWithoutOffsets) {
     }
 }
 
-TEST(UserCalendarTest, TheCurrentZoneComesFromTZ) {
-    test::ScopedEnvironment environment;
-    const std::vector<std::pair<const char*, std::string>> cases = {
-        {"Europe/Berlin", "Europe/Berlin"}, {":America/New_York", "America/New_York"}};
-    for (const auto& [value, zone] : cases) {
-        environment.set("TZ", value);
-        EXPECT_EQ(UserCalendar::current().zoneName(), zone);
-    }
-    // An unknown name falls back to the system's zone rather than failing.
-    environment.set("TZ", "Nowhere/Special");
+// An unknown name in TZ falls back to the system's zone rather than failing.
+TEST(UserCalendarTest, AnUnknownZoneFallsBackToTheSystems) {
+    const test::ScopedEnvironment environment("TZ", "Nowhere/Special");
     EXPECT_FALSE(UserCalendar::current().zoneName().empty());
 }
 
