@@ -187,7 +187,6 @@ TEST_F(StatsTrackerTest, OpenEventsOfAnEarlierRunAreClosedAtTheLastActiveDateOrD
          {before, open.closed(start.addingTimeInterval(300)), after}},
         {"no last active date", std::nullopt, {before, after}},
         {"exactly the start", UserDefaultsValue{start}, {before, after}},
-        {"before the start", UserDefaultsValue{start.addingTimeInterval(-1)}, {before, after}},
         {"not a date",
          UserDefaultsValue{start.addingTimeInterval(300).timeIntervalSinceReferenceDate},
          {before, after}},
