@@ -3,15 +3,11 @@
 #include "support/Recorders.hpp"
 #include "support/ScriptedAudioSession.hpp"
 #include "support/SignalMeasurements.hpp"
-#include "support/TemporaryDirectory.hpp"
 #include "unit/player/PlayerFixture.hpp"
 #include "unit/selection/CollectionFixture.hpp"
 
 #include <somnara/player/NoisePlayer.hpp>
 
-#include <algorithm>
-#include <fstream>
-#include <map>
 #include <memory>
 
 namespace somnara {

@@ -1,6 +1,5 @@
 #include "support/Recorders.hpp"
 #include "support/ScopedEnvironment.hpp"
-#include "support/TestLoop.hpp"
 
 #include <somnara/stats/ListeningStats.hpp>
 #include <somnara/stats/UserCalendar.hpp>
