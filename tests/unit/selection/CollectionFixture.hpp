@@ -81,7 +81,12 @@ protected:
     /// lets the start-up and its follow-ups run.
     void start(const NoisePlayerSettings& stored, std::vector<SoundTrack> allSoundTracks = allCases()) {
         makeCollection(stored, std::move(allSoundTracks));
-        recordSubjects();
+        modes = std::make_unique<StreamRecorder<SelectionMode>>(collection->selectionModeSubject());
+        names = std::make_unique<StreamRecorder<std::string>>(collection->selectionNameSubject());
+        changes = std::make_unique<StreamRecorder<SelectedSoundTracksChange>>(
+            collection->selectedSoundTracksSubject());
+        selectedMixes =
+            std::make_unique<StreamRecorder<std::optional<Mix>>>(collection->selectedMixSubject());
         loop.runUntilIdle();
     }
 
@@ -89,15 +94,6 @@ protected:
     NoisePlayerSettings persisted() const {
         const auto data = defaults->data(NoisePlayerSettingsStore::userDefaultsKey);
         return NoisePlayerSettings::decode(std::string(data->begin(), data->end()));
-    }
-
-    void recordSubjects() {
-        modes = std::make_unique<StreamRecorder<SelectionMode>>(collection->selectionModeSubject());
-        names = std::make_unique<StreamRecorder<std::string>>(collection->selectionNameSubject());
-        changes = std::make_unique<StreamRecorder<SelectedSoundTracksChange>>(
-            collection->selectedSoundTracksSubject());
-        selectedMixes =
-            std::make_unique<StreamRecorder<std::optional<Mix>>>(collection->selectedMixSubject());
     }
 
     std::unique_ptr<StreamRecorder<SelectionMode>> modes;

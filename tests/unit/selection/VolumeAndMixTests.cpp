@@ -104,12 +104,7 @@ TEST_F(VolumeTest, ARepeatedVolumeSendsNothing) {
     EXPECT_EQ(persisted().soundTracksMixVolume.at(SoundTrack::fan), 0.25f);
 }
 
-class MixTest : public CollectionTest {
-protected:
-    void save(const Mix& mix) {
-        run([&] { return mixes->add(mix); });
-    }
-};
+class MixTest : public CollectionTest {};
 
 TEST_F(MixTest, MakingAMixTakesTheStoredVolumesAsTheyAre) {
     struct Case {
@@ -133,7 +128,7 @@ TEST_F(MixTest, MakingAMixTakesTheStoredVolumesAsTheyAre) {
 
 TEST_F(MixTest, SelectingAMixSelectsItsSoundsInMultipleModeAndMergesItsVolumes) {
     const Mix evening("E", "Evening", {{SoundTrack::rain, 0.5f}, {SoundTrack::fan, 0.8f}});
-    save(evening);
+    run([&] { return mixes->add(evening); });
     start(selecting({SoundTrack::owl}, single, {{SoundTrack::rain, 0.1f}, {SoundTrack::wind, 0.2f}}));
 
     run([&] { return collection->select(evening); });
@@ -157,8 +152,8 @@ TEST_F(MixTest, SelectingAMixSelectsItsSoundsInMultipleModeAndMergesItsVolumes) 
 TEST_F(MixTest, SelectedMixFollowsTheSelectionSavingAndDeletingByName) {
     const Mix evening("E", "Evening", {{SoundTrack::rain, 0.5f}, {SoundTrack::fan, 0.8f}});
     const Mix night("N", "Night", {{SoundTrack::rain, 0.5f}, {SoundTrack::fan, 0.3f}});
-    save(evening);
-    save(night);
+    run([&] { return mixes->add(evening); });
+    run([&] { return mixes->add(night); });
     start(selecting({SoundTrack::rain}, multiple, {{SoundTrack::rain, 0.5f}, {SoundTrack::fan, 0.8f}}));
     EXPECT_FALSE(collection->selectedMix().has_value());
 
