@@ -22,16 +22,15 @@ protected:
     const std::filesystem::path& root_ = directory_.path();
 };
 
-TEST_F(BundleTest, FindsOnlyRegularFilesWhereAsked) {
+TEST_F(BundleTest, FindsOnlyRegularFilesWhereAskedInTheResourcesTheEnvironmentNames) {
     const Bundle bundle(root_);
     EXPECT_EQ(bundle.url("rain", "m4a", "sounds"), root_ / "sounds" / "rain.m4a");
     EXPECT_EQ(bundle.url("LICENSE", ""), root_ / "LICENSE");
     EXPECT_EQ(bundle.url("rain", "m4a"), std::nullopt);
     EXPECT_EQ(bundle.url("rain", "flac", "sounds"), std::nullopt);
     EXPECT_EQ(bundle.url("folder", "m4a", "sounds"), std::nullopt);
-}
 
-TEST_F(BundleTest, EnvironmentOverridesThenBuildTree) {
+    // The resources are where the environment says, or else in the build tree.
     test::ScopedEnvironment environment("SOMNARA_RESOURCES", root_.string());
     EXPECT_EQ(Bundle::locateModuleResources(), root_);
     environment.set("SOMNARA_RESOURCES", std::nullopt);

@@ -41,11 +41,9 @@ TEST(Score, MatchesHandComputedValues) {
          "each search starts after the last match"},
         // é is found by e, but only an exact e earns the lower-case bonus.
         {"Café", "cafe", std::nullopt, 0.5 * (3.1 / 4 + 3.1 / 4) + 0.15, "diacritic-insensitive search"},
-        {"cafe", "café", std::nullopt, 0.5 * (3.1 / 4 + 3.1 / 4) + 0.15, "and the other way round"},
         {"Cafe\u0301", "Caf\u00e9", std::nullopt, 1.0, "canonically equivalent texts are equal"},
         {"Cafe\u0301", "c", std::nullopt, 0.5 * (0.8 / 4 + 0.8) + 0.15,
          "e + combining accent is one character"},
-        {"\U0001F1EB\U0001F1F7 Paris", "p", std::nullopt, 0.5 * (1.0 / 7 + 1.0), "a flag is one character"},
         {"\U0001F1EB\U0001F1F7\U0001F1E9\U0001F1EA", "\U0001F1E9\U0001F1EA", std::nullopt,
          0.5 * (0.2 / 2 + 0.2), "a flag is found as a whole"},
         {"\U0001F1EB\U0001F1F7\U0001F1E9\U0001F1EA", "\U0001F1F7\U0001F1E9", std::nullopt, 0.0,
@@ -62,17 +60,14 @@ TEST(QueryParameters, TakesItemsInOrder) {
     const std::vector<std::pair<const char*, std::optional<Map>>> cases = {
         {"somnara://play?a=1&b&a=2", Map{{"a", "2"}}},
         {"https://example.com/path", std::nullopt},
-        {"https://example.com/path?", std::nullopt},
         {"https://example.com/?b&c", Map{}},
         {"https://example.com/?a=1&a", Map{}},
         {"https://example.com/?a=1&b=2#c=3", Map{{"a", "1"}, {"b", "2"}}},
         {"https://example.com/#frag?a=1", std::nullopt},
         {"https://example.com/?name=Caf%C3%A9%20Noir&x=a+b", Map{{"name", "Caf\u00e9 Noir"}, {"x", "a+b"}}},
         {"https://example.com/?a=b=c&e=", Map{{"a", "b=c"}, {"e", ""}}},
-        {"?sound=rain", Map{{"sound", "rain"}}},
         {"https://example.com/?a=1 2", std::nullopt},
         {"https://example.com/?a=%zz", std::nullopt},
-        {"https://example.com/?a=%4", std::nullopt},
     };
     for (const auto& [url, expected] : cases) {
         EXPECT_EQ(queryParameters(url), expected) << url;
@@ -93,7 +88,6 @@ TEST(Locale, FirstPreferredLanguageDecidesEnglish) {
         {{{"LC_ALL", "de_AT.UTF-8"}, {"LANG", "en_US"}}, {"de-AT"}, false},
         {{{"LANGUAGE", "::pt_BR"}}, {"pt-BR"}, false},
         {{{"LANG", "C"}}, {"en"}, true},
-        {{{"LANG", "C.UTF-8"}}, {"en"}, true},
         {{{"LC_ALL", "POSIX"}}, {"en"}, true},
         {{}, {}, false},
     };

@@ -3,15 +3,11 @@
 #include "support/Recorders.hpp"
 #include "support/ScriptedAudioSession.hpp"
 #include "support/SignalMeasurements.hpp"
-#include "support/TemporaryDirectory.hpp"
 #include "unit/player/PlayerFixture.hpp"
 #include "unit/selection/CollectionFixture.hpp"
 
 #include <somnara/player/NoisePlayer.hpp>
 
-#include <algorithm>
-#include <fstream>
-#include <map>
 #include <memory>
 
 namespace somnara {
@@ -82,19 +78,6 @@ public:
             loop.advance(step);
         }
         ASSERT_TRUE(task.isFinished()) << "the command did not finish";
-    }
-    /// What `task` failed with, once it has finished.
-    std::exception_ptr failureOf(const Task<void>& task) {
-        std::exception_ptr failure;
-        auto check = spawn([task, &failure]() -> asio::awaitable<void> {
-            try {
-                co_await task.value();
-            } catch (...) {
-                failure = std::current_exception();
-            }
-        });
-        finish(check);
-        return failure;
     }
     template <class F>
     void perform(F&& makeAwaitable) {

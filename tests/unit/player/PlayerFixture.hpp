@@ -13,8 +13,6 @@
 #include <somnara/system/ZelAnalyticsLogger.hpp>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <memory>

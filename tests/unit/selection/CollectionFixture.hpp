@@ -22,18 +22,6 @@
 
 namespace somnara::test {
 
-/// A logged assertion as the tests compare it.
-struct Assertion {
-    std::string message;
-    std::string function;
-    int line = 0;
-    friend bool operator==(const Assertion&, const Assertion&) = default;
-};
-
-inline std::ostream& operator<<(std::ostream& out, const Assertion& assertion) {
-    return out << assertion.function << ':' << assertion.line << " \"" << assertion.message << '"';
-}
-
 /// The library's stores over memory (their own cloud store and app-group defaults), user defaults in
 /// memory, and a collection made over them as the app does.
 struct CollectionStores {
@@ -93,7 +81,12 @@ protected:
     /// lets the start-up and its follow-ups run.
     void start(const NoisePlayerSettings& stored, std::vector<SoundTrack> allSoundTracks = allCases()) {
         makeCollection(stored, std::move(allSoundTracks));
-        recordSubjects();
+        modes = std::make_unique<StreamRecorder<SelectionMode>>(collection->selectionModeSubject());
+        names = std::make_unique<StreamRecorder<std::string>>(collection->selectionNameSubject());
+        changes = std::make_unique<StreamRecorder<SelectedSoundTracksChange>>(
+            collection->selectedSoundTracksSubject());
+        selectedMixes =
+            std::make_unique<StreamRecorder<std::optional<Mix>>>(collection->selectedMixSubject());
         loop.runUntilIdle();
     }
 
@@ -103,26 +96,17 @@ protected:
         return NoisePlayerSettings::decode(std::string(data->begin(), data->end()));
     }
 
-    void recordSubjects() {
-        modes = std::make_unique<StreamRecorder<SelectionMode>>(collection->selectionModeSubject());
-        names = std::make_unique<StreamRecorder<std::string>>(collection->selectionNameSubject());
-        changes = std::make_unique<StreamRecorder<SelectedSoundTracksChange>>(
-            collection->selectedSoundTracksSubject());
-        selectedMixes =
-            std::make_unique<StreamRecorder<std::optional<Mix>>>(collection->selectedMixSubject());
-    }
-
     std::unique_ptr<StreamRecorder<SelectionMode>> modes;
     std::unique_ptr<StreamRecorder<std::string>> names;
     std::unique_ptr<StreamRecorder<SelectedSoundTracksChange>> changes;
     std::unique_ptr<StreamRecorder<std::optional<Mix>>> selectedMixes;
 
     AnalyticsRecorder analytics;
-    /// The collection's logged assertions since the last `analytics.clear()`.
-    std::vector<Assertion> assertions() const {
-        std::vector<Assertion> found;
+    /// The messages of the collection's logged assertions since the last `analytics.clear()`.
+    std::vector<std::string> assertions() const {
+        std::vector<std::string> found;
         for (const auto& record : analytics.assertions("SomnaraKit/SoundTracksCollection")) {
-            found.push_back({record.message.value_or(""), record.function, record.line});
+            found.push_back(record.message.value_or(""));
         }
         return found;
     }

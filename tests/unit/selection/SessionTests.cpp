@@ -32,6 +32,8 @@ TEST_F(SessionTest, EveryPublishedValueOfAScriptedSession) {
     const auto survivor = order[0];
     run([&] { return collection->setSelectionMode(single); });
     ASSERT_EQ(collection->selectedSoundTracks(), Set{survivor});
+    // The same mode again publishes nothing.
+    run([&] { return collection->setSelectionMode(single); });
     run([&] { return collection->select(evening); });
     run([&] { return collection->setVolume(0.3f, SoundTrack::fan); });
 

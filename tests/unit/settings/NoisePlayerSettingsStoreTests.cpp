@@ -128,6 +128,7 @@ TEST_F(NoisePlayerSettingsStoreTest, EveryWriteIsPublishedAndSavedInOrder) {
     EXPECT_EQ(run([&] { return next->noisePlayerSettings(); }).soundSettings.reverb, 3.0F);
 }
 
+// The resets share one update; a scalar, the gains, a group and the whole stand for the rest.
 TEST_F(NoisePlayerSettingsStoreTest, SingleResetsTouchOnlyTheirPart) {
     const SoundSettings changed{
         0.4F, 1.5F, 20.0F, {0, 0, 0, 0, 6.0F, 0, 0, 0, 0, 0}, 100.0F, {3.0, 0.5F}, {0.5, 10.0F, 20.0F}};
@@ -140,12 +141,8 @@ TEST_F(NoisePlayerSettingsStoreTest, SingleResetsTouchOnlyTheirPart) {
     const auto defaults = SoundSettings::defaultValue();
     const std::vector<Case> cases{
         {"volume", &NoisePlayerSettingsStore::resetVolume, changed.withVolume(1.0F)},
-        {"speed", &NoisePlayerSettingsStore::resetSpeed, changed.withSpeed(1.0F)},
-        {"reverb", &NoisePlayerSettingsStore::resetReverb, changed.withReverb(0.0F)},
-        {"pitch", &NoisePlayerSettingsStore::resetPitch, changed.withPitch(0.0F)},
         {"gains", &NoisePlayerSettingsStore::resetEqualizerGainLevels,
          changed.withEqualizerGainLevels(defaults.equalizerGainLevels)},
-        {"oscillation", &NoisePlayerSettingsStore::resetOscillation, changed.withOscillation({10.0, 0.0F})},
         {"delay", &NoisePlayerSettingsStore::resetDelay, changed.withDelay({1.0, 0.0F, 0.0F})},
         {"all", &NoisePlayerSettingsStore::resetAllSoundSettings, defaults},
     };

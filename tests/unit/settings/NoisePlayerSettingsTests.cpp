@@ -76,35 +76,31 @@ TEST(NoisePlayerSettingsJSON, OptionalKeysTakeTheirDefaults) {
 }
 
 TEST(NoisePlayerSettingsJSON, IsStrictEverywhereElse) {
-    const std::function<void(Json&)> failures[] = {
-        [](Json& s) { s["soundSettings"].erase("speed"); },
-        [](Json& s) { s["fadeTiming"].erase("sleepEnd"); },
-        [](Json& s) { s["soundSettings"]["oscillation"].erase("strength"); },
-        [](Json& s) { s.erase("currentSoundTracks"); },
-        [](Json& s) { s.erase("selectionMode"); },
-        [](Json& s) { s.erase("soundTracksMixVolume"); },
-        [](Json& s) {
-            s["currentSoundTracks"] = Json::array({3, 50});
-        },
-        [](Json& s) { s["currentSoundTracks"] = Json::array({"rain"}); },
-        [](Json& s) { s["currentSoundTracks"] = Json::array({3.5}); },
-        [](Json& s) { s["currentSoundTracks"] = 3; },
-        [](Json& s) { s["selectionMode"] = 2; },
-        [](Json& s) {
-            s["soundTracksMixVolume"] = Json::array({3, 0.5, 5});
-        },
-        [](Json& s) {
-            s["soundTracksMixVolume"] = Json::array({3, "0.5"});
-        },
-        [](Json& s) {
-            s["soundTracksMixVolume"] = Json::array({77, 0.5});
-        },
-        [](Json& s) { s["audioAllowsMixWithOthers"] = 1; },
-        [](Json& s) { s["soundSettings"]["equalizerGainLevels"] = 0; },
-        [](Json& s) { s = Json::array(); },
+    // Each case puts a value at a place in the stored form, or with none removes what is there.
+    const std::vector<std::pair<const char*, std::optional<Json>>> failures{
+        {"/soundSettings/speed", std::nullopt},
+        {"/soundSettings/oscillation/strength", std::nullopt},
+        {"/currentSoundTracks", std::nullopt},
+        {"/selectionMode", std::nullopt},
+        {"/soundTracksMixVolume", std::nullopt},
+        {"/currentSoundTracks", Json::array({3, 50})},
+        {"/currentSoundTracks", Json::array({3.5})},
+        {"/currentSoundTracks", 3},
+        {"/selectionMode", 2},
+        {"/soundTracksMixVolume", Json::array({3, 0.5, 5})},
+        {"/soundTracksMixVolume", Json::array({77, 0.5})},
+        {"/audioAllowsMixWithOthers", 1},
+        {"/soundSettings/equalizerGainLevels", 0},
+        {"", Json::array()},
     };
-    for (std::size_t i = 0; i < std::size(failures); ++i) {
-        EXPECT_THROW(decodeEdited(failures[i]), json::DecodingError) << "case " << i;
+    for (const auto& [place, value] : failures) {
+        const Json::json_pointer pointer(place);
+        EXPECT_THROW(decodeEdited([&](Json& s) {
+                         value ? void(s[pointer] = *value)
+                               : void(s[pointer.parent_pointer()].erase(pointer.back()));
+                     }),
+                     json::DecodingError)
+            << place;
     }
     EXPECT_THROW(NoisePlayerSettings::decode("{\"currentSoundTracks\":"), json::DecodingError);
 
@@ -120,37 +116,19 @@ TEST(NoisePlayerSettingsJSON, IsStrictEverywhereElse) {
     EXPECT_EQ(lax.currentSoundTracks, (NoisePlayerSettings::SoundTracks{SoundTrack::rain, SoundTrack::fan}));
 }
 
-// Each part's flag changes only with that part; the gains are default only as exactly ten zeros.
-TEST(SoundSettings, DefaultFlagsTellWhichPartDiffers) {
-    // isDefault, volume, speed, reverb, pitch, gains, oscillation, delay
-    const auto flags = [](const SoundSettings& s) {
-        return std::vector<bool>{s.isDefault(),
-                                 s.isVolumeDefault(),
-                                 s.isSpeedDefault(),
-                                 s.isReverbDefault(),
-                                 s.isPitchDefault(),
-                                 s.isEqualizerGainLevelsDefault(),
-                                 s.isOscillationDefault(),
-                                 s.isDelayDefault()};
-    };
+// Every flag holds for the defaults (each is one comparison with its default); the gains are default only
+// as exactly ten zeros.
+TEST(SoundSettings, DefaultFlagsHoldForTheDefaultsAndGainsOnlyAsTenZeros) {
     const SoundSettings base;
-    const std::vector<std::pair<SoundSettings, int>> cases{
-        {base.withVolume(0.5F), 1},
-        {base.withSpeed(1.01F), 2},
-        {base.withReverb(0.001F), 3},
-        {base.withPitch(-1.0F), 4},
-        {base.withEqualizerGainLevels(std::vector<float>(11, 0.0F)), 5},
-        {base.withEqualizerGainLevels(std::vector<float>(9, 0.0F)), 5},
-        {base.withEqualizerGainLevels({0, 0, 0, 0, 0, 0, 0, 0, 0, 0.5F}), 5},
-        {base.withOscillation(base.oscillation.withRate(9.0)), 6},
-        {base.withDelay(base.delay.withTime(1.5)), 7},
-    };
-    EXPECT_EQ(flags(base), std::vector<bool>(8, true));
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        auto expected = std::vector<bool>(8, true);
-        expected[0] = false;
-        expected[static_cast<std::size_t>(cases[i].second)] = false;
-        EXPECT_EQ(flags(cases[i].first), expected) << "case " << i;
+    EXPECT_EQ(
+        (std::vector<bool>{base.isDefault(), base.isVolumeDefault(), base.isSpeedDefault(),
+                           base.isReverbDefault(), base.isPitchDefault(), base.isEqualizerGainLevelsDefault(),
+                           base.isOscillationDefault(), base.isDelayDefault()}),
+        std::vector<bool>(8, true));
+    for (const auto& gains : {std::vector<float>(11, 0.0F), std::vector<float>(9, 0.0F),
+                              std::vector<float>{0, 0, 0, 0, 0, 0, 0, 0, 0, 0.5F}}) {
+        EXPECT_FALSE(base.withEqualizerGainLevels(gains).isEqualizerGainLevelsDefault()) << gains.size();
+        EXPECT_FALSE(base.withEqualizerGainLevels(gains).isDefault()) << gains.size();
     }
 }
 

@@ -1,6 +1,5 @@
 #include "support/Recorders.hpp"
 #include "support/ScopedEnvironment.hpp"
-#include "support/TestLoop.hpp"
 
 #include <somnara/stats/ListeningStats.hpp>
 #include <somnara/stats/UserCalendar.hpp>
@@ -19,15 +18,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-/// The instant of a local wall-clock time in `zone`; for a time a clock change makes ambiguous, the
-/// earlier one.
-Date at(const char* zone, date::year_month_day day, std::chrono::minutes timeOfDay) {
-    const date::local_seconds local{date::local_days{day} + timeOfDay};
-    const auto zoned = date::zoned_seconds{zone, local, date::choose::earliest};
-    return Date::fromTimeIntervalSince1970(
-        static_cast<double>(zoned.get_sys_time().time_since_epoch().count()));
-}
-
 PlayEvent event(SoundTrack soundTrack, Date start, std::optional<double> lengthSeconds) {
     std::optional<Date> end;
     if (lengthSeconds) {
@@ -43,13 +33,28 @@ UserCalendar calendar(const char* zone) {
 constexpr auto berlin = "Europe/Berlin";
 constexpr auto newYork = "America/New_York";
 
-using date::December;
 using date::March;
 using date::November;
 using date::October;
 
-// 5 December 2026, the loop's "today" in most cases below.
-constexpr date::year_month_day december5{date::year{2026}, December, date::day{5}};
+/// Local wall-clock times in `zone`, "MM-DD hh:mm" in 2026 or "YYYY-MM-DD hh:mm", separated by commas.
+std::vector<Date> times(const char* zone, std::string_view list) {
+    const auto calendar = *UserCalendar::named(zone);
+    std::vector<Date> dates;
+    while (!list.empty()) {
+        const auto end = std::min(list.find(','), list.size());
+        const auto item = list.substr(0, end);
+        dates.push_back(
+            *calendar.parseDate(item.size() == 11 ? "2026-" + std::string(item) : std::string(item)));
+        list.remove_prefix(std::min(end + 2, list.size()));
+    }
+    return dates;
+}
+
+/// One local wall-clock time in `zone`, as `times` reads it; 5 December is the loop's "today" below.
+Date when(const char* zone, std::string_view text) {
+    return times(zone, text).at(0);
+}
 
 struct SessionCase {
     const char* name;
@@ -60,9 +65,9 @@ struct SessionCase {
 };
 
 TEST(ListeningStatsTest, SessionsJoinEventsThatOverlapOrTouch) {
-    const Date ten = at(berlin, december5, 10h);
-    const Date currentDate = at(berlin, december5, 18h);
-    const Date now = at(berlin, december5, 20h);
+    const Date ten = when(berlin, "12-05 10:00");
+    const Date currentDate = when(berlin, "12-05 18:00");
+    const Date now = when(berlin, "12-05 20:00");
     const auto e = [&](SoundTrack soundTrack, double offset, std::optional<double> length) {
         return event(soundTrack, ten.addingTimeInterval(offset), length);
     };
@@ -76,12 +81,10 @@ TEST(ListeningStatsTest, SessionsJoinEventsThatOverlapOrTouch) {
         {"one second apart", {e(rain, 0, 1800), e(fan, 1801, 1799)}, 3599, 1800, 2},
         {"a short play inside a long one", {e(rain, 0, 7200), e(fan, 600, 60)}, 7200, 7200, 1},
         {"recorded out of order", {e(rain, 7200, 600), e(fan, 0, 300), e(waves, 200, 400)}, 1200, 600, 2},
-        {"the same sound twice in a row", {e(rain, 0, 600), e(rain, 600, 600)}, 1200, 1200, 1},
         // With several events, a session still open ends at the date asked about, not at the clock.
         {"open after a closed one", {e(rain, 0, 600), e(fan, 3600, std::nullopt)}, 600 + open, open, 2},
         // A lone open event runs until the clock's present.
-        {"a lone open event", {e(rain, 0, std::nullopt)}, lone, lone, 1},
-        {"a lone closed event", {e(rain, 0, 42.5)}, 42.5, 42.5, 1}};
+        {"a lone open event", {e(rain, 0, std::nullopt)}, lone, lone, 1}};
     for (const auto& testCase : cases) {
         SCOPED_TRACE(testCase.name);
         const auto stats = computeListeningStats(testCase.events, currentDate, now, calendar(berlin));
@@ -92,8 +95,8 @@ TEST(ListeningStatsTest, SessionsJoinEventsThatOverlapOrTouch) {
 }
 
 TEST(ListeningStatsTest, PerSoundTotalsCountEveryEventOfTheSound) {
-    const Date ten = at(berlin, december5, 10h);
-    const Date now = at(berlin, december5, 12h);
+    const Date ten = when(berlin, "12-05 10:00");
+    const Date now = when(berlin, "12-05 12:00");
     const std::vector<PlayEvent> events = {
         event(SoundTrack::rain, ten, 1800),
         event(SoundTrack::fan, ten.addingTimeInterval(900), 2700),
@@ -101,7 +104,7 @@ TEST(ListeningStatsTest, PerSoundTotalsCountEveryEventOfTheSound) {
         // Still playing: counts until the clock's present in its sound's total.
         event(SoundTrack::waves, now.addingTimeInterval(-120), std::nullopt),
     };
-    const auto stats = computeListeningStats(events, at(berlin, december5, 23h), now, calendar(berlin));
+    const auto stats = computeListeningStats(events, when(berlin, "12-05 23:00"), now, calendar(berlin));
     EXPECT_EQ(stats.totalTimePerSoundTrack,
               (std::unordered_map<SoundTrack, double>{
                   {SoundTrack::rain, 2400}, {SoundTrack::fan, 2700}, {SoundTrack::waves, 120}}));
@@ -118,20 +121,6 @@ TEST(ListeningStatsTest, PerSoundTotalsCountEveryEventOfTheSound) {
                                          event(SoundTrack::owl, ten.addingTimeInterval(1800), 600)};
     EXPECT_EQ(computeListeningStats(tied, ten, ten, calendar(berlin)).mostPlayedSoundTrack,
               SoundTrack{SoundTrack::whiteNoise});
-}
-
-/// Local wall-clock times in `zone`, "MM-DD hh:mm" in 2026 or "YYYY-MM-DD hh:mm", separated by commas.
-std::vector<Date> times(const char* zone, std::string_view list) {
-    const auto calendar = *UserCalendar::named(zone);
-    std::vector<Date> dates;
-    while (!list.empty()) {
-        const auto end = std::min(list.find(','), list.size());
-        const auto item = list.substr(0, end);
-        dates.push_back(
-            *calendar.parseDate(item.size() == 11 ? "2026-" + std::string(item) : std::string(item)));
-        list.remove_prefix(std::min(end + 2, list.size()));
-    }
-    return dates;
 }
 
 TEST(ListeningStatsTest, StreaksAndRecentDaysFollowTheLocalCalendar) {
@@ -153,8 +142,6 @@ TEST(ListeningStatsTest, StreaksAndRecentDaysFollowTheLocalCalendar) {
          "12-05 12:00", 1, 1, "0"},
         {"days 1, 2, 3, 5 and 6 of a month", berlin,
          "11-01 10:00, 11-02 10:00, 11-03 10:00, 11-05 10:00, 11-06 10:00", "11-06 20:00", 3, 2, "0 1 3 4 5"},
-        {"across the end of January", berlin, "01-30 23:00, 01-31 00:00, 02-01 23:30, 02-02 06:00",
-         "02-03 08:00", 4, 4, "1 2 3 4"},
         // Just after midnight in Berlin is still the day before in UTC: counted in UTC days, every play
         // would move a day back and today would have none.
         {"just after local midnight", berlin, "2025-12-31 00:30, 01-01 00:30, 01-02 00:30", "01-02 12:00", 3,
@@ -167,13 +154,7 @@ TEST(ListeningStatsTest, StreaksAndRecentDaysFollowTheLocalCalendar) {
          "1 2 3"},
         {"over the autumn clock change", berlin, "10-24 23:30, 10-25 00:15, 10-25 23:45, 10-26 00:05",
          "10-26 23:50", 3, 3, "0 1 2"},
-        {"over New York's clock changes", newYork,
-         "03-07 23:30, 03-08 23:30, 10-31 23:30, 11-01 00:30, 11-01 23:30, 11-02 00:01", "11-02 23:00", 3, 3,
-         "0 1 2"},
         {"a play over midnight counts for the day it began", berlin, "12-04 23:50", "12-05 12:00", 1, 1, "1"},
-        {"a break ends the longest run", berlin,
-         "04-01 10:00, 04-02 10:00, 04-04 10:00, 04-05 10:00, 04-06 10:00, 04-07 10:00", "04-20 10:00", 4, 0,
-         "13 14 15 16 18 19"},
     };
     const auto statsOf = [](const char* zone, const std::vector<Date>& starts, Date currentDate) {
         std::vector<PlayEvent> events;
@@ -196,9 +177,9 @@ TEST(ListeningStatsTest, StreaksAndRecentDaysFollowTheLocalCalendar) {
     // Every day from forty days ago to today: one run, and the last thirty days all played.
     std::vector<Date> daily;
     for (int back = 40; back >= 0; --back) {
-        daily.push_back(at(berlin, date::year_month_day{date::sys_days{december5} - date::days{back}}, 8h));
+        daily.push_back(when(berlin, "12-05 08:00").addingTimeInterval(-86'400.0 * back));
     }
-    const auto stats = statsOf(berlin, daily, at(berlin, december5, 12h));
+    const auto stats = statsOf(berlin, daily, when(berlin, "12-05 12:00"));
     EXPECT_EQ(stats.longestStreak, 41);
     EXPECT_EQ(stats.currentStreak, 41);
     EXPECT_EQ(stats.lastThirtyDaysPlayedIndexes.size(), 30U);
@@ -207,7 +188,7 @@ TEST(ListeningStatsTest, StreaksAndRecentDaysFollowTheLocalCalendar) {
 
 TEST(ListeningStatsTest, ADateTheCalendarCannotPlaceIsReportedAndCountsNothing) {
     const test::AnalyticsRecorder analytics;
-    const Date today = at(berlin, december5, 12h);
+    const Date today = when(berlin, "12-05 12:00");
     const std::vector<PlayEvent> events = {event(SoundTrack::rain, today, 60)};
     const auto stats =
         computeListeningStats(events, Date{std::numeric_limits<double>::infinity()}, today, calendar(berlin));
@@ -266,16 +247,9 @@ TEST(UserCalendarTest, ReadsISODatesWithAndWithoutOffsets) {
     }
 }
 
-TEST(UserCalendarTest, TheCurrentZoneComesFromTZ) {
-    test::ScopedEnvironment environment;
-    const std::vector<std::pair<const char*, std::string>> cases = {
-        {"Europe/Berlin", "Europe/Berlin"}, {":America/New_York", "America/New_York"}};
-    for (const auto& [value, zone] : cases) {
-        environment.set("TZ", value);
-        EXPECT_EQ(UserCalendar::current().zoneName(), zone);
-    }
-    // An unknown name falls back to the system's zone rather than failing.
-    environment.set("TZ", "Nowhere/Special");
+// An unknown name in TZ falls back to the system's zone rather than failing.
+TEST(UserCalendarTest, AnUnknownZoneFallsBackToTheSystems) {
+    const test::ScopedEnvironment environment("TZ", "Nowhere/Special");
     EXPECT_FALSE(UserCalendar::current().zoneName().empty());
 }
 

@@ -18,7 +18,7 @@ namespace {
 
 using test::TemporaryDirectory;
 
-TEST(PlayEventCodingTest, WritesTheStoredFormAndReadsItBack) {
+TEST(PlayEventCodingTest, WritesTheStoredFormAndReadsItAndOtherWritersFormsBack) {
     const std::vector<PlayEvent> events = {
         {Date{786'000'000.123456789}, SoundTrack::pinkNoise, Date{786'000'600.5}},
         {Date{-12.25}, SoundTrack::whiteNoise, std::nullopt},
@@ -30,9 +30,8 @@ TEST(PlayEventCodingTest, WritesTheStoredFormAndReadsItBack) {
     EXPECT_EQ(document[1].dump(), R"({"soundTrack":0,"start":-12.25})");
     EXPECT_EQ(document[0]["start"].get<double>(), 786'000'000.123456789);
     EXPECT_EQ(decodePlayEvents(text), events);
-}
 
-TEST(PlayEventCodingTest, ReadsWhatOtherWritersProduce) {
+    // What other writers produce reads too.
     const std::vector<std::pair<std::string, PlayEvent>> cases = {
         {R"({"start": 10, "soundTrack": 3, "end": null})", {Date{10}, SoundTrack::rain, std::nullopt}},
         {R"({"end": 20.5, "soundTrack": 3.0, "start": 10, "volume": 0.4})",
@@ -67,7 +66,7 @@ TEST(PlayEventCodingTest, OneBadElementFailsTheWholeHistory) {
     }
 }
 
-TEST(StandardStatsStoreTest, SavesAndLoadsTheWholeHistory) {
+TEST(StandardStatsStoreTest, SavesAndLoadsTheWholeHistoryAndAFailedSaveKeepsThePreviousFile) {
     TemporaryDirectory directory;
     StandardStatsStore store(directory.path() / "playback_logs");
     EXPECT_THROW(store.load(), std::filesystem::filesystem_error);
@@ -86,20 +85,14 @@ TEST(StandardStatsStoreTest, SavesAndLoadsTheWholeHistory) {
     EXPECT_EQ(readWholeFile(store.localDataPath()), "[]");
     EXPECT_TRUE(store.load().empty());
 
+    // A failed save keeps the previous file.
+    EXPECT_THROW(store.save({{Date{1}, SoundTrack::rain, Date{std::nan("")}}}), std::invalid_argument);
+    EXPECT_EQ(readWholeFile(store.localDataPath()), "[]");
+    EXPECT_THROW(StandardStatsStore(directory.path() / "missing" / "playback_logs").save({}),
+                 std::filesystem::filesystem_error);
+
     writeFileAtomically(store.localDataPath(), R"([{"start": 1, "soundTrack": 50}])");
     EXPECT_THROW(store.load(), json::DecodingError);
-}
-
-TEST(StandardStatsStoreTest, AFailedSaveKeepsThePreviousFile) {
-    TemporaryDirectory directory;
-    StandardStatsStore store(directory.path() / "playback_logs");
-    const std::vector<PlayEvent> before = {{Date{1}, SoundTrack::rain, Date{2}}};
-    store.save(before);
-    EXPECT_THROW(store.save({{Date{1}, SoundTrack::rain, Date{std::nan("")}}}), std::invalid_argument);
-    EXPECT_EQ(store.load(), before);
-
-    StandardStatsStore nowhere(directory.path() / "missing" / "playback_logs");
-    EXPECT_THROW(nowhere.save(before), std::filesystem::filesystem_error);
 }
 
 } // namespace

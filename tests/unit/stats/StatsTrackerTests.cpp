@@ -75,7 +75,6 @@ class MemoryStatsStore final : public StatsStore {
 public:
     std::optional<std::vector<PlayEvent>> stored;
     bool failsSaves = false;
-    int saves = 0;
 
     std::vector<PlayEvent> load() override {
         if (!stored) {
@@ -84,7 +83,6 @@ public:
         return *stored;
     }
     void save(const std::vector<PlayEvent>& playEvents) override {
-        ++saves;
         if (failsSaves) {
             throw std::runtime_error("disk full");
         }
@@ -114,10 +112,10 @@ protected:
         FileLocations::setShared(nullptr);
     }
 
-    /// Starts a tracker over a player with `selected` and `history` (the fixture's store by default).
-    void track(SoundTracks selected, std::shared_ptr<MemoryStatsStore> history = nullptr) {
+    /// Starts a tracker over a player with `selected` and the fixture's store.
+    void track(SoundTracks selected) {
         player = std::make_shared<ScriptedPlayer>(std::move(selected));
-        tracker = StatsTracker::make(player, history ? history : store);
+        tracker = StatsTracker::make(player, store);
         loop.runUntilIdle();
     }
     Date now() const { return loop.now(); }
@@ -189,7 +187,6 @@ TEST_F(StatsTrackerTest, OpenEventsOfAnEarlierRunAreClosedAtTheLastActiveDateOrD
          {before, open.closed(start.addingTimeInterval(300)), after}},
         {"no last active date", std::nullopt, {before, after}},
         {"exactly the start", UserDefaultsValue{start}, {before, after}},
-        {"before the start", UserDefaultsValue{start.addingTimeInterval(-1)}, {before, after}},
         {"not a date",
          UserDefaultsValue{start.addingTimeInterval(300).timeIntervalSinceReferenceDate},
          {before, after}},
@@ -201,10 +198,9 @@ TEST_F(StatsTrackerTest, OpenEventsOfAnEarlierRunAreClosedAtTheLastActiveDateOrD
         } else {
             UserDefaults::standard()->removeObject(LastActiveDateTracker::userDefaultsKey);
         }
-        auto caseStore = std::make_shared<MemoryStatsStore>();
-        caseStore->stored = std::vector<PlayEvent>{before, open, after};
-        track({SoundTrack::rain}, caseStore);
-        EXPECT_EQ(caseStore->stored, testCase.expected);
+        store->stored = std::vector<PlayEvent>{before, open, after};
+        track({SoundTrack::rain});
+        EXPECT_EQ(store->stored, testCase.expected);
     }
 }
 
@@ -260,7 +256,8 @@ TEST_F(StatsTrackerTest, StatsUseTheUsersTimeZone) {
     track({SoundTrack::rain});
     const Date noonInBerlin = now().addingTimeInterval(11 * 3600);
     EXPECT_EQ(tracker->stats(noonInBerlin).lastThirtyDaysPlayedIndexes, (std::set<std::int64_t>{0}));
-    environment_.set("TZ", "America/New_York");
+    // A leading colon, as TZ allows, names the same zone.
+    environment_.set("TZ", ":America/New_York");
     EXPECT_EQ(tracker->stats(noonInBerlin).lastThirtyDaysPlayedIndexes, (std::set<std::int64_t>{1}));
 }
 
