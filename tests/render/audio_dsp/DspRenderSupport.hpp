@@ -52,25 +52,25 @@ Stereo processInBlocks(Unit& unit, Stereo signal, const std::vector<std::size_t>
 }
 
 /// An upstream that plays a sine on both channels (right a quarter turn later), counting what is pulled.
+/// Its frequency may change while it plays; the phase carries on.
 class SineSource final : public AudioSource {
 public:
-    SineSource(double frequency, double sampleRate, double amplitude = 0.5)
-        : frequency_(frequency), sampleRate_(sampleRate), amplitude_(amplitude) {}
+    SineSource(double frequency, double sampleRate) : frequency(frequency), sampleRate_(sampleRate) {}
     void pull(float* left, float* right, std::size_t frames) noexcept override {
         for (std::size_t i = 0; i < frames; ++i) {
-            const double phase =
-                2.0 * std::numbers::pi * frequency_ * static_cast<double>(pulled_ + i) / sampleRate_;
-            left[i] = static_cast<float>(amplitude_ * std::sin(phase));
-            right[i] = static_cast<float>(amplitude_ * std::cos(phase));
+            left[i] = static_cast<float>(0.5 * std::sin(phase_));
+            right[i] = static_cast<float>(0.5 * std::cos(phase_));
+            phase_ =
+                std::fmod(phase_ + 2.0 * std::numbers::pi * frequency / sampleRate_, 2.0 * std::numbers::pi);
         }
         pulled_ += frames;
     }
     [[nodiscard]] std::uint64_t pulled() const { return pulled_; }
+    double frequency;
 
 private:
-    double frequency_;
     double sampleRate_;
-    double amplitude_;
+    double phase_ = 0.0;
     std::uint64_t pulled_ = 0;
 };
 

@@ -17,79 +17,35 @@ using somnara::test::maxStep;
 
 constexpr double rate = 48000.0;
 
-// One in-place unit set up to change the signal audibly, behind a uniform face for the table below.
-struct UnitUnderTest {
-    const char* name;
-    std::function<void(float*, float*, std::size_t)> process;
-    std::function<void(bool)> setBypass;
-    std::shared_ptr<void> owner;
-};
-
-std::vector<UnitUnderTest> makeUnits() {
-    auto eq = std::make_shared<ParametricEQ>();
-    eq->prepare(rate, 512);
-    eq->setBandFilterType(0, EQFilterType::lowShelf);
-    eq->setBandFrequency(0, 1000.0f);
-    eq->setBandGain(0, 12.0f);
-    eq->setBandBypass(0, false);
-    auto delay = std::make_shared<Delay>();
-    delay->prepare(rate, 512);
-    delay->setDelayTime(0.0125f); // 1¼ cycles of 100 Hz: the echo is a quarter cycle off
-    delay->setWetDryMix(100.0f);
-    auto reverb = std::make_shared<Reverb>();
-    reverb->prepare(rate, 512);
-    reverb->loadFactoryPreset(ReverbPreset::largeHall);
-    reverb->setWetDryMix(60.0f);
-    return {
-        {"eq", [eq](float* l, float* r, std::size_t n) { eq->process(l, r, n); },
-         [eq](bool b) { eq->setBypass(b); }, eq},
-        {"delay", [delay](float* l, float* r, std::size_t n) { delay->process(l, r, n); },
-         [delay](bool b) { delay->setBypass(b); }, delay},
-        {"reverb", [reverb](float* l, float* r, std::size_t n) { reverb->process(l, r, n); },
-         [reverb](bool b) { reverb->setBypass(b); }, reverb},
-    };
+// The units set up to change a signal audibly.
+std::shared_ptr<Delay> makeDelay(float seconds, float feedback, float mix) {
+    auto unit = std::make_shared<Delay>();
+    unit->prepare(rate, 512);
+    unit->setDelayTime(seconds);
+    unit->setFeedback(feedback);
+    unit->setWetDryMix(mix);
+    return unit;
 }
-
-TEST(InPlaceUnitsRender, BypassIsBitExactAfterTheFadeAndTogglingDoesNotClick) {
-    // A 100 Hz sine of amplitude 0.25 while bypass goes on at 0.5 s, off at 1 s, on at 1.5 s. After each
-    // 10 ms fade to bypass the output is the input bit for bit. Bound on the largest step throughout:
-    // 10 % over the larger steady step (input, or the processed signal before the first switch) plus the
-    // crossfade allowance: two signals of up to `peak` amplitude apart, over 480 frames.
-    const std::size_t frames = static_cast<std::size_t>(2 * rate);
-    const Stereo in(makeSine(100, rate, frames, 0.25), makeSine(100, rate, frames, 0.25));
-    const std::vector<std::size_t> switches = {24000, 48000, 72000};
-    for (auto& unit : makeUnits()) {
-        SCOPED_TRACE(unit.name);
-        Stereo out = in;
-        std::size_t pos = 0;
-        bool bypass = false;
-        for (const std::size_t at : {switches[0], switches[1], switches[2], frames}) {
-            for (; pos < at; pos += std::min<std::size_t>(300, at - pos)) {
-                unit.process(out.left.data() + pos, out.right.data() + pos,
-                             std::min<std::size_t>(300, at - pos));
-            }
-            bypass = !bypass;
-            unit.setBypass(bypass);
-        }
-        const std::size_t fade = static_cast<std::size_t>(BypassFader::fadeSeconds * rate);
-        for (const auto& [from, to] :
-             {std::pair{switches[0] + fade, switches[1]}, std::pair{switches[2] + fade, frames}}) {
-            EXPECT_TRUE(std::equal(out.left.begin() + static_cast<long>(from),
-                                   out.left.begin() + static_cast<long>(to),
-                                   in.left.begin() + static_cast<long>(from)));
-            EXPECT_TRUE(std::equal(out.right.begin() + static_cast<long>(from),
-                                   out.right.begin() + static_cast<long>(to),
-                                   in.right.begin() + static_cast<long>(from)));
-        }
-        // ...and while processing, it was not the input.
-        EXPECT_FALSE(std::equal(out.left.begin() + 12000, out.left.begin() + 20000, in.left.begin() + 12000));
-
-        const auto processed = slice(out.left, switches[0] - 4800, 4800);
-        const double steady = std::max(maxStep(in.left), maxStep(processed));
-        const double peak = std::max(0.25, somnara::test::peak(processed));
-        const double bound = 1.1 * steady + (0.25 + peak) / static_cast<double>(fade);
-        EXPECT_LE(maxStep(slice(out.left, 4800, frames - 4800)), bound);
-    }
+std::shared_ptr<Reverb> makeReverb(float mix) {
+    auto unit = std::make_shared<Reverb>();
+    unit->prepare(rate, 512);
+    unit->loadFactoryPreset(ReverbPreset::largeHall);
+    unit->setWetDryMix(mix);
+    return unit;
+}
+std::shared_ptr<ParametricEQ> makeShelf(float gain) {
+    auto unit = std::make_shared<ParametricEQ>();
+    unit->prepare(rate, 512);
+    unit->setBandFilterType(0, EQFilterType::lowShelf);
+    unit->setBandFrequency(0, 1000.0f);
+    unit->setBandGain(0, gain);
+    unit->setBandBypass(0, false);
+    return unit;
+}
+template <class Unit>
+std::shared_ptr<Unit> bypassed(std::shared_ptr<Unit> unit) {
+    unit->setBypass(true);
+    return unit;
 }
 
 // Each unit, with its parameters changing (one change arriving during another's glide) and its bypass
@@ -159,92 +115,87 @@ TEST(InPlaceUnitsRender, OutputDoesNotDependOnBlockSize) {
     }
 }
 
-// A 100 Hz sine (amplitude 0.25, steady step 2π·100·0.25/fs ≈ 0.0033) while a parameter jumps at 1.5 s.
-// The delay of 0.5025 s puts its echo a quarter cycle off the input, its new time in opposite phase. Bound:
-// the largest step while they settle (and one delay later, when a new feedback comes round) stays within
-// 10 % of the largest steady step (of the input, or of the louder output) plus what a crossfade between
-// two signals of amplitude 0.25 adds per frame over the shortest fade (10 ms): 2·0.25/480 ≈ 0.001. An
-// unsmoothed change steps by up to the difference between the two phases or levels, tenths.
-TEST(InPlaceUnitsRender, ParameterJumpsDoNotStepTheWaveform) {
+// A 100 Hz sine (amplitude 0.25, steady step 2π·100·0.25/fs ≈ 0.0033) while a parameter jumps or the
+// bypass switches at 1.5 s. The delay of 0.5025 s puts its echo a quarter cycle off the input, its new
+// time in opposite phase. Bound: the largest step while they settle (and one delay later, when a new
+// feedback comes round) stays within 10 % of the largest steady step (of the input, or of the output
+// before or after) plus what a crossfade between two signals of amplitude 0.25 and `peak` adds per frame
+// over the shortest fade (10 ms): (0.25 + peak)/480. An unsmoothed change steps by up to the difference
+// between the two phases or levels, tenths.
+TEST(InPlaceUnitsRender, ParameterJumpsAndBypassSwitchesDoNotStepTheWaveform) {
     const std::size_t frames = static_cast<std::size_t>(4 * rate);
     const Stereo in(makeSine(100, rate, frames, 0.25), makeSine(100, rate, frames, 0.25));
-    const auto delay = [](float mix) {
-        auto unit = std::make_shared<Delay>();
-        unit->prepare(rate, 512);
-        unit->setDelayTime(0.5025f);
-        unit->setFeedback(0.0f);
-        unit->setWetDryMix(mix);
-        return unit;
-    };
-    const auto reverb = [] {
-        auto unit = std::make_shared<Reverb>();
-        unit->prepare(rate, 512);
-        unit->loadFactoryPreset(ReverbPreset::largeHall);
-        unit->setWetDryMix(0.0f);
-        return unit;
-    };
-    const auto shelf = [] {
-        auto unit = std::make_shared<ParametricEQ>();
-        unit->prepare(rate, 512);
-        unit->setBandFilterType(0, EQFilterType::lowShelf);
-        unit->setBandFrequency(0, 1000.0f);
-        unit->setBandBypass(0, false);
-        return unit;
-    };
     using Render = std::function<Stereo(std::size_t)>;
     const auto jump = [&](auto unit, auto change) -> Render {
         return [=, &in](std::size_t at) {
             return processInBlocks(*unit, in, {512}, {{at, [&] { change(*unit); }}});
         };
     };
-    const std::pair<const char*, Render> cases[] = {
-        {"delay wet/dry 0 -> 100", jump(delay(0.0f), [](Delay& d) { d.setWetDryMix(100.0f); })},
-        {"delay time 0.5025 -> 0.3175 s", jump(delay(100.0f), [](Delay& d) { d.setDelayTime(0.3175f); })},
-        {"delay feedback 0 -> 50", jump(delay(100.0f), [](Delay& d) { d.setFeedback(50.0f); })},
+    const auto bypass = [](bool on) { return [on](auto& unit) { unit.setBypass(on); }; };
+    const struct {
+        const char* name;
+        Render render;
+        // Past the 1.5 s zero crossing of the sine.
+        std::size_t offset = 37;
+    } cases[] = {
+        {"delay wet/dry 0 -> 100", jump(makeDelay(0.5025f, 0, 0), [](Delay& d) { d.setWetDryMix(100.0f); })},
+        {"delay time 0.5025 -> 0.3175 s",
+         jump(makeDelay(0.5025f, 0, 100), [](Delay& d) { d.setDelayTime(0.3175f); })},
+        {"delay feedback 0 -> 50", jump(makeDelay(0.5025f, 0, 100), [](Delay& d) { d.setFeedback(50.0f); })},
         // 60 % is the player's largest mix.
-        {"reverb wet/dry 0 -> 60", jump(reverb(), [](Reverb& r) { r.setWetDryMix(60.0f); })},
+        {"reverb wet/dry 0 -> 60", jump(makeReverb(0), [](Reverb& r) { r.setWetDryMix(60.0f); })},
         // A shelf this wide reacts within a fraction of a millisecond: unsmoothed, the waveform would
         // grow fourfold from one sample to the next.
-        {"low shelf 0 -> +12 dB", jump(shelf(), [](ParametricEQ& eq) { eq.setBandGain(0, 12.0f); })},
+        {"low shelf 0 -> +12 dB", jump(makeShelf(0), [](ParametricEQ& eq) { eq.setBandGain(0, 12.0f); })},
+        {"delay bypass on", jump(makeDelay(0.5025f, 0, 100), bypass(true))},
+        // The line refills from silence, so its first echo starts wherever the input was when the delay
+        // came back: at a zero crossing, without a step.
+        {"delay bypass off", jump(bypassed(makeDelay(0.5025f, 0, 100)), bypass(false)), 0},
+        {"reverb bypass on", jump(makeReverb(60), bypass(true))},
+        {"reverb bypass off", jump(bypassed(makeReverb(60)), bypass(false))},
+        {"low shelf bypass on", jump(makeShelf(12), bypass(true))},
+        {"low shelf bypass off", jump(bypassed(makeShelf(12)), bypass(false))},
     };
-    const double steady = maxStep(in.left);
-    for (const auto& [name, render] : cases) {
+    for (const auto& [name, render, offset] : cases) {
         SCOPED_TRACE(name);
-        const std::size_t at = static_cast<std::size_t>(1.5 * rate) + 37;
+        const std::size_t at = static_cast<std::size_t>(1.5 * rate) + offset;
         const Stereo out = render(at);
-        const double steadyOut = maxStep(slice(out.left, frames - frames / 8, frames / 8));
-        const double bound = 1.1 * std::max(steady, steadyOut) + 2 * 0.25 / (0.01 * rate);
+        const auto before = slice(out.left, at - frames / 8, frames / 8);
+        const auto after = slice(out.left, frames - frames / 8, frames / 8);
+        const double steady = std::max({maxStep(in.left), maxStep(before), maxStep(after)});
+        const double peak = std::max(somnara::test::peak(before), somnara::test::peak(after));
+        const double bound = 1.1 * steady + (0.25 + std::max(0.25, peak)) / (0.01 * rate);
         EXPECT_LE(maxStep(slice(out.left, at - 1, static_cast<std::size_t>(1.2 * rate))), bound);
     }
 }
 
-// A wet/dry mix of zero is the dry input bit for bit: from the start, and again once a mix that was
-// raised has glided back down.
-template <class Unit>
-void expectDryAtMixZero(Unit& unit) {
+// Dry is the input bit for bit: a wet/dry mix of zero, or the bypass once its fade has run; from the
+// start, and again once the unit was made wet (and did change the signal) and then dry again.
+template <class Unit, class SetDry>
+void expectDryIsTheInput(const char* name, Unit& unit, SetDry setDry, double settleSeconds) {
+    SCOPED_TRACE(name);
     const Stereo in(makeNoise(30000), makeNoise(30000, 0.5, 5));
-    unit.prepare(rate, 512);
-    unit.setWetDryMix(0.0f);
+    setDry(unit, true);
     const Stereo out = processInBlocks(
-        unit, in, {333},
-        {{5000, [&] { unit.setWetDryMix(40.0f); }}, {10000, [&] { unit.setWetDryMix(0.0f); }}});
+        unit, in, {333}, {{5000, [&] { setDry(unit, false); }}, {10000, [&] { setDry(unit, true); }}});
     const auto same = [&](std::size_t from, std::size_t to) {
         return std::equal(out.left.begin() + from, out.left.begin() + to, in.left.begin() + from) &&
                std::equal(out.right.begin() + from, out.right.begin() + to, in.right.begin() + from);
     };
     EXPECT_TRUE(same(0, 5000));
     EXPECT_FALSE(same(6000, 9000));
-    EXPECT_TRUE(same(10000 + static_cast<std::size_t>(Unit::rampSeconds * rate), 30000));
+    EXPECT_TRUE(same(10000 + static_cast<std::size_t>(settleSeconds * rate), 30000));
 }
 
-TEST(InPlaceUnitsRender, WetDryZeroIsTheDryInputBitForBit) {
-    Delay delay;
-    delay.setDelayTime(0.01f);
-    delay.setFeedback(70.0f);
-    expectDryAtMixZero(delay);
-    Reverb reverb;
-    reverb.loadFactoryPreset(ReverbPreset::largeHall);
-    expectDryAtMixZero(reverb);
+TEST(InPlaceUnitsRender, DryIsTheInputBitForBit) {
+    const auto mix = [](auto& unit, bool dry) { unit.setWetDryMix(dry ? 0.0f : 40.0f); };
+    const auto bypass = [](auto& unit, bool dry) { unit.setBypass(dry); };
+    const double fade = BypassFader::fadeSeconds;
+    expectDryIsTheInput("delay mix", *makeDelay(0.01f, 70.0f, 0), mix, Delay::rampSeconds);
+    expectDryIsTheInput("reverb mix", *makeReverb(0), mix, Reverb::rampSeconds);
+    expectDryIsTheInput("delay bypass", *makeDelay(0.01f, 70.0f, 40), bypass, fade);
+    expectDryIsTheInput("reverb bypass", *makeReverb(40), bypass, fade);
+    expectDryIsTheInput("low shelf bypass", *makeShelf(12), bypass, fade);
 }
 
 } // namespace
