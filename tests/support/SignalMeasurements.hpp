@@ -116,6 +116,25 @@ inline double maxStep(std::span<const float> x) {
     return m;
 }
 
+struct Line {
+    double slope;
+    double intercept;
+};
+
+/// The least-squares line through the points (xs[i], ys[i]).
+inline Line fitLine(std::span<const double> xs, std::span<const double> ys) {
+    const double n = static_cast<double>(xs.size());
+    double sx = 0, sy = 0, sxx = 0, sxy = 0;
+    for (std::size_t i = 0; i < xs.size(); ++i) {
+        sx += xs[i];
+        sy += ys[i];
+        sxx += xs[i] * xs[i];
+        sxy += xs[i] * ys[i];
+    }
+    const double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
+    return {slope, (sy - slope * sx) / n};
+}
+
 /// Reverberation time from an impulse response by Schroeder backward integration: the energy decay curve
 /// in dB is fitted with a line between `fromDb` and `toDb` (T30 by default) and extrapolated to -60 dB.
 inline std::optional<double> schroederDecayTime(std::span<const float> ir, double sampleRate,
@@ -126,31 +145,16 @@ inline std::optional<double> schroederDecayTime(std::span<const float> ir, doubl
         acc += static_cast<double>(ir[i]) * ir[i];
         edc[i] = acc;
     }
-    if (acc <= 0.0) {
-        return std::nullopt;
-    }
-    double sx = 0, sy = 0, sxx = 0, sxy = 0;
-    std::size_t count = 0;
-    for (std::size_t i = 0; i < edc.size(); ++i) {
+    std::vector<double> times, levels;
+    for (std::size_t i = 0; i < edc.size() && acc > 0.0; ++i) {
         const double db = 10.0 * std::log10(edc[i] / acc);
         if (db <= fromDb && db >= toDb) {
-            const double t = static_cast<double>(i) / sampleRate;
-            sx += t;
-            sy += db;
-            sxx += t * t;
-            sxy += t * db;
-            ++count;
+            times.push_back(static_cast<double>(i) / sampleRate);
+            levels.push_back(db);
         }
     }
-    if (count < 2) {
-        return std::nullopt;
-    }
-    const double slope =
-        (static_cast<double>(count) * sxy - sx * sy) / (static_cast<double>(count) * sxx - sx * sx);
-    if (slope >= 0.0) {
-        return std::nullopt;
-    }
-    return -60.0 / slope;
+    const double slope = times.size() < 2 ? 0.0 : fitLine(times, levels).slope;
+    return slope < 0.0 ? std::optional(-60.0 / slope) : std::nullopt;
 }
 
 } // namespace somnara::test

@@ -32,6 +32,26 @@ inline std::vector<std::string> soundNames() {
     return names;
 }
 
+/// A generated sound: where its lossless and compressed copies are, and at what rate it was made.
+struct GeneratedSound {
+    std::string name;
+    std::filesystem::path lossless;
+    std::filesystem::path compressed;
+    double rate;
+};
+
+/// Every sound at 44.1 kHz, and the few also made at 48 kHz.
+inline std::vector<GeneratedSound> generatedSounds() {
+    std::vector<GeneratedSound> sounds;
+    for (const auto& name : soundNames()) {
+        sounds.push_back({name, losslessDir, compressedDir, 44'100});
+    }
+    for (const auto* name : {"pink", "drip", "bowl", "train"}) {
+        sounds.push_back({name, rateTestDir / "alac", rateTestDir / "aac", 48'000});
+    }
+    return sounds;
+}
+
 /// Decodes a whole file.
 inline soundgen::Stereo decode(const std::filesystem::path& path) {
     FfmpegAudioFile file(path);

@@ -74,21 +74,12 @@ Fit fitSlope(const std::vector<double>& power) {
         xs.push_back(std::log2(std::sqrt(low * high)));
         ys.push_back(bandLevel(power, low, high));
     }
-    const double n = static_cast<double>(xs.size());
-    double sx = 0, sy = 0, sxx = 0, sxy = 0;
-    for (std::size_t i = 0; i < xs.size(); ++i) {
-        sx += xs[i];
-        sy += ys[i];
-        sxx += xs[i] * xs[i];
-        sxy += xs[i] * ys[i];
-    }
-    const double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
-    const double intercept = (sy - slope * sx) / n;
+    const Line line = fitLine(xs, ys);
     double worst = 0;
     for (std::size_t i = 0; i < xs.size(); ++i) {
-        worst = std::max(worst, std::abs(ys[i] - (intercept + slope * xs[i])));
+        worst = std::max(worst, std::abs(ys[i] - (line.intercept + line.slope * xs[i])));
     }
-    return {slope, worst};
+    return {line.slope, worst};
 }
 
 TEST(SoundSpectra, ColouredNoisesHaveTheirSlopes) {
