@@ -5,10 +5,8 @@
 
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/inotify.h>
 #include <sys/mount.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -22,10 +20,6 @@ using namespace somnara;
 namespace {
 
 namespace fs = std::filesystem;
-
-fs::path binary() {
-    return fs::path(SOMNARA_BINARY_DIR) / "app" / "somnara";
-}
 
 /// One home the cases fill, make read-only or take away; the sync folder is the default below it.
 class Failures : public ::testing::Test {
@@ -85,12 +79,13 @@ TEST_F(Failures, ParallelCommandsOfOneHomeKeepEveryChange) {
     };
     for (const auto& c : cases) {
         const auto script = directory / "parallel.sh";
-        writeFileAtomically(
-            script, "export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent SOMNARA_HOME='" + home.string() +
-                        "'\nsounds=(rain waves fan wind thunder fire)\nfor i in $(seq 0 " +
-                        std::to_string(c.count - 1) + "); do '" + binary().string() + "' " + c.command +
-                        " >/dev/null & done\nfailed=0\nfor job in $(jobs -p); do "
-                        "wait $job || failed=1; done\nexit $failed\n");
+        writeFileAtomically(script, "export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent SOMNARA_HOME='" +
+                                        home.string() +
+                                        "'\nsounds=(rain waves fan wind thunder fire)\nfor i in $(seq 0 " +
+                                        std::to_string(c.count - 1) + "); do '" +
+                                        test::somnaraProgram().string() + "' " + c.command +
+                                        " >/dev/null & done\nfailed=0\nfor job in $(jobs -p); do "
+                                        "wait $job || failed=1; done\nexit $failed\n");
         EXPECT_EQ(std::system(("bash '" + script.string() + "'").c_str()), 0) << c.command;
         const auto listed = somnara(c.list).output;
         int found = 0;
@@ -110,22 +105,8 @@ bool killDuringWrite(const fs::path& home, const std::vector<std::string>& argum
     const int watch = ::inotify_init1(IN_CLOEXEC);
     fs::create_directories(watched);
     ::inotify_add_watch(watch, watched.c_str(), IN_CREATE | IN_MOVED_TO);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::setenv("SOMNARA_HOME", home.c_str(), 1);
-        ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", 1);
-        const auto program = binary();
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const auto& argument : arguments) {
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        }
-        argv.push_back(nullptr);
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, STDOUT_FILENO);
-        ::dup2(null, STDERR_FILENO);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
+    test::SomnaraProcess program(
+        {{"SOMNARA_HOME", home.string()}, {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent"}}, arguments);
     bool seen = false;
     alignas(inotify_event) char buffer[4096];
     pollfd ready{watch, POLLIN, 0};
@@ -137,8 +118,7 @@ bool killDuringWrite(const fs::path& home, const std::vector<std::string>& argum
             at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
         }
     }
-    ::kill(child, SIGKILL);
-    ::waitpid(child, nullptr, 0);
+    program.kill();
     ::close(watch);
     return seen;
 }

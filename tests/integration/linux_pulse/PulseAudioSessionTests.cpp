@@ -24,13 +24,8 @@ using Reason = AudioSession::RouteChangeReason;
 
 constexpr const char* applicationName = "somnara-session-test";
 
-/// Our stream's entry in the server's list of streams; empty while there is none.
-std::string ourSinkInput() {
-    return sinkInputOf(applicationName);
-}
-
 bool ourSinkInputShows(const char* line) {
-    return ourSinkInput().find(line) != std::string::npos;
+    return sinkInputOf(applicationName).find(line) != std::string::npos;
 }
 
 /// Every notification the session posts, in order.
@@ -187,7 +182,7 @@ TEST_F(PulseAudioSessionTest, routeVolumeAndStreamFollowTheServer) {
     EXPECT_EQ(routeUid(), "out"); // the default sink, before a stream exists
     EXPECT_EQ(session->outputVolume(), 1.0F);
     play();
-    const std::string input = std::to_string(std::atoi(ourSinkInput().c_str()));
+    const std::string input = std::to_string(std::atoi(sinkInputOf(applicationName).c_str()));
     // The server drops the stream (pactl cannot; pacmd through the command-line module can).
     const std::string dropStream =
         "m=$(pactl load-module module-cli-protocol-unix) && pacmd kill-sink-input " + input +
