@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,7 @@ namespace {
 
 using Levels = Mix::SoundsAndVolumeLevels;
 
-TEST(Mix, DefaultNamesFollowTheNumberOfSoundsAndReverseAlphabeticalOrder) {
+TEST(Mix, NewMixesAreNamedByTheirSoundsInReverseAlphabeticalOrderAndGetDistinctUpperCaseUuids) {
     struct Case {
         Levels levels;
         std::string name;
@@ -28,17 +29,15 @@ TEST(Mix, DefaultNamesFollowTheNumberOfSoundsAndReverseAlphabeticalOrder) {
         {{{SoundTrack::whiteNoise, 0.1F}, {SoundTrack::whiteNoiseReal, 0.9F}}, "White Noise & Brown Noise"},
         {{{SoundTrack::rain, 0.3F}, {SoundTrack::fan, 0.8F}, {SoundTrack::wind, 1.0F}}, "My Mix"},
     };
-    for (const auto& [levels, name] : cases) {
-        EXPECT_EQ(Mix{levels}.name(), name);
-    }
-}
-
-TEST(Mix, NewMixesGetDistinctUpperCaseUuids) {
     const std::regex uuid{"^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$"};
-    const Mix first{Levels{}};
-    const Mix second{Levels{}};
-    EXPECT_TRUE(std::regex_match(first.identifier(), uuid)) << first.identifier();
-    EXPECT_NE(first.identifier(), second.identifier());
+    std::set<std::string> identifiers;
+    for (const auto& [levels, name] : cases) {
+        const Mix mix{levels};
+        EXPECT_EQ(mix.name(), name);
+        EXPECT_TRUE(std::regex_match(mix.identifier(), uuid)) << mix.identifier();
+        identifiers.insert(mix.identifier());
+    }
+    EXPECT_EQ(identifiers.size(), cases.size());
 }
 
 TEST(Mix, EncodesTheFlatPairArrayAndDecodesItBack) {

@@ -35,7 +35,10 @@ TEST(XdgFileLocations, FollowTheBaseDirectoryRulesAndSomnaraHome) {
         {"SOMNARA_HOME wins", {r + "/mine", data, config, home}, "mine", "mine/defaults"},
         {"nowhere", {{}, {}, {}, {}}, nullptr, nullptr},
         {"only XDG data", {{}, data, {}, {}}, "data/somnara", nullptr},
+        // A directory that cannot be created is none.
+        {"a file as SOMNARA_HOME", {r + "/blocked", {}, {}, {}}, nullptr, nullptr},
     };
+    std::ofstream(root / "blocked") << "";
     const auto under = [&](const char* path) { return path ? std::optional(root / path) : std::nullopt; };
     for (const auto& c : cases) {
         const XdgFileLocations locations(c.environment);
@@ -47,15 +50,6 @@ TEST(XdgFileLocations, FollowTheBaseDirectoryRulesAndSomnaraHome) {
             EXPECT_TRUE(!directory || fs::is_directory(*directory)) << c.name << ": " << *directory;
         }
     }
-}
-
-TEST(XdgFileLocations, ADirectoryThatCannotBeCreatedIsNone) {
-    test::TemporaryDirectory root;
-    // A file where the directory should be.
-    std::ofstream(root / "blocked") << "";
-    const XdgFileLocations locations({(root / "blocked").string(), std::nullopt, std::nullopt, std::nullopt});
-    EXPECT_EQ(locations.documentsDirectory(), std::nullopt);
-    EXPECT_EQ(locations.userDefaultsDirectory(), std::nullopt);
 }
 
 class EmptyLocations final : public FileLocations {
