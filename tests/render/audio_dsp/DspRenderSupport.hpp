@@ -74,25 +74,6 @@ private:
     std::uint64_t pulled_ = 0;
 };
 
-/// An upstream that plays a recorded signal (then silence), counting what is pulled.
-class BufferSource final : public AudioSource {
-public:
-    explicit BufferSource(const Stereo& signal) : signal_(signal) {}
-    void pull(float* left, float* right, std::size_t frames) noexcept override {
-        for (std::size_t i = 0; i < frames; ++i) {
-            const std::size_t k = pulled_ + i;
-            left[i] = k < signal_.frames() ? signal_.left[k] : 0.0f;
-            right[i] = k < signal_.frames() ? signal_.right[k] : 0.0f;
-        }
-        pulled_ += frames;
-    }
-    [[nodiscard]] std::uint64_t pulled() const { return pulled_; }
-
-private:
-    const Stereo& signal_;
-    std::uint64_t pulled_ = 0;
-};
-
 /// Renders `frames` frames from a pull unit in blocks of `block`.
 template <class Unit>
 Stereo renderPull(Unit& unit, AudioSource& upstream, std::size_t frames, std::size_t block) {
