@@ -42,7 +42,7 @@ protected:
     test::TemporaryDirectory home{"somnara-render"};
 };
 
-TEST_F(RenderCommand, RendersTheRequestedLengthAndFadesInAndOut) {
+TEST_F(RenderCommand, RendersTheRequestedLengthFadesMixesAtTheVolumesAndStreamsRawFloats) {
     const auto plain = render("render rain --duration 3s --no-fades", "plain.wav");
     ASSERT_EQ(plain.sampleRate, 44'100);
     EXPECT_EQ(plain.left.size(), 3U * 44'100U);
@@ -59,6 +59,22 @@ TEST_F(RenderCommand, RendersTheRequestedLengthAndFadesInAndOut) {
                     rmsBetween(plain.left, plain.sampleRate, 2.1, 2.4),
                 1.0, 0.02);
     EXPECT_LT(rmsBetween(faded.left, faded.sampleRate, 2.95, 3.0), 0.2 * level);
+
+    // A sound at volume 0 adds nothing; raw floats stream the same samples.
+    const auto both = render("render rain thunder --volume thunder=0 -d 1 --no-fades", "both.wav");
+    ASSERT_EQ(both.left.size(), 44'100U);
+    for (std::size_t frame = 0; frame < both.left.size(); ++frame) {
+        ASSERT_NEAR(both.left[frame], plain.left[frame], 1e-6) << "frame " << frame;
+    }
+    const auto raw = somnara("render rain -d 1 --no-fades --output -", /*withErrors=*/false);
+    ASSERT_EQ(raw.status, 0);
+    ASSERT_EQ(raw.output.size(), 44'100U * 2U * sizeof(float));
+    std::vector<float> interleaved(44'100U * 2U);
+    std::memcpy(interleaved.data(), raw.output.data(), raw.output.size());
+    for (std::size_t frame = 0; frame < 44'100U; frame += 97) {
+        ASSERT_EQ(interleaved[2 * frame], plain.left[frame]);
+        ASSERT_EQ(interleaved[2 * frame + 1], plain.right[frame]);
+    }
 }
 
 TEST_F(RenderCommand, AppliesTheStoredSoundSettings) {
@@ -93,25 +109,6 @@ TEST_F(RenderCommand, AppliesTheStoredSoundSettings) {
     }
     EXPECT_LT(mostLeft, -0.8);
     EXPECT_GT(mostRight, 0.8);
-}
-
-TEST_F(RenderCommand, MixesSoundsAtTheirVolumesAndStreamsRawFloats) {
-    const auto rain = render("render rain -d 1 --no-fades", "rain.wav");
-    const auto both = render("render rain thunder --volume thunder=0 -d 1 --no-fades", "both.wav");
-    for (std::size_t frame = 0; frame < rain.left.size(); ++frame) {
-        ASSERT_NEAR(both.left[frame], rain.left[frame], 1e-6)
-            << "thunder at volume 0 adds nothing, frame " << frame;
-    }
-
-    const auto raw = somnara("render rain -d 1 --no-fades --output -", /*withErrors=*/false);
-    ASSERT_EQ(raw.status, 0);
-    ASSERT_EQ(raw.output.size(), 44'100U * 2U * sizeof(float));
-    std::vector<float> interleaved(44'100U * 2U);
-    std::memcpy(interleaved.data(), raw.output.data(), raw.output.size());
-    for (std::size_t frame = 0; frame < rain.left.size(); frame += 97) {
-        ASSERT_EQ(interleaved[2 * frame], rain.left[frame]);
-        ASSERT_EQ(interleaved[2 * frame + 1], rain.right[frame]);
-    }
 }
 
 } // namespace
