@@ -33,7 +33,7 @@ protected:
     fs::path home = directory / "home";
 };
 
-TEST_F(Failures, BadArgumentsAreRefusedAndNamesPrintEscaped) {
+TEST_F(Failures, BadArgumentsAreRefusedChangingNothingAndNamesPrintEscaped) {
     const struct {
         std::string arguments;
         bool succeeds;
@@ -56,12 +56,21 @@ TEST_F(Failures, BadArgumentsAreRefusedAndNamesPrintEscaped) {
         {"render rain --volume waves=0.5", false, "is not among the sounds"},
         {"favourites add rian", false, "no sound is called \"rian\"; did you mean Rain"},
         {"favourites list", true, "No favourites yet."},
+        {"add rian", false, "did you mean Rain"},
+        {"volume rain 1.5", false, "a volume is a number from 0 to 1, not \"1.5\""},
+        {"mode triple", false, "triple not in {single,multiple}"},
+        {"mixes select Nothing", false, "no saved mix is named \"Nothing\""},
+        {"remove rain", true, "Rain is the only sound selected and stays"},
     };
     for (const auto& c : cases) {
+        const auto before = somnara("status --json").output;
         const auto outcome = somnara(c.arguments);
         EXPECT_EQ(outcome.status == 0, c.succeeds) << c.arguments << ": " << outcome.output;
         EXPECT_NE(outcome.output.find(c.said), std::string::npos) << c.arguments << ": " << outcome.output;
         EXPECT_EQ(outcome.output.find('\033'), std::string::npos) << c.arguments << ": printed raw";
+        if (!c.succeeds) {
+            EXPECT_EQ(somnara("status --json").output, before) << c.arguments << " changed the selection";
+        }
     }
     EXPECT_FALSE(fs::exists(directory / "a.wav") || fs::exists(directory / "a.flac") ||
                  fs::exists("mix.mp3"));

@@ -76,20 +76,4 @@ TEST_F(SelectionCommands, ASessionPersistsFromOneInvocationToTheNext) {
     EXPECT_EQ(sounds().begin()->first, "waves");
 }
 
-TEST_F(SelectionCommands, BadArgumentsAreRefusedAndChangeNothing) {
-    run("select rain");
-    const auto before = status();
-
-    const auto unknown = somnara("add rian");
-    EXPECT_NE(unknown.status, 0);
-    EXPECT_NE(unknown.output.find("Rain"), std::string::npos) << unknown.output;
-    EXPECT_NE(somnara("volume rain 1.5").status, 0);
-    EXPECT_NE(somnara("mode triple").status, 0);
-    EXPECT_NE(somnara("mixes select Nothing").status, 0);
-
-    const auto last = somnara("remove rain");
-    EXPECT_NE(last.output.find("is the only sound selected and stays"), std::string::npos) << last.output;
-    EXPECT_EQ(status(), before);
-}
-
 } // namespace
