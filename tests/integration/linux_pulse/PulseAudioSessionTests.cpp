@@ -1,5 +1,6 @@
 #include "PulseTestServer.hpp"
 #include "linux/pulse/PulseServerState.hpp"
+#include "support/Recorders.hpp"
 #include "support/TestLoop.hpp"
 
 #include <somnara/audio/AudioEngine.hpp>
@@ -13,6 +14,7 @@
 
 #include <csignal>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -28,7 +30,7 @@ bool ourSinkInputShows(const char* line) {
     return sinkInputOf(applicationName).find(line) != std::string::npos;
 }
 
-/// Every notification the session posts, in order.
+/// Every notification the session posts, by name.
 class Heard {
 public:
     explicit Heard(NotificationCenter& center) {
@@ -38,35 +40,18 @@ public:
               AudioSession::mediaServicesWereResetNotification,
               AudioSession::engineConfigurationChangeNotification,
               AudioSession::outputVolumeChangeNotification}) {
-            auto stream = center.notifications(name);
-            tasks_.push_back(spawn([this, stream = std::move(stream)]() mutable -> asio::awaitable<void> {
-                while (auto notification = co_await stream.next()) {
-                    all.push_back(*notification);
-                }
-            }));
+            recorders_.try_emplace(name, center.notifications(name));
         }
     }
-    ~Heard() {
-        for (auto& task : tasks_) {
-            task.cancel();
-        }
-    }
-
-    std::size_t count(const std::string& name) const {
-        return static_cast<std::size_t>(
-            std::count_if(all.begin(), all.end(), [&](const Notification& n) { return n.name == name; }));
-    }
+    std::size_t count(const std::string& name) const { return recorders_.at(name).values.size(); }
     /// What the last notification named `name` holds under `key`.
     std::uint64_t last(const std::string& name, const std::string& key) const {
-        const auto found =
-            std::find_if(all.rbegin(), all.rend(), [&](const Notification& n) { return n.name == name; });
-        return found == all.rend() ? 0 : std::any_cast<std::uint64_t>(found->userInfo.at(key));
+        const auto& heard = recorders_.at(name).values;
+        return heard.empty() ? 0 : std::any_cast<std::uint64_t>(heard.back().userInfo.at(key));
     }
 
-    std::vector<Notification> all;
-
 private:
-    std::vector<Task<void>> tasks_;
+    std::map<std::string, StreamRecorder<Notification>> recorders_;
 };
 
 class PulseAudioSessionTest : public LoopTest {

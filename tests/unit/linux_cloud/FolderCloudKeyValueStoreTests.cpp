@@ -1,4 +1,5 @@
 #include "linux/cloud/CloudValueEnvelope.hpp"
+#include "support/Recorders.hpp"
 #include "support/TemporaryDirectory.hpp"
 #include "support/TestLoop.hpp"
 
@@ -24,27 +25,26 @@ CloudData bytes(std::string_view text) {
     return CloudData(text.begin(), text.end());
 }
 
-/// Records the external-change notifications that reach one device's notification centre.
+/// Records the keys of the external-change notifications that reach one device's notification centre.
 class ChangeLog {
 public:
-    explicit ChangeLog(NotificationCenter& center) {
-        auto stream = center.notifications(CloudKeyValueStore::didChangeExternallyNotification);
-        task_ = spawn([this, stream = std::move(stream)]() mutable -> asio::awaitable<void> {
-            while (auto notification = co_await stream.next()) {
-                changes.push_back(std::any_cast<std::vector<std::string>>(
-                    notification->userInfo.at(CloudKeyValueStore::changedKeysKey)));
-                reasons.push_back(
-                    std::any_cast<int>(notification->userInfo.at(CloudKeyValueStore::changeReasonKey)));
-            }
-        });
+    explicit ChangeLog(NotificationCenter& center)
+        : recorder_(center.notifications(CloudKeyValueStore::didChangeExternallyNotification)) {}
+    std::vector<std::vector<std::string>> changes() const {
+        std::vector<std::vector<std::string>> keys;
+        for (const auto& notification : recorder_.values) {
+            keys.push_back(std::any_cast<std::vector<std::string>>(
+                notification.userInfo.at(CloudKeyValueStore::changedKeysKey)));
+        }
+        return keys;
     }
-    ~ChangeLog() { task_.cancel(); }
-
-    std::vector<std::vector<std::string>> changes;
-    std::vector<int> reasons;
+    int reason(std::size_t index) const {
+        return std::any_cast<int>(
+            recorder_.values.at(index).userInfo.at(CloudKeyValueStore::changeReasonKey));
+    }
 
 private:
-    Task<void> task_;
+    test::StreamRecorder<Notification> recorder_;
 };
 
 class FolderCloudKeyValueStoreTest : public test::LoopTest {
@@ -70,14 +70,14 @@ TEST_F(FolderCloudKeyValueStoreTest, TwoDevicesSeeEachOthersWritesAsExternalButN
 
     deviceA->setData(bytes("[3]"), "sound_track_favourites");
     EXPECT_EQ(deviceA->data("sound_track_favourites"), bytes("[3]")) << "own writes show at once";
-    ASSERT_TRUE(waitFor([&] { return logB.changes.size() == 1; }));
-    EXPECT_EQ(logB.changes[0], std::vector<std::string>{"sound_track_favourites"});
-    EXPECT_EQ(logB.reasons[0], static_cast<int>(CloudKeyValueStore::ChangeReason::serverChange));
+    ASSERT_TRUE(waitFor([&] { return logB.changes().size() == 1; }));
+    EXPECT_EQ(logB.changes()[0], std::vector<std::string>{"sound_track_favourites"});
+    EXPECT_EQ(logB.reason(0), static_cast<int>(CloudKeyValueStore::ChangeReason::serverChange));
     EXPECT_EQ(deviceB->data("sound_track_favourites"), bytes("[3]"));
 
     deviceB->set(CloudValue{std::int64_t{7}}, "count");
-    ASSERT_TRUE(waitFor([&] { return logA.changes.size() == 1; }));
-    EXPECT_EQ(logA.changes[0], std::vector<std::string>{"count"});
+    ASSERT_TRUE(waitFor([&] { return logA.changes().size() == 1; }));
+    EXPECT_EQ(logA.changes()[0], std::vector<std::string>{"count"});
     const auto count = deviceA->object("count");
     ASSERT_TRUE(count.has_value());
     EXPECT_TRUE(*count == CloudValue{std::int64_t{7}}) << "a number stays a number";
@@ -85,10 +85,10 @@ TEST_F(FolderCloudKeyValueStoreTest, TwoDevicesSeeEachOthersWritesAsExternalButN
 
     // Every event of B's own write came before this one, so B has seen its own echo by now.
     deviceA->removeObject("count");
-    ASSERT_TRUE(waitFor([&] { return logB.changes.size() == 2; }));
-    EXPECT_EQ(logB.changes[1], std::vector<std::string>{"count"});
+    ASSERT_TRUE(waitFor([&] { return logB.changes().size() == 2; }));
+    EXPECT_EQ(logB.changes()[1], std::vector<std::string>{"count"});
     EXPECT_FALSE(deviceB->object("count").has_value());
-    EXPECT_EQ(logA.changes.size(), 1U) << "A's own removal is not external to A";
+    EXPECT_EQ(logA.changes().size(), 1U) << "A's own removal is not external to A";
     EXPECT_EQ(deviceA->dictionaryRepresentation(), deviceB->dictionaryRepresentation());
 }
 
@@ -103,13 +103,13 @@ TEST_F(FolderCloudKeyValueStoreTest, SkipsTemporaryNamesForeignFilesAndHalfWritt
     // A program that does not write atomically: the file is closed while half written.
     std::ofstream{folder / "partial.json"} << whole.substr(0, whole.size() / 2);
     writer->setData(bytes("x"), "marker");
-    ASSERT_TRUE(waitFor([&] { return !log.changes.empty(); }));
-    EXPECT_EQ(log.changes, (std::vector<std::vector<std::string>>{{"marker"}}));
+    ASSERT_TRUE(waitFor([&] { return !log.changes().empty(); }));
+    EXPECT_EQ(log.changes(), (std::vector<std::vector<std::string>>{{"marker"}}));
     EXPECT_EQ(reader->dictionaryRepresentation().size(), 1U);
 
     std::ofstream{folder / "partial.json"} << whole;
-    ASSERT_TRUE(waitFor([&] { return log.changes.size() == 2; }));
-    EXPECT_EQ(log.changes[1], std::vector<std::string>{"partial"});
+    ASSERT_TRUE(waitFor([&] { return log.changes().size() == 2; }));
+    EXPECT_EQ(log.changes()[1], std::vector<std::string>{"partial"});
     EXPECT_EQ(reader->data("partial"), bytes("done"));
 }
 
@@ -127,13 +127,13 @@ TEST_F(FolderCloudKeyValueStoreTest, AFolderThatComesBackIsRescannedAndGetsTheMi
     auto deviceA = FolderCloudKeyValueStore::make(folder, &centerA);
     ChangeLog logA{centerA};
     deviceA->setData(bytes("[]"), "sound_track_mixes");
-    ASSERT_TRUE(waitFor([&] { return deviceB->isWatchingFolder() && !logB.changes.empty(); }));
-    EXPECT_EQ(logB.changes[0], std::vector<std::string>{"sound_track_mixes"});
+    ASSERT_TRUE(waitFor([&] { return deviceB->isWatchingFolder() && !logB.changes().empty(); }));
+    EXPECT_EQ(logB.changes()[0], std::vector<std::string>{"sound_track_mixes"});
     EXPECT_EQ(deviceB->data("sound_track_mixes"), bytes("[]"));
 
     // B wrote back what the new folder lacked, and A takes it in as a change from elsewhere.
-    ASSERT_TRUE(waitFor([&] { return !logA.changes.empty(); }));
-    EXPECT_EQ(logA.changes[0], std::vector<std::string>{"sound_track_favourites"});
+    ASSERT_TRUE(waitFor([&] { return !logA.changes().empty(); }));
+    EXPECT_EQ(logA.changes()[0], std::vector<std::string>{"sound_track_favourites"});
     EXPECT_EQ(deviceA->data("sound_track_favourites"), bytes("[5]"));
 }
 
@@ -154,7 +154,7 @@ TEST_F(FolderCloudKeyValueStoreTest, AnOverflowingEventQueueIsMadeGoodByARescan)
     }
     ASSERT_TRUE(waitFor([&] { return reader->dictionaryRepresentation().size() == count; }));
     std::size_t announced = 0;
-    for (const auto& keys : log.changes) {
+    for (const auto& keys : log.changes()) {
         announced += keys.size();
     }
     EXPECT_EQ(announced, count) << "every key announced once";
@@ -170,12 +170,12 @@ TEST_F(FolderCloudKeyValueStoreTest, LoadsTheFolderQuietlyAndAWriteOrSynchronize
     auto store = FolderCloudKeyValueStore::make(folder, &centerA);
     loop.runUntilIdle();
     EXPECT_EQ(store->data("one"), bytes("1"));
-    EXPECT_TRUE(log.changes.empty());
+    EXPECT_TRUE(log.changes().empty());
     writeKeyFileByHand(folder, "written", CloudValue{true});
     EXPECT_TRUE(store->synchronize());
     loop.runUntilIdle();
     EXPECT_TRUE(store->object("written") == CloudValue{true});
-    EXPECT_EQ(log.changes, (std::vector<std::vector<std::string>>{{"written"}}));
+    EXPECT_EQ(log.changes(), (std::vector<std::vector<std::string>>{{"written"}}));
 
     const auto files = [&] {
         std::set<std::string> names;
@@ -189,7 +189,7 @@ TEST_F(FolderCloudKeyValueStoreTest, LoadsTheFolderQuietlyAndAWriteOrSynchronize
     store->setData(bytes("3"), "three");
     ASSERT_TRUE(waitFor([&] { return store->isWatchingFolder(); }));
     EXPECT_EQ(files(), (std::set<std::string>{"one.json", "written.json", "three.json"}));
-    EXPECT_EQ(log.changes.size(), 1U) << "the store's own files are not external";
+    EXPECT_EQ(log.changes().size(), 1U) << "the store's own files are not external";
 
     fs::remove_all(folder);
     EXPECT_TRUE(store->synchronize());
