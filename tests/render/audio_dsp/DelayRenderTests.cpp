@@ -1,5 +1,4 @@
 #include "DspRenderSupport.hpp"
-#include "audio/dsp/Delay.hpp"
 
 #include <gtest/gtest.h>
 #include <support/SignalMeasurements.hpp>
@@ -9,8 +8,6 @@
 
 namespace somnara::dsp::test {
 namespace {
-
-constexpr double rate = 48000.0;
 
 // A raised-cosine pulse of 64 frames (its spectrum lies far below the loop's 15 kHz cut-off), at frame 0.
 Stereo pulse(std::size_t frames) {
@@ -47,12 +44,8 @@ TEST(DelayRender, EchoesComeEveryDelayTimeAndDecayByTheFeedback) {
     };
     for (const Case c : {Case{0.25f, 50.0f}, Case{0.1f, -50.0f}, Case{0.5f, 80.0f}, Case{1.0f, 0.0f}}) {
         SCOPED_TRACE(testing::Message() << c.seconds << " s, " << c.feedback << " %");
-        Delay delay;
-        delay.prepare(rate, 512);
-        delay.setDelayTime(c.seconds);
-        delay.setFeedback(c.feedback);
         const auto d = static_cast<std::size_t>(std::lround(c.seconds * rate));
-        const Stereo out = processInBlocks(delay, pulse(6 * d), {512});
+        const Stereo out = processInBlocks(*makeDelay(c.seconds, c.feedback, 100.0f), pulse(6 * d), {512});
 
         // Fully wet: nothing before the first echo.
         EXPECT_LT(somnara::test::peak(slice(out.left, 0, d)), 1e-6);
@@ -76,15 +69,12 @@ TEST(DelayRender, EchoesComeEveryDelayTimeAndDecayByTheFeedback) {
 TEST(DelayRender, LowPassInTheLoopDarkensEachEcho) {
     // An impulse: each echo passes the loop's low-pass once more, so the share of its energy in the
     // sample-to-sample differences (a measure of brightness) must fall from one echo to the next.
-    Delay delay;
-    delay.prepare(rate, 512);
-    delay.setDelayTime(0.1f);
-    delay.setFeedback(90.0f);
-    delay.setLowPassCutoff(3000.0f);
+    const auto delay = makeDelay(0.1f, 90.0f, 100.0f);
+    delay->setLowPassCutoff(3000.0f);
     const std::size_t d = 4800;
     Stereo in(6 * d);
     in.left[0] = in.right[0] = 1.0f;
-    const Stereo out = processInBlocks(delay, in, {512});
+    const Stereo out = processInBlocks(*delay, in, {512});
     // Each echo from just before its onset.
     const auto echoBrightness = [&](std::size_t k) { return brightness(slice(out.left, k * d - 16, d)); };
     double previous = echoBrightness(1);
@@ -94,13 +84,9 @@ TEST(DelayRender, LowPassInTheLoopDarkensEachEcho) {
         previous = b;
     }
     // And a cut-off at the top of the band leaves the first echo nearly as bright as the impulse.
-    Delay open;
-    open.prepare(rate, 512);
-    open.setDelayTime(0.1f);
-    open.setLowPassCutoff(24000.0f);
-    Stereo impulse(2 * d);
-    impulse.left[0] = 1.0f;
-    const Stereo openOut = processInBlocks(open, impulse, {512});
+    const auto open = makeDelay(0.1f, 0.0f, 100.0f);
+    open->setLowPassCutoff(24000.0f);
+    const Stereo openOut = processInBlocks(*open, in, {512});
     EXPECT_GT(openOut.left[d], 0.9f);
     EXPECT_LT(out.left[d], 0.5f);
 }

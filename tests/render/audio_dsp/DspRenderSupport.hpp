@@ -1,6 +1,9 @@
 #pragma once
 
 #include "audio/dsp/AudioSource.hpp"
+#include "audio/dsp/Delay.hpp"
+#include "audio/dsp/ParametricEQ.hpp"
+#include "audio/dsp/Reverb.hpp"
 #include "support/SignalMeasurements.hpp"
 
 #include <algorithm>
@@ -8,11 +11,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <numbers>
 #include <span>
 #include <vector>
 
 namespace somnara::dsp::test {
+
+/// The rate the units run at, unless a test says otherwise.
+inline constexpr double rate = 48000.0;
 
 struct Stereo {
     std::vector<float> left;
@@ -85,6 +92,31 @@ Stereo renderPull(Unit& unit, AudioSource& upstream, std::size_t frames, std::si
     return out;
 }
 
+// The units set up to change a signal audibly.
+inline std::shared_ptr<Delay> makeDelay(float seconds, float feedback, float mix) {
+    auto unit = std::make_shared<Delay>();
+    unit->prepare(rate, 512);
+    unit->setDelayTime(seconds);
+    unit->setFeedback(feedback);
+    unit->setWetDryMix(mix);
+    return unit;
+}
+inline std::shared_ptr<Reverb> makeReverb(float mix, ReverbPreset preset = ReverbPreset::largeHall) {
+    auto unit = std::make_shared<Reverb>();
+    unit->prepare(rate, 512);
+    unit->loadFactoryPreset(preset);
+    unit->setWetDryMix(mix);
+    return unit;
+}
+inline std::shared_ptr<ParametricEQ> makeShelf(float gain) {
+    auto unit = std::make_shared<ParametricEQ>();
+    unit->prepare(rate, 512);
+    unit->setBandFilterType(0, EQFilterType::lowShelf);
+    unit->setBandFrequency(0, 1000.0f);
+    unit->setBandGain(0, gain);
+    unit->setBandBypass(0, false);
+    return unit;
+}
 inline std::span<const float> slice(const std::vector<float>& x, std::size_t from, std::size_t count) {
     return std::span<const float>(x).subspan(from, std::min(count, x.size() - from));
 }

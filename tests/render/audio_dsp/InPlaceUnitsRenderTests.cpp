@@ -1,7 +1,4 @@
 #include "DspRenderSupport.hpp"
-#include "audio/dsp/Delay.hpp"
-#include "audio/dsp/ParametricEQ.hpp"
-#include "audio/dsp/Reverb.hpp"
 
 #include <gtest/gtest.h>
 #include <support/SignalMeasurements.hpp>
@@ -15,33 +12,6 @@ using somnara::test::makeNoise;
 using somnara::test::makeSine;
 using somnara::test::maxStep;
 
-constexpr double rate = 48000.0;
-
-// The units set up to change a signal audibly.
-std::shared_ptr<Delay> makeDelay(float seconds, float feedback, float mix) {
-    auto unit = std::make_shared<Delay>();
-    unit->prepare(rate, 512);
-    unit->setDelayTime(seconds);
-    unit->setFeedback(feedback);
-    unit->setWetDryMix(mix);
-    return unit;
-}
-std::shared_ptr<Reverb> makeReverb(float mix) {
-    auto unit = std::make_shared<Reverb>();
-    unit->prepare(rate, 512);
-    unit->loadFactoryPreset(ReverbPreset::largeHall);
-    unit->setWetDryMix(mix);
-    return unit;
-}
-std::shared_ptr<ParametricEQ> makeShelf(float gain) {
-    auto unit = std::make_shared<ParametricEQ>();
-    unit->prepare(rate, 512);
-    unit->setBandFilterType(0, EQFilterType::lowShelf);
-    unit->setBandFrequency(0, 1000.0f);
-    unit->setBandGain(0, gain);
-    unit->setBandBypass(0, false);
-    return unit;
-}
 template <class Unit>
 std::shared_ptr<Unit> bypassed(std::shared_ptr<Unit> unit) {
     unit->setBypass(true);
@@ -57,50 +27,39 @@ TEST(InPlaceUnitsRender, OutputDoesNotDependOnBlockSize) {
     const std::vector<std::pair<const char*, Render>> units{
         {"eq",
          [&](const std::vector<std::size_t>& blocks) {
-             ParametricEQ eq;
-             eq.prepare(rate, 4096);
-             eq.setBandFrequency(0, 300.0f);
-             eq.setBandGain(0, 9.0f);
-             eq.setBandBypass(0, false);
-             eq.setBandFilterType(1, EQFilterType::highShelf);
-             eq.setBandFrequency(1, 6000.0f);
-             eq.setBandGain(1, -6.0f);
-             eq.setBandBypass(1, false);
-             return processInBlocks(eq, in, blocks,
-                                    {{5000, [&] { eq.setBandGain(0, -12.0f); }},
-                                     {9001, [&] { eq.setBandFrequency(1, 2000.0f); }},
-                                     {12000, [&] { eq.setGlobalGain(-3.0f); }},
-                                     {15000, [&] { eq.setBandBypass(0, true); }},
-                                     {20000, [&] { eq.setBypass(true); }},
-                                     {25000, [&] { eq.setBypass(false); }}});
+             const auto eq = makeShelf(9.0f);
+             eq->setBandFilterType(1, EQFilterType::highShelf);
+             eq->setBandFrequency(1, 6000.0f);
+             eq->setBandGain(1, -6.0f);
+             eq->setBandBypass(1, false);
+             return processInBlocks(*eq, in, blocks,
+                                    {{5000, [&] { eq->setBandGain(0, -12.0f); }},
+                                     {9001, [&] { eq->setBandFrequency(1, 2000.0f); }},
+                                     {12000, [&] { eq->setGlobalGain(-3.0f); }},
+                                     {15000, [&] { eq->setBandBypass(0, true); }},
+                                     {20000, [&] { eq->setBypass(true); }},
+                                     {25000, [&] { eq->setBypass(false); }}});
          }},
         {"delay",
          [&](const std::vector<std::size_t>& blocks) {
-             Delay delay;
-             delay.prepare(rate, 4096);
-             delay.setDelayTime(0.05f);
-             delay.setFeedback(-60.0f);
-             delay.setWetDryMix(50.0f);
-             return processInBlocks(delay, in, blocks,
-                                    {{7000, [&] { delay.setDelayTime(0.021f); }},
-                                     {7100, [&] { delay.setDelayTime(0.08f); }},
-                                     {15000, [&] { delay.setLowPassCutoff(800.0f); }},
-                                     {20000, [&] { delay.setBypass(true); }},
-                                     {30000, [&] { delay.setBypass(false); }},
-                                     {30500, [&] { delay.setWetDryMix(100.0f); }}});
+             const auto delay = makeDelay(0.05f, -60.0f, 50.0f);
+             return processInBlocks(*delay, in, blocks,
+                                    {{7000, [&] { delay->setDelayTime(0.021f); }},
+                                     {7100, [&] { delay->setDelayTime(0.08f); }},
+                                     {15000, [&] { delay->setLowPassCutoff(800.0f); }},
+                                     {20000, [&] { delay->setBypass(true); }},
+                                     {30000, [&] { delay->setBypass(false); }},
+                                     {30500, [&] { delay->setWetDryMix(100.0f); }}});
          }},
         {"reverb",
          [&](const std::vector<std::size_t>& blocks) {
-             Reverb reverb;
-             reverb.prepare(rate, 4096);
-             reverb.loadFactoryPreset(ReverbPreset::largeHall);
-             reverb.setWetDryMix(30.0f);
-             return processInBlocks(reverb, in, blocks,
-                                    {{8000, [&] { reverb.setWetDryMix(60.0f); }},
-                                     {20000, [&] { reverb.setBypass(true); }},
-                                     {25000, [&] { reverb.setBypass(false); }},
-                                     {30000, [&] { reverb.setWetDryMix(0.0f); }},
-                                     {35000, [&] { reverb.setWetDryMix(10.0f); }}});
+             const auto reverb = makeReverb(30.0f);
+             return processInBlocks(*reverb, in, blocks,
+                                    {{8000, [&] { reverb->setWetDryMix(60.0f); }},
+                                     {20000, [&] { reverb->setBypass(true); }},
+                                     {25000, [&] { reverb->setBypass(false); }},
+                                     {30000, [&] { reverb->setWetDryMix(0.0f); }},
+                                     {35000, [&] { reverb->setWetDryMix(10.0f); }}});
          }},
     };
     for (const auto& [name, render] : units) {

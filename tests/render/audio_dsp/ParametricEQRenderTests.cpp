@@ -14,8 +14,6 @@ using somnara::test::makeSine;
 using somnara::test::toDecibels;
 using somnara::test::toneAmplitude;
 
-constexpr double rate = 48000.0;
-
 // A plain direct-form-I biquad with coefficients taken straight from the cookbook text, kept apart from
 // the unit's design code so a slip in either shows up as a disagreement.
 struct ReferenceBiquad {

@@ -17,8 +17,6 @@ using somnara::test::maxStep;
 using somnara::test::toneAmplitude;
 using somnara::test::zeroCrossingFrequency;
 
-constexpr double rate = 48000.0;
-
 // Both units multiply the frequencies they play by a factor: the time pitch keeping the tempo, the
 // varispeed playing faster by the same factor.
 void setFactor(TimePitch& unit, double factor) {

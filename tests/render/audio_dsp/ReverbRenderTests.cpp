@@ -1,5 +1,4 @@
 #include "DspRenderSupport.hpp"
-#include "audio/dsp/Reverb.hpp"
 
 #include <gtest/gtest.h>
 #include <support/SignalMeasurements.hpp>
@@ -13,16 +12,10 @@ using somnara::test::makeNoise;
 using somnara::test::rms;
 using somnara::test::schroederDecayTime;
 
-constexpr double rate = 48000.0;
-
 Stereo impulseResponse(ReverbPreset preset, double seconds) {
-    Reverb reverb;
-    reverb.prepare(rate, 1024);
-    reverb.loadFactoryPreset(preset);
-    reverb.setWetDryMix(100.0f);
     Stereo in(static_cast<std::size_t>(seconds * rate));
     in.left[0] = in.right[0] = 1.0f;
-    return processInBlocks(reverb, in, {1024});
+    return processInBlocks(*makeReverb(100.0f, preset), in, {1024});
 }
 
 // Each preset's broadband T30 lies in the range of its kind of space, and they decay in the order of
@@ -80,13 +73,9 @@ TEST(ReverbRender, WetLevelIsComparableToTheDryLevel) {
     // for every preset, so moving between presets or raising the mix does not jump in loudness.
     for (int p = 0; p <= 12; ++p) {
         SCOPED_TRACE(p);
-        Reverb reverb;
-        reverb.prepare(rate, 1024);
-        reverb.loadFactoryPreset(static_cast<ReverbPreset>(p));
-        reverb.setWetDryMix(100.0f);
         const std::size_t frames = static_cast<std::size_t>(4 * rate);
         const Stereo in(makeNoise(frames, 0.3), makeNoise(frames, 0.3, 9));
-        const Stereo out = processInBlocks(reverb, in, {1024});
+        const Stereo out = processInBlocks(*makeReverb(100.0f, static_cast<ReverbPreset>(p)), in, {1024});
         const double db =
             somnara::test::toDecibels(rms(slice(out.left, frames / 2, frames / 2)) / rms(in.left));
         EXPECT_GT(db, -6.0);

@@ -10,8 +10,6 @@
 namespace somnara::dsp::test {
 namespace {
 
-constexpr double rate = 48000.0;
-
 /// What is left of `x` once the best-fitting sine at `frequency` is taken out (least squares on a sine
 /// and a cosine), as RMS relative to that sine's amplitude, in dB.
 double residualBelowTone(std::span<const float> x, double frequency) {
