@@ -26,25 +26,20 @@ struct ReferenceBiquad {
         const double cs = std::cos(w0), sn = std::sin(w0);
         const double alpha = sn * std::sinh(std::log(2.0) / 2 * bwOctaves * w0 / sn);
         const double alphaQ = sn / (2 * (1 / std::sqrt(2.0)));
+        const double k = 2 * std::sqrt(A) * (sn / 2 * std::sqrt(2.0)); // shelves of slope 1
         switch (type) {
         case EQFilterType::lowPass:
             return {(1 - cs) / 2, 1 - cs, (1 - cs) / 2, 1 + alphaQ, -2 * cs, 1 - alphaQ};
         case EQFilterType::highPass:
             return {(1 + cs) / 2, -(1 + cs), (1 + cs) / 2, 1 + alphaQ, -2 * cs, 1 - alphaQ};
-        case EQFilterType::lowShelf: {
-            const double al = sn / 2 * std::sqrt(2.0);
-            const double k = 2 * std::sqrt(A) * al;
+        case EQFilterType::lowShelf:
             return {A * ((A + 1) - (A - 1) * cs + k), 2 * A * ((A - 1) - (A + 1) * cs),
                     A * ((A + 1) - (A - 1) * cs - k), (A + 1) + (A - 1) * cs + k,
                     -2 * ((A - 1) + (A + 1) * cs),    (A + 1) + (A - 1) * cs - k};
-        }
-        case EQFilterType::highShelf: {
-            const double al = sn / 2 * std::sqrt(2.0);
-            const double k = 2 * std::sqrt(A) * al;
+        case EQFilterType::highShelf:
             return {A * ((A + 1) + (A - 1) * cs + k), -2 * A * ((A - 1) + (A + 1) * cs),
                     A * ((A + 1) + (A - 1) * cs - k), (A + 1) - (A - 1) * cs + k,
                     2 * ((A - 1) - (A + 1) * cs),     (A + 1) - (A - 1) * cs - k};
-        }
         case EQFilterType::bandPass:
             return {alpha, 0, -alpha, 1 + alpha, -2 * cs, 1 - alpha};
         default: // peaking
