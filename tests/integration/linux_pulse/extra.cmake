@@ -3,5 +3,3 @@ pkg_check_modules(pkg_libpulse_simple REQUIRED IMPORTED_TARGET libpulse-simple)
 target_link_libraries(${exe} PRIVATE somnara_audio PkgConfig::pkg_libpulse_simple)
 # The tests share one server, and some move, mute, cork or kill what plays on it: one at a time.
 set(extra_test_properties RESOURCE_LOCK test-servers)
-# The noise player plays through the same server.
-target_link_libraries(${exe} PRIVATE somnara_player somnara_selection)
