@@ -50,12 +50,17 @@ TEST(PullUnitsRender, ShiftTheFrequencyByTheFactorAndPullWhatTheTempoNeeds) {
         forEachUnit([&]<class Unit>(Unit& unit) {
             SCOPED_TRACE(factor);
             setFactor(unit, factor);
+            unit.reset(); // settles on the setting, as a stage does with the published one
             SineSource source(440.0, rate);
             const std::size_t frames = static_cast<std::size_t>(10 * rate);
             const Stereo out = renderPull(unit, source, frames, 512);
-            const auto f = zeroCrossingFrequency(slice(out.left, frames / 10, frames - frames / 10), rate);
-            ASSERT_TRUE(f.has_value());
-            EXPECT_NEAR(centsBetween(440.0 * factor, *f), 0.0, 5.0);
+            for (const auto& [from, count] :
+                 {std::pair{frames / 10, frames - frames / 5},
+                  std::pair{std::size_t{0}, static_cast<std::size_t>(0.02 * rate)}}) {
+                const auto f = zeroCrossingFrequency(slice(out.left, from, count), rate);
+                ASSERT_TRUE(f.has_value());
+                EXPECT_NEAR(centsBetween(440.0 * factor, *f), 0.0, 5.0) << "from frame " << from;
+            }
             EXPECT_EQ(source.pulled(), unit.upstreamFramesConsumed());
             if constexpr (std::is_same_v<Unit, TimePitch>) {
                 // Tempo kept: what went in is what came out, give or take what the stretcher holds.
