@@ -52,17 +52,10 @@ TEST(XdgFileLocations, FollowTheBaseDirectoryRulesAndSomnaraHome) {
     }
 }
 
-class EmptyLocations final : public FileLocations {
-public:
-    std::optional<fs::path> documentsDirectory() const override { return std::nullopt; }
-    std::optional<fs::path> userDefaultsDirectory() const override { return std::nullopt; }
-    std::optional<fs::path> defaultSyncDirectory() const override { return std::nullopt; }
-};
-
 TEST(XdgFileLocationsDeathTest, NoDocumentsDirectoryEndsTheProcess) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    const EmptyLocations locations;
-    EXPECT_DEATH(locations.requireDocumentsDirectory("SomnaraKit/NoisePlayerSettings", 109),
+    const XdgFileLocations nowhere({{}, {}, {}, {}});
+    EXPECT_DEATH(nowhere.requireDocumentsDirectory("SomnaraKit/NoisePlayerSettings", 109),
                  "SomnaraKit/NoisePlayerSettings:109: Fatal error: Can't find documents directory");
 }
 
