@@ -22,12 +22,11 @@ const fs::path bucketRoot = fs::path(SOMNARA_BINARY_DIR) / "bucket";
 somnara::test::SomnaraProcess download(const fs::path& home, const somnara::test::TestBucket& bucket,
                                        const std::string& secret = {}) {
     const auto& credentials = bucket.credentials();
-    return {{{"SOMNARA_HOME", home.string()},
-             {"SOMNARA_BUCKET_URL", bucket.baseURL()},
-             {"SOMNARA_BUCKET_REGION", credentials.region},
-             {"SOMNARA_ACCESS_KEY_ID", credentials.accessKeyId},
-             {"SOMNARA_SECRET_ACCESS_KEY", secret.empty() ? credentials.secretAccessKey : secret}},
-            {"sounds", "download"}};
+    return {"SOMNARA_HOME='" + home.string() + "' SOMNARA_BUCKET_URL=" + bucket.baseURL() +
+                " SOMNARA_BUCKET_REGION=" + credentials.region +
+                " SOMNARA_ACCESS_KEY_ID=" + credentials.accessKeyId +
+                " SOMNARA_SECRET_ACCESS_KEY=" + (secret.empty() ? credentials.secretAccessKey : secret),
+            "sounds download"};
 }
 
 std::set<std::string> namesIn(const fs::path& directory) {

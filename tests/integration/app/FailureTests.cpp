@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <functional>
 #include <string>
-#include <vector>
 
 using namespace somnara;
 
@@ -109,13 +108,13 @@ TEST_F(Failures, ParallelCommandsOfOneHomeKeepEveryChange) {
 /// Starts the program with `arguments` in `home`, kills it with SIGKILL as soon as a file whose name
 /// holds `fragment` appears in `watched` (the temporary file of a write in progress), and reaps it.
 /// False when the file never appeared before the program ended.
-bool killDuringWrite(const fs::path& home, const std::vector<std::string>& arguments, const fs::path& watched,
+bool killDuringWrite(const fs::path& home, const std::string& arguments, const fs::path& watched,
                      const std::string& fragment) {
     const int watch = ::inotify_init1(IN_CLOEXEC);
     fs::create_directories(watched);
     ::inotify_add_watch(watch, watched.c_str(), IN_CREATE | IN_MOVED_TO);
     test::SomnaraProcess program(
-        {{"SOMNARA_HOME", home.string()}, {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent"}}, arguments);
+        "SOMNARA_HOME='" + home.string() + "' DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent", arguments);
     bool seen = false;
     alignas(inotify_event) char buffer[4096];
     pollfd ready{watch, POLLIN, 0};
@@ -136,7 +135,7 @@ bool killDuringWrite(const fs::path& home, const std::vector<std::string>& argum
 TEST_F(Failures, AKilledRenderLeavesTheOldFileWhole) {
     const auto output = directory / "mix.wav";
     writeFileAtomically(output, "the old render");
-    EXPECT_TRUE(killDuringWrite(home, {"render", "rain", "-d", "1h", "-o", output.string()}, directory.path(),
+    EXPECT_TRUE(killDuringWrite(home, "render rain -d 1h -o '" + output.string() + "'", directory.path(),
                                 ".partial"));
     EXPECT_EQ(readWholeFile(output), "the old render");
 }

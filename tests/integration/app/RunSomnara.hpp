@@ -1,19 +1,14 @@
 #pragma once
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <array>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 namespace somnara::test {
 
@@ -56,41 +51,22 @@ inline Outcome runOnStoredState(const std::string& environment, const std::strin
                       withErrors);
 }
 
-/// The built program started with `arguments`, `environment` added to the test's own; its standard output
-/// goes nowhere and its standard error is read line by line. Killed when it goes, unless waited for.
+/// The built program started through the shell like `runSomnara`, without waiting for it: its standard
+/// output goes nowhere and its standard error is read line by line. Killed when it goes, unless waited for.
 class SomnaraProcess {
 public:
-    SomnaraProcess(const std::vector<std::pair<std::string, std::string>>& environment,
-                   const std::vector<std::string>& arguments) {
-        int pipe[2];
-        if (::pipe(pipe) != 0) {
-            throw std::runtime_error("pipe failed");
+    SomnaraProcess(const std::string& environment, const std::string& arguments)
+        : errors_(::popen(("echo $$; exec env " + environment + " '" + somnaraProgram().string() + "' " +
+                           arguments + " 2>&1 >/dev/null")
+                              .c_str(),
+                          "r")) {
+        if (errors_ == nullptr || std::fscanf(errors_, "%d", &pid_) != 1) {
+            throw std::runtime_error("the program did not start");
         }
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(::open("/dev/null", O_WRONLY), STDOUT_FILENO);
-            ::dup2(pipe[1], STDERR_FILENO);
-            ::close(pipe[0]);
-            for (const auto& [name, value] : environment) {
-                ::setenv(name.c_str(), value.c_str(), 1);
-            }
-            const auto program = somnaraProgram().string();
-            std::vector<char*> argv{const_cast<char*>(program.c_str())};
-            for (const auto& argument : arguments) {
-                argv.push_back(const_cast<char*>(argument.c_str()));
-            }
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(pipe[1]);
-        errors_ = ::fdopen(pipe[0], "r");
     }
     ~SomnaraProcess() {
-        if (pid_ > 0) {
-            kill();
-        }
-        std::fclose(errors_);
+        kill();
+        wait();
     }
     SomnaraProcess(const SomnaraProcess&) = delete;
     SomnaraProcess& operator=(const SomnaraProcess&) = delete;
@@ -106,20 +82,23 @@ public:
         return false;
     }
     void kill() {
-        ::kill(pid_, SIGKILL);
-        wait();
+        if (errors_ != nullptr) {
+            ::kill(pid_, SIGKILL);
+        }
     }
     /// The exit status once the program has ended; -1 when a signal ended it.
     int wait() {
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
+        // Read to the end first: closing the pipe under a program still writing would kill it.
+        while (errors_ != nullptr && std::fgetc(errors_) != EOF) {
+        }
+        const int status = errors_ != nullptr ? ::pclose(errors_) : -1;
+        errors_ = nullptr;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
 private:
-    pid_t pid_ = -1;
-    std::FILE* errors_ = nullptr;
+    std::FILE* errors_;
+    int pid_ = 0;
 };
 
 } // namespace somnara::test
