@@ -1,7 +1,6 @@
 #include "RunSomnara.hpp"
 #include "support/AudioFileContents.hpp"
 #include "support/SignalMeasurements.hpp"
-#include "support/TemporaryDirectory.hpp"
 
 #include <somnara/linux/ffmpeg/FfmpegAudioFile.hpp>
 
@@ -25,21 +24,14 @@ double rmsBetween(const std::vector<float>& signal, double sampleRate, double fr
     return test::rms(std::span<const float>(signal).subspan(begin, end - begin));
 }
 
-/// A home with its own settings; the program renders in it.
-class RenderCommand : public ::testing::Test {
+class RenderCommand : public test::HomeTest {
 protected:
-    test::Outcome somnara(const std::string& arguments, bool withErrors = true) {
-        return test::runOnStoredState("SOMNARA_HOME='" + home.path().string() + "'", arguments, withErrors);
-    }
-
     test::AudioFileContents render(const std::string& arguments, const std::string& name) {
         const auto file = home / name;
         const auto outcome = somnara(arguments + " --output '" + file.string() + "'");
         EXPECT_EQ(outcome.status, 0) << outcome.output;
         return test::readToEnd(*openAudioFile(file));
     }
-
-    test::TemporaryDirectory home{"somnara-render"};
 };
 
 TEST_F(RenderCommand, RendersTheRequestedLengthFadesMixesAtTheVolumesAndStreamsRawFloats) {

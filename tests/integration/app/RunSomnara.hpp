@@ -1,5 +1,8 @@
 #pragma once
 
+#include "support/TemporaryDirectory.hpp"
+
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 
@@ -50,6 +53,16 @@ inline Outcome runOnStoredState(const std::string& environment, const std::strin
     return runSomnara("DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent " + environment, arguments,
                       withErrors);
 }
+
+/// A fresh home, its own settings and state, that the program runs in without a daemon.
+class HomeTest : public ::testing::Test {
+protected:
+    Outcome somnara(const std::string& arguments, bool withErrors = true) {
+        return runOnStoredState("SOMNARA_HOME='" + home.path().string() + "'", arguments, withErrors);
+    }
+
+    TemporaryDirectory home{"somnara-home"};
+};
 
 /// The built program started through the shell like `runSomnara`, without waiting for it: its standard
 /// output goes nowhere and its standard error is read line by line. Killed when it goes, unless waited for.

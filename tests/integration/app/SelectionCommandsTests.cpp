@@ -1,5 +1,4 @@
 #include "RunSomnara.hpp"
-#include "support/TemporaryDirectory.hpp"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -12,21 +11,15 @@ using namespace somnara;
 namespace {
 
 /// One home driven command by command: each invocation must see what the one before it saved.
-class SelectionCommands : public ::testing::Test {
+class SelectionCommands : public test::HomeTest {
 protected:
-    test::Outcome somnara(const std::string& arguments) {
-        return test::runOnStoredState("SOMNARA_HOME='" + directory.path().string() + "'", arguments);
-    }
-
     void run(const std::string& arguments) {
         const auto outcome = somnara(arguments);
         ASSERT_EQ(outcome.status, 0) << arguments << ": " << outcome.output;
     }
 
     nlohmann::json status() {
-        const auto outcome =
-            test::runOnStoredState("SOMNARA_HOME='" + directory.path().string() + "'", "status --json",
-                                   /*withErrors=*/false);
+        const auto outcome = somnara("status --json", /*withErrors=*/false);
         EXPECT_EQ(outcome.status, 0);
         return nlohmann::json::parse(outcome.output);
     }
@@ -40,8 +33,6 @@ protected:
         }
         return result;
     }
-
-    test::TemporaryDirectory directory{"somnara-selection"};
 };
 
 TEST_F(SelectionCommands, ASessionPersistsFromOneInvocationToTheNext) {

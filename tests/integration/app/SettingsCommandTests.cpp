@@ -1,5 +1,4 @@
 #include "RunSomnara.hpp"
-#include "support/TemporaryDirectory.hpp"
 
 #include <somnara/settings/SettingsField.hpp>
 
@@ -14,20 +13,14 @@ using namespace somnara;
 namespace {
 
 /// One home whose settings the program changes, invocation by invocation.
-class SettingsCommand : public ::testing::Test {
+class SettingsCommand : public test::HomeTest {
 protected:
-    test::Outcome somnara(const std::string& arguments, bool withErrors = true) {
-        return test::runOnStoredState("SOMNARA_HOME='" + home.path().string() + "'", arguments, withErrors);
-    }
-
     /// The stored record, as `settings --json` prints it.
     NoisePlayerSettings stored() {
         const auto outcome = somnara("settings --json", /*withErrors=*/false);
         EXPECT_EQ(outcome.status, 0);
         return NoisePlayerSettings::decode(outcome.output);
     }
-
-    test::TemporaryDirectory home{"somnara-settings"};
 };
 
 /// A value inside the field's range and away from its default.
