@@ -12,7 +12,7 @@ namespace somnara {
 namespace {
 
 // The display names are looked up once per process: make that lookup English whatever the machine's
-// language, before any test asks for a name.
+// language, before any test of this program asks for a name (the store's search tests too).
 const bool englishNames = [] { return ::setenv("LANGUAGE", "en", 1) == 0; }();
 
 using Track = SoundTrack;

@@ -2,13 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <vector>
 
 namespace somnara {
 namespace {
-
-const bool englishNames = [] { return ::setenv("LANGUAGE", "en", 1) == 0; }();
 
 using Track = SoundTrack;
 using Tracks = std::vector<Track>;
