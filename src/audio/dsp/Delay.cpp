@@ -35,6 +35,8 @@ void Delay::reset() noexcept {
     wet_.reset(wet_.target());
     lowPassA_.reset(lowPassA_.target());
     lowPassLeft_ = lowPassRight_ = 0.0f;
+    feedIn_.reset(0.0f);
+    feedIn_.setTarget(1.0f, rampFrames_);
     bypass_.reset();
 }
 
@@ -93,11 +95,11 @@ namespace {
 
 /// One frame's feed into the lines and its wet/dry mix, after the low-pass has given `lpL` and `lpR`.
 inline void feedAndMix(float* lineL, float* lineR, std::size_t w, float lpL, float lpR, float fb, float m,
-                       float& left, float& right) noexcept {
+                       float in, float& left, float& right) noexcept {
     const float xL = left;
     const float xR = right;
-    lineL[w] = xL + fb * lpL;
-    lineR[w] = xR + fb * lpR;
+    lineL[w] = in * xL + fb * lpL;
+    lineR[w] = in * xR + fb * lpR;
     left = xL + m * (lpL - xL);
     right = xR + m * (lpR - xR);
 }
@@ -112,7 +114,7 @@ void Delay::processWet(float* left, float* right, std::size_t frames) noexcept {
     float lpL = lowPassLeft_;
     float lpR = lowPassRight_;
     if (!tapFade_.isSmoothing() && targetTapFrames_ == tapFrames_ && !lowPassA_.isSmoothing() &&
-        !feedback_.isSmoothing() && !wet_.isSmoothing()) {
+        !feedback_.isSmoothing() && !wet_.isSmoothing() && !feedIn_.isSmoothing()) {
         // Nothing moves: the same loop with its parameters as constants.
         const float a = lowPassA_.target();
         const float fb = feedback_.target();
@@ -121,7 +123,7 @@ void Delay::processWet(float* left, float* right, std::size_t frames) noexcept {
         for (std::size_t i = 0; i < frames; ++i) {
             lpL += a * (lineL[(w - tap) & mask] - lpL);
             lpR += a * (lineR[(w - tap) & mask] - lpR);
-            feedAndMix(lineL, lineR, w, lpL, lpR, fb, m, left[i], right[i]);
+            feedAndMix(lineL, lineR, w, lpL, lpR, fb, m, 1.0f, left[i], right[i]);
             w = (w + 1) & mask;
         }
     } else {
@@ -145,7 +147,8 @@ void Delay::processWet(float* left, float* right, std::size_t frames) noexcept {
             const float a = lowPassA_.next();
             lpL += a * (dL - lpL);
             lpR += a * (dR - lpR);
-            feedAndMix(lineL, lineR, w, lpL, lpR, feedback_.next(), wet_.next(), left[i], right[i]);
+            feedAndMix(lineL, lineR, w, lpL, lpR, feedback_.next(), wet_.next(), feedIn_.next(), left[i],
+                       right[i]);
             w = (w + 1) & mask;
         }
     }

@@ -63,6 +63,9 @@ private:
     float cutoffHz_ = 15000.0f;
     LinearSmoother feedback_{0.5f};
     LinearSmoother wet_{1.0f};
+    /// How much of the input the lines take: faded in after a reset, so that the first echo of a sound
+    /// already playing rises instead of stepping in.
+    LinearSmoother feedIn_{1.0f};
     LinearSmoother lowPassA_{1.0f};
     float lowPassLeft_ = 0.0f, lowPassRight_ = 0.0f;
     BypassFader bypass_;

@@ -107,9 +107,7 @@ TEST(InPlaceUnitsRender, ParameterJumpsAndBypassSwitchesDoNotStepTheWaveform) {
         // grow fourfold from one sample to the next.
         {"low shelf 0 -> +12 dB", jump(makeShelf(0), [](ParametricEQ& eq) { eq.setBandGain(0, 12.0f); })},
         {"delay bypass on", jump(makeDelay(0.5025f, 0, 100), bypass(true))},
-        // The line refills from silence, so its first echo starts wherever the input was when the delay
-        // came back: at a zero crossing, without a step.
-        {"delay bypass off", jump(bypassed(makeDelay(0.5025f, 0, 100)), bypass(false)), 0},
+        {"delay bypass off", jump(bypassed(makeDelay(0.5025f, 0, 100)), bypass(false))},
         {"reverb bypass on", jump(makeReverb(60), bypass(true))},
         {"reverb bypass off", jump(bypassed(makeReverb(60)), bypass(false))},
         {"low shelf bypass on", jump(makeShelf(12), bypass(true))},
