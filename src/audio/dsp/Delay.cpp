@@ -35,8 +35,8 @@ void Delay::reset() noexcept {
     wet_.reset(wet_.target());
     lowPassA_.reset(lowPassA_.target());
     lowPassLeft_ = lowPassRight_ = 0.0f;
-    feedIn_.reset(0.0f);
-    feedIn_.setTarget(1.0f, rampFrames_);
+    feedIn_.reset(1.0f);
+    linesEmpty_ = true;
     bypass_.reset();
 }
 
@@ -85,6 +85,11 @@ void Delay::setWetDryMix(float percent) noexcept {
 }
 
 void Delay::process(float* left, float* right, std::size_t frames) noexcept {
+    if (linesEmpty_ && bypass_.isAudible()) {
+        // Coming back from bypass with a sound already playing through: fade it into the empty lines.
+        feedIn_.reset(0.0f);
+        feedIn_.setTarget(1.0f, rampFrames_);
+    }
     bypass_.process(
         left, right, frames, [] { return false; },
         // Bypass drops the tail, so re-enabling never replays stale echoes.
@@ -107,6 +112,7 @@ inline void feedAndMix(float* lineL, float* lineR, std::size_t w, float lpL, flo
 } // namespace
 
 void Delay::processWet(float* left, float* right, std::size_t frames) noexcept {
+    linesEmpty_ = false;
     float* lineL = lineLeft_.data();
     float* lineR = lineRight_.data();
     const std::size_t mask = mask_;

@@ -63,9 +63,10 @@ private:
     float cutoffHz_ = 15000.0f;
     LinearSmoother feedback_{0.5f};
     LinearSmoother wet_{1.0f};
-    /// How much of the input the lines take: faded in after a reset, so that the first echo of a sound
-    /// already playing rises instead of stepping in.
+    /// How much of the input the lines take: faded in when the delay comes back from bypass, so that the
+    /// first echo of a sound already playing rises instead of stepping in.
     LinearSmoother feedIn_{1.0f};
+    bool linesEmpty_ = true;
     LinearSmoother lowPassA_{1.0f};
     float lowPassLeft_ = 0.0f, lowPassRight_ = 0.0f;
     BypassFader bypass_;
