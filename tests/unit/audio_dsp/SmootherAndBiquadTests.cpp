@@ -1,11 +1,9 @@
 #include "audio/dsp/Biquad.hpp"
 #include "audio/dsp/LinearSmoother.hpp"
-#include "audio/dsp/Pan.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <vector>
 
 namespace somnara::dsp {
 namespace {
@@ -34,21 +32,18 @@ TEST(LinearSmoother, ReachesTheTargetExactlyAfterTheRampAndMovesEvenlyOnTheWay) 
     }
 }
 
-TEST(LinearSmoother, SkippingAndFillingGiveTheSameValuesAsSteppingOneByOne) {
-    LinearSmoother stepped(0.0f), skipped(0.0f), filled(0.0f);
-    for (auto* s : {&stepped, &skipped, &filled}) {
-        s->setTarget(0.8f, 1000);
-    }
-    std::vector<float> block(37);
+// Skipping a block (a silent voice) lands where stepping through it would have.
+TEST(LinearSmoother, SkippingGivesTheSameValuesAsSteppingOneByOne) {
+    LinearSmoother stepped(0.0f), skipped(0.0f);
+    stepped.setTarget(0.8f, 1000);
+    skipped.setTarget(0.8f, 1000);
     for (int round = 0; round < 30; ++round) {
         float last = 0.0f;
-        for (std::size_t i = 0; i < block.size(); ++i) {
+        for (int i = 0; i < 37; ++i) {
             last = stepped.next();
         }
-        skipped.skip(block.size());
-        filled.fill(block.data(), block.size());
+        skipped.skip(37);
         EXPECT_EQ(skipped.current(), last);
-        EXPECT_EQ(block.back(), last);
     }
 }
 
@@ -65,38 +60,6 @@ TEST(LinearSmoother, RetargetingMidGlideStartsFromWhereItIs) {
     // The same target again does not restart the glide.
     s.setTarget(0.0f, 1000);
     EXPECT_EQ(s.remainingFrames(), 9u);
-}
-
-TEST(LinearSmoother, ApplyGainLeavesSamplesUntouchedAtASteadyUnity) {
-    std::vector<float> data = {0.1f, -0.2f, 0.3f};
-    const auto copy = data;
-    LinearSmoother unity(1.0f);
-    unity.applyGain(data.data(), data.size());
-    EXPECT_EQ(data, copy);
-}
-
-TEST(StereoPan, PowerOfUncorrelatedChannelsStaysConstantAcrossTheSweep) {
-    // For independent unit-power channels the output power is gLL² + gLR² + gRL² + gRR², which the sine law
-    // keeps at 2 everywhere; the gains also move monotonically.
-    float previousRightFromRight = 0.0f;
-    for (int i = 0; i <= 200; ++i) {
-        const float pan = -1.0f + static_cast<float>(i) / 100.0f;
-        const auto g = stereoPanGains(pan);
-        const float power = g.leftFromLeft * g.leftFromLeft + g.leftFromRight * g.leftFromRight +
-                            g.rightFromLeft * g.rightFromLeft + g.rightFromRight * g.rightFromRight;
-        EXPECT_NEAR(power, 2.0f, 1e-5f) << pan;
-        if (pan <= 0.0f) {
-            EXPECT_GE(g.rightFromRight, previousRightFromRight);
-            previousRightFromRight = g.rightFromRight;
-        }
-    }
-    // Bit-exact at the centre; beyond the sides the pan is clamped.
-    float l = 0.123f, r = -0.456f;
-    applyStereoPan(stereoPanGains(0.0f), l, r);
-    EXPECT_EQ(std::pair(l, r), std::pair(0.123f, -0.456f));
-    applyStereoPan(stereoPanGains(2.0f), l, r);
-    EXPECT_NEAR(r, -0.456f + 0.123f, 1e-6f);
-    EXPECT_EQ(l, 0.0f);
 }
 
 // Measured responses are checked by rendering; here only that input out of range cannot make a filter
