@@ -15,7 +15,8 @@ std::chrono::nanoseconds read(clockid_t clock) {
 }
 
 // The real loop's continuous clock must be the one that counts through suspend: a sleep timer on
-// CLOCK_MONOTONIC would end a whole night's suspend late.
+// CLOCK_MONOTONIC would end a whole night's suspend late. (Once the machine has slept, the monotonic
+// clock lags the boot-time clock by the time slept, and falls outside the bracket.)
 TEST(ContinuousClock, IsTheBootTimeClock) {
     RealLoop loop;
     const auto before = read(CLOCK_BOOTTIME);
@@ -23,14 +24,6 @@ TEST(ContinuousClock, IsTheBootTimeClock) {
     const auto after = read(CLOCK_BOOTTIME);
     EXPECT_LE(before, continuous);
     EXPECT_LE(continuous, after);
-    // Once the machine has slept, the monotonic clock lags behind by the time slept.
-    const auto slept = read(CLOCK_BOOTTIME) - read(CLOCK_MONOTONIC);
-    if (slept > std::chrono::milliseconds(10)) {
-        EXPECT_GT(continuous - read(CLOCK_MONOTONIC), slept / 2);
-    } else {
-        GTEST_LOG_(INFO) << "this machine has not slept since boot: the clocks agree to " << slept.count()
-                         << " ns";
-    }
 }
 
 } // namespace
