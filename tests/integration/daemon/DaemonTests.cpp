@@ -1,6 +1,7 @@
 #include "integration/app/RunSomnara.hpp"
 #include "integration/linux_pulse/PulseTestServer.hpp"
 #include "support/FileContents.hpp"
+#include "support/ScopedEnvironment.hpp"
 #include "support/TemporaryDirectory.hpp"
 #include "support/TestBucket.hpp"
 
@@ -285,26 +286,16 @@ TEST_F(Daemon, RefusesBadRequestsAndChangesNothing) {
 /// The daemon with the test bucket configured through its environment.
 class DaemonWithBucket : public Daemon {
 protected:
-    static constexpr const char* variables[] = {"SOMNARA_BUCKET_URL", "SOMNARA_BUCKET_REGION",
-                                                "SOMNARA_ACCESS_KEY_ID", "SOMNARA_SECRET_ACCESS_KEY"};
-
     void SetUp() override {
         if (!botocorePython()) {
             GTEST_SKIP() << "no python3 with botocore (apt-get install python3-botocore)";
         }
         bucket = std::make_unique<TestBucket>(bucketRoot);
-        const std::string values[] = {bucket->baseURL(), bucket->credentials().region,
-                                      bucket->credentials().accessKeyId,
-                                      bucket->credentials().secretAccessKey};
-        for (std::size_t i = 0; i < std::size(variables); ++i) {
-            setenv(variables[i], values[i].c_str(), 1);
-        }
+        environment.set("SOMNARA_BUCKET_URL", bucket->baseURL());
+        environment.set("SOMNARA_BUCKET_REGION", bucket->credentials().region);
+        environment.set("SOMNARA_ACCESS_KEY_ID", bucket->credentials().accessKeyId);
+        environment.set("SOMNARA_SECRET_ACCESS_KEY", bucket->credentials().secretAccessKey);
         Daemon::SetUp();
-    }
-    void TearDown() override {
-        for (const char* variable : variables) {
-            unsetenv(variable);
-        }
     }
 
     template <class Value>
@@ -314,6 +305,7 @@ protected:
 
     const std::filesystem::path bucketRoot = std::filesystem::path(SOMNARA_BINARY_DIR) / "bucket";
     std::unique_ptr<TestBucket> bucket;
+    ScopedEnvironment environment;
 };
 
 // The command line asks the running daemon, whose properties it follows to the end, and removes the
