@@ -76,15 +76,23 @@ TEST_F(ParameterRender, jumpsAndFadesDoNotClick) {
 }
 
 // Equal-power pan of a stereo source: centred it passes both channels through; off centre the far
-// channel fades along a quarter cosine and folds into the near one.
-TEST_F(ParameterRender, panFollowsTheEqualPowerLaw) {
+// channel fades along a quarter cosine and folds into the near one. Players sum at their volumes, without
+// clipping inside the graph, and the output volume scales the sum.
+TEST_F(ParameterRender, pansAndVolumesCombine) {
     constexpr float inLeft = 0.6F;
     constexpr float inRight = -0.2F;
+    const float volumes[] = {0.8F, 0.6F, 0.7F};
     for (const float pan : {-1.0F, -0.5F, -0.1F, 0.0F, 0.3F, 0.75F, 1.0F}) {
         SCOPED_TRACE(pan);
-        EngineRig rig{512, 1, false};
-        rig.players[0]->setPan(pan);
-        rig.playCopies(constantBuffer(inLeft, inRight, 5'000), 1);
+        EngineRig rig{512, 3, false};
+        for (int i = 0; i < 3; ++i) {
+            rig.players[i]->setVolume(volumes[i]);
+            rig.players[i]->setPan(pan);
+            rig.players[i]->scheduleBuffer(constantBuffer(inLeft, inRight, 5'000), nullptr);
+            rig.players[i]->play();
+        }
+        rig.engine->mainMixerNode()->setOutputVolume(0.9F);
+        rig.engine->start();
         std::vector<float> right;
         const auto left = rig.render(4'000, 512, &right);
         double expectedLeft = 0;
@@ -98,8 +106,9 @@ TEST_F(ParameterRender, panFollowsTheEqualPowerLaw) {
             expectedLeft = inLeft * std::cos(pan * half);
             expectedRight = inRight + inLeft * std::sin(pan * half);
         }
-        EXPECT_NEAR(left[3'000], expectedLeft, 1e-5);
-        EXPECT_NEAR(right[3'000], expectedRight, 1e-5);
+        const double gain = 0.9 * (0.8 + 0.6 + 0.7);
+        EXPECT_NEAR(left[3'000], gain * expectedLeft, 1e-5);
+        EXPECT_NEAR(right[3'000], gain * expectedRight, 1e-5);
     }
 }
 
@@ -124,23 +133,6 @@ TEST_F(ParameterRender, aPlayerStartsAtItsPublishedGains) {
     const auto left = rig.render(441, 441, &right);
     EXPECT_NEAR(left.front(), 0.0, 1e-6);
     EXPECT_NEAR(right.front(), 0.25 * (0.5 + 0.5), 1e-6);
-}
-
-// Several players sum without clipping inside the graph, each at its own volume.
-TEST_F(ParameterRender, playersSumAtTheirVolumes) {
-    EngineRig rig{256, 3, false};
-    const float volumes[] = {0.8F, 0.6F, 0.7F};
-    for (int i = 0; i < 3; ++i) {
-        rig.players[i]->setVolume(volumes[i]);
-        rig.players[i]->scheduleBuffer(constantBuffer(0.5F, 0.25F, 3'000), nullptr);
-        rig.players[i]->play();
-    }
-    rig.engine->mainMixerNode()->setOutputVolume(0.9F);
-    rig.engine->start();
-    std::vector<float> right;
-    const auto left = rig.render(2'000, 256, &right);
-    EXPECT_NEAR(left[1'500], 0.9 * 0.5 * (0.8 + 0.6 + 0.7), 1e-6);
-    EXPECT_NEAR(right[1'500], 0.9 * 0.25 * (0.8 + 0.6 + 0.7), 1e-6);
 }
 
 // The render path allocates nothing, even with every unit working, switching and changing, pans sweeping
