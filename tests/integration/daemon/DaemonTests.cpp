@@ -1,3 +1,4 @@
+#include "ChildProcess.hpp"
 #include "integration/app/RunSomnara.hpp"
 #include "integration/linux_pulse/PulseTestServer.hpp"
 #include "support/FileContents.hpp"
@@ -9,8 +10,6 @@
 #include <nlohmann/json.hpp>
 #include <sdbus-c++/sdbus-c++.h>
 #include <sndfile.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -18,8 +17,6 @@
 #include <limits>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace somnara::test {
 namespace {
@@ -76,40 +73,6 @@ int blocksBetween(MonitorRecorder& recorder, double from, double to, double leve
     return count;
 }
 
-/// The daemon as a child process of the test, ended with SIGTERM.
-class DaemonProcess {
-public:
-    explicit DaemonProcess(const std::filesystem::path& home) {
-        const auto program = (std::filesystem::path(SOMNARA_BINARY_DIR) / "app" / "somnara").string();
-        setenv("SOMNARA_HOME", home.c_str(), 1);
-        std::vector<std::string> arguments{program, "daemon", "--device", "out"};
-        std::vector<char*> argv;
-        for (auto& argument : arguments) {
-            argv.push_back(argument.data());
-        }
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
-            pid_ = -1;
-        }
-    }
-    ~DaemonProcess() { terminate(); }
-    bool running() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
-    /// Sends SIGTERM and returns the exit status.
-    int terminate() {
-        if (pid_ <= 0) {
-            return -1;
-        }
-        kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-};
-
 bool daemonIsOnTheBus(sdbus::IConnection& connection) {
     auto bus = sdbus::createProxy(connection, "org.freedesktop.DBus", "/org/freedesktop/DBus");
     bool has = false;
@@ -129,7 +92,9 @@ protected:
         }
         ASSERT_TRUE(recorder.error().empty()) << recorder.error();
         connection = sdbus::createSessionBusConnection();
-        daemon = std::make_unique<DaemonProcess>(home.path());
+        daemon = std::make_unique<ChildProcess>("SOMNARA_HOME='" + home.path().string() + "' '" +
+                                                SOMNARA_BINARY_DIR + "/app/somnara' daemon --device out >'" +
+                                                (home / "daemon.log").string() + "' 2>&1");
         // Paced by the sound server's clock: the daemon has ten seconds to claim its name.
         for (double at = recorder.now(); !daemonIsOnTheBus(*connection); at += 0.1) {
             ASSERT_LT(at, 10.0) << "the daemon did not start";
@@ -164,7 +129,7 @@ protected:
     TemporaryDirectory home{"somnara-daemon"};
     MonitorRecorder recorder;
     std::unique_ptr<sdbus::IConnection> connection;
-    std::unique_ptr<DaemonProcess> daemon;
+    std::unique_ptr<ChildProcess> daemon;
     std::unique_ptr<sdbus::IProxy> proxy;
 };
 

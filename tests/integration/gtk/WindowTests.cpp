@@ -1,10 +1,10 @@
 #include "integration/app/RunSomnara.hpp"
+#include "integration/daemon/ChildProcess.hpp"
 #include "integration/linux_pulse/PulseTestServer.hpp"
 #include "support/TemporaryDirectory.hpp"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <poll.h>
 
 #include <cmath>
 #include <map>
@@ -20,41 +20,6 @@ double level(MonitorRecorder& recorder, double from) {
     return 10 * std::log10(std::max(recorder.power(from, from + 1), 1e-20));
 }
 
-/// A program started in the background by the shell, whose output (standard error included) is read
-/// line by line as it comes; ended with SIGTERM.
-class Child {
-public:
-    explicit Child(const std::string& command)
-        : pipe_(popen(("exec 2>&1; " + command + " & echo $!; wait").c_str(), "r")) {
-        // Unbuffered, so that a line already read from the pipe is never waited for.
-        std::setvbuf(pipe_, nullptr, _IONBF, 0);
-        pid_ = std::atoi(waitFor("").c_str());
-    }
-    ~Child() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-        }
-        pclose(pipe_);
-    }
-    /// The next line starting with `prefix`; empty when none comes within 30 s.
-    std::string waitFor(const std::string& prefix) {
-        char line[4096];
-        pollfd wanted{fileno(pipe_), POLLIN, 0};
-        while (poll(&wanted, 1, 30'000) > 0 && std::fgets(line, sizeof line, pipe_) != nullptr) {
-            const std::string text(line);
-            if (text.find(prefix) != std::string::npos) {
-                return text.substr(text.find(prefix));
-            }
-        }
-        return {};
-    }
-    pid_t pid() const { return pid_; }
-
-private:
-    FILE* pipe_;
-    pid_t pid_ = -1;
-};
-
 struct Place {
     int x = 0, y = 0, width = 0, height = 0;
 };
@@ -66,7 +31,7 @@ TEST(Window, DrivesTheDaemonAndFollowsIt) {
         GTEST_SKIP() << "needs the test script's PulseAudio and session bus (source scripts/services.sh)";
     }
     // Xvfb writes its display number once it accepts clients.
-    Child xvfb("Xvfb -displayfd 1 -screen 0 1280x900x24 -nolisten tcp 2>/dev/null");
+    ChildProcess xvfb("Xvfb -displayfd 1 -screen 0 1280x900x24 -nolisten tcp 2>/dev/null");
     const auto number = xvfb.waitFor("");
     if (number.empty()) {
         GTEST_SKIP() << "Xvfb did not start";
@@ -94,11 +59,11 @@ TEST(Window, DrivesTheDaemonAndFollowsIt) {
                                      "' -vf scale=1:1,format=gray -f rawvideo - | od -An -tu1")
                              .c_str());
     };
-    const Child daemon(environment + binaries + "/app/somnara daemon --device out >'" +
-                       (home / "daemon.log").string() + "' 2>&1");
+    const ChildProcess daemon(environment + binaries + "/app/somnara daemon --device out >'" +
+                              (home / "daemon.log").string() + "' 2>&1");
     const auto startWindow = [&](const std::string& scheme) {
-        auto window = std::make_unique<Child>(environment + "ADW_DEBUG_COLOR_SCHEME=" + scheme + " " +
-                                              binaries + "/gtk/somnara-gtk");
+        auto window = std::make_unique<ChildProcess>(environment + "ADW_DEBUG_COLOR_SCHEME=" + scheme + " " +
+                                                     binaries + "/gtk/somnara-gtk");
         EXPECT_NE(window->waitFor("window ready"), "");
         return window;
     };
