@@ -138,59 +138,48 @@ TEST_F(SchedulingRender, longSoundsStreamThroughRingsBitExact) {
     EXPECT_EQ(rain->readThroughCount(), 3);
 }
 
-// Stopping a player clears its queue and runs every pending completion, marked as not played back; the
-// player is silent afterwards. Pausing keeps the queue and the place.
-TEST_F(SchedulingRender, stopFlushesThePendingItemsAndPauseKeepsThem) {
-    EngineRig rig{512, 1, false};
-    const auto buffer = makeBuffer(4'000, 11);
-    rig.playCopies(buffer, 3);
-    const auto& completions = rig.completions;
-    const auto first = rig.render(1'000, 512);
-    rig.players[0]->pause();
-    const auto paused = rig.render(1'000, 512);
-    EXPECT_EQ(peak(paused), 0.0);
-    rig.players[0]->play();
-    const auto resumed = rig.render(1'000, 512);
-    // Resumes on the frame after the last one played.
-    EXPECT_EQ(resumed[0], buffer->channels[0][1'000]);
-    EXPECT_EQ(resumed[999], buffer->channels[0][1'999]);
-
-    // Offline, the render side takes commands when it next renders.
-    rig.players[0]->stop();
-    rig.render(1, 1);
-    loop.runUntilIdle();
-    ASSERT_EQ(completions.size(), 3U);
-    for (const auto& completion : completions) {
-        EXPECT_FALSE(completion.playedBack);
-    }
-    rig.players[0]->play();
-    EXPECT_EQ(peak(rig.render(2'000, 512)), 0.0);
-    EXPECT_EQ(rig.engine->decodedBytes(), 0U);
-}
-
-// The awaitable form resumes its caller when the item has played back: once its last frame has been
-// rendered, not when it was consumed.
-TEST_F(SchedulingRender, awaitedScheduleResumesAfterPlayback) {
+// Pausing keeps the queue and the place. The awaitable form resumes its caller once the item's last
+// frame has been rendered, not when it was consumed. Stopping a player clears its queue and runs every
+// pending completion, marked as not played back; the player is silent afterwards.
+TEST_F(SchedulingRender, pauseKeepsThePlaceAnAwaitedItemEndsAtPlaybackAndStopFlushes) {
     EngineRig rig{441, 1, false};
-    const auto buffer = makeBuffer(2'000, 5);
-    rig.players[0]->play();
-    rig.engine->start();
-    std::optional<PlaybackCompletion> result;
+    const auto buffer = makeBuffer(4'000, 11);
     auto player = rig.players[0];
+    std::optional<PlaybackCompletion> awaited;
     auto task = spawn([&, player, buffer]() -> asio::awaitable<void> {
         const PlaybackCompletion completion = co_await player->scheduleBuffer(buffer);
-        result = completion;
+        awaited = completion;
     });
     loop.runUntilIdle();
-    rig.render(1'999, 441);
+    rig.playCopies(buffer, 2);
+    rig.render(1'000, 441);
+    player->pause();
+    EXPECT_EQ(peak(rig.render(1'000, 441)), 0.0);
+    player->play();
+    const auto resumed = rig.render(2'999, 441);
+    // Resumes on the frame after the last one played.
+    EXPECT_EQ(resumed[0], buffer->channels[0][1'000]);
+    EXPECT_EQ(resumed[2'998], buffer->channels[0][3'998]);
     loop.runUntilIdle();
-    EXPECT_FALSE(result.has_value());
+    EXPECT_FALSE(awaited.has_value());
     rig.render(1, 1);
     loop.runUntilIdle();
-    ASSERT_TRUE(result.has_value());
-    EXPECT_TRUE(result->playedBack);
-    EXPECT_EQ(result->outputFrame, 2'000);
+    ASSERT_TRUE(awaited.has_value());
+    EXPECT_TRUE(awaited->playedBack);
+    EXPECT_EQ(awaited->outputFrame, 5'000);
     EXPECT_TRUE(task.isFinished());
+
+    // Offline, the render side takes commands when it next renders.
+    player->stop();
+    rig.render(1, 1);
+    loop.runUntilIdle();
+    ASSERT_EQ(rig.completions.size(), 2U);
+    for (const auto& completion : rig.completions) {
+        EXPECT_FALSE(completion.playedBack);
+    }
+    player->play();
+    EXPECT_EQ(peak(rig.render(2'000, 441)), 0.0);
+    EXPECT_EQ(rig.engine->decodedBytes(), 0U);
 }
 
 // Pitch through the whole graph: time pitch and varispeed combine as cents + 1200·log2(rate). Completions
