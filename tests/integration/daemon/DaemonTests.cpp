@@ -9,10 +9,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sdbus-c++/sdbus-c++.h>
-#include <sndfile.h>
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <limits>
 #include <string>
@@ -28,9 +28,7 @@ double decibels(double power) {
     return 10 * std::log10(std::max(power, 1e-20));
 }
 
-std::size_t frameAt(double seconds) {
-    return MonitorRecorder::frameAt(seconds);
-}
+constexpr auto frameAt = &MonitorRecorder::frameAt;
 
 /// The moment of the recording where `reference` starts: the lag, from `from` to `from + 3` s, at which
 /// the envelopes (100 ms blocks, in dB) of the recording and of the reference's seconds 3 to 9 agree
@@ -114,15 +112,13 @@ protected:
     }
     /// An offline render of `mix` (interleaved stereo, no fades), `seconds` long.
     std::vector<float> render(const std::string& mix, double seconds) {
-        const auto file = home / "reference.wav";
-        const auto outcome = somnara("render " + mix + " --no-fades --duration " + std::to_string(seconds) +
-                                     " --output '" + file.string() + "'");
-        EXPECT_EQ(outcome.status, 0) << outcome.output;
-        SF_INFO info{};
-        SNDFILE* sound = sf_open(file.c_str(), SFM_READ, &info);
-        std::vector<float> samples(static_cast<std::size_t>(info.frames * info.channels));
-        sf_readf_float(sound, samples.data(), info.frames);
-        sf_close(sound);
+        const auto outcome =
+            runSomnara("SOMNARA_HOME='" + home.path().string() + "'",
+                       "render " + mix + " --no-fades --output - --duration " + std::to_string(seconds),
+                       /*withErrors=*/false);
+        EXPECT_EQ(outcome.status, 0);
+        std::vector<float> samples(outcome.output.size() / sizeof(float));
+        std::memcpy(samples.data(), outcome.output.data(), samples.size() * sizeof(float));
         return samples;
     }
 
