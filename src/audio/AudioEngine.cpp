@@ -147,9 +147,7 @@ std::int64_t AudioEngine::framesRendered() const noexcept {
 std::size_t AudioEngine::decodedBytes() const noexcept {
     std::size_t bytes = 0;
     for (const auto& entry : state_->items) {
-        const rt::PcmBuffer& buffer = *entry.second.buffer;
-        bytes += 2 * static_cast<std::size_t>(buffer.capacity) *
-                 (buffer.sixteenBit ? sizeof(std::int16_t) : sizeof(float));
+        bytes += entry.second.buffer->bytes();
     }
     return bytes;
 }

@@ -40,6 +40,10 @@ struct PcmBuffer {
         }
     }
 
+    std::size_t bytes() const noexcept {
+        return 2 * static_cast<std::size_t>(capacity) * (sixteenBit ? sizeof(std::int16_t) : sizeof(float));
+    }
+
     /// Where frame `frame` of the item lives in the ring.
     std::size_t slot(std::int64_t frame) const noexcept { return static_cast<std::size_t>(frame % capacity); }
 
