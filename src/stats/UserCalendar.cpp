@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <exception>
+#include <span>
 #include <sstream>
 #include <string>
 
@@ -114,7 +115,18 @@ std::optional<Date> UserCalendar::parseDate(std::string_view text) const {
         return !in.fail() && in.peek() == std::char_traits<char>::eof();
     };
     const std::string whole(text);
-    for (const char* format : {"%FT%T%Ez", "%FT%T%z", "%F %T%Ez", "%FT%TZ", "%FT%RZ"}) {
+    // date's %T rounds the seconds it read even when the text has none, from an uninitialised value
+    // (undefined behaviour), so it is only tried on a time that has seconds ("hh:mm:ss"), and %R otherwise.
+    const auto colon = whole.find(':');
+    const bool hasSeconds = colon != std::string::npos && whole.find(':', colon + 1) == colon + 3;
+    using Formats = std::span<const char* const>;
+    static constexpr const char* offsetWithSeconds[] = {"%FT%T%Ez", "%FT%T%z", "%F %T%Ez", "%FT%TZ"};
+    static constexpr const char* offsetWithoutSeconds[] = {"%FT%RZ"};
+    static constexpr const char* localWithSeconds[] = {"%FT%T", "%F %T"};
+    static constexpr const char* localWithoutSeconds[] = {"%FT%R", "%F %R"};
+    const Formats withOffset = hasSeconds ? Formats{offsetWithSeconds} : Formats{offsetWithoutSeconds};
+    const Formats local = hasSeconds ? Formats{localWithSeconds} : Formats{localWithoutSeconds};
+    for (const char* format : withOffset) {
         std::istringstream in(whole);
         date::sys_seconds seconds;
         in >> date::parse(format, seconds);
@@ -122,12 +134,12 @@ std::optional<Date> UserCalendar::parseDate(std::string_view text) const {
             return fromSys(seconds);
         }
     }
-    for (const char* format : {"%FT%T", "%F %T", "%FT%R", "%F %R"}) {
+    for (const char* format : local) {
         std::istringstream in(whole);
-        date::local_seconds local;
-        in >> date::parse(format, local);
+        date::local_seconds seconds;
+        in >> date::parse(format, seconds);
         if (parsedWhole(in)) {
-            return fromSys(date::zoned_seconds{zone_, local, date::choose::earliest}.get_sys_time());
+            return fromSys(date::zoned_seconds{zone_, seconds, date::choose::earliest}.get_sys_time());
         }
     }
     std::istringstream in(whole);
