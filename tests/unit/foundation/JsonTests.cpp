@@ -67,15 +67,6 @@ TEST(JsonFloats, ReadBackBitForBitAcrossTheWholeRange) {
     EXPECT_EQ(json::toFloat(json::parse(json::dump(json::fromFloat(smallest))), "v"), smallest);
 }
 
-TEST(JsonDates, RoundTripExactlyAsSecondsSinceTheReferenceDate) {
-    for (const double seconds : {0.0, 788'918'400.123456789, -1e9, 1.5e-9}) {
-        const Date date{seconds};
-        const auto text = json::dump(json::fromDate(date));
-        EXPECT_EQ(json::toDate(json::parse(text), "date"), date) << text;
-    }
-    EXPECT_EQ(json::dump(json::fromDate(Date{10.0})), "10.0");
-}
-
 TEST(JsonReaders, AcceptOnlyTheirOwnType) {
     using Reader = std::function<void(const Json&)>;
     const Reader asFloat = [](const Json& v) { json::toFloat(v, "v"); };
