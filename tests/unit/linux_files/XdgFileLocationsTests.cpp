@@ -52,13 +52,6 @@ TEST(XdgFileLocations, FollowTheBaseDirectoryRulesAndSomnaraHome) {
     }
 }
 
-TEST(XdgFileLocationsDeathTest, NoDocumentsDirectoryEndsTheProcess) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    const XdgFileLocations nowhere({{}, {}, {}, {}});
-    EXPECT_DEATH(nowhere.requireDocumentsDirectory("SomnaraKit/NoisePlayerSettings", 109),
-                 "SomnaraKit/NoisePlayerSettings:109: Fatal error: Can't find documents directory");
-}
-
 TEST(FileLocationsShared, ReadTheEnvironmentAgainAfterAReset) {
     test::TemporaryDirectory root;
     test::ScopedEnvironment environment("SOMNARA_HOME", (root / "first").string());
