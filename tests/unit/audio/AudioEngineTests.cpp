@@ -1,9 +1,9 @@
 #include "render/audio/EngineRig.hpp"
+#include "support/LogLines.hpp"
 #include "support/MemoryAudioFile.hpp"
 #include "support/SignalMeasurements.hpp"
 #include "support/TestLoop.hpp"
 
-#include <somnara/system/SomnaraLogger.hpp>
 #include <somnara/system/ZelAnalyticsLogger.hpp>
 
 #include <gtest/gtest.h>
@@ -144,13 +144,7 @@ TEST_F(AudioEngineTest, startRefusesWhatItCannotRender) {
 
 // A damaged file plays what could be decoded, completes, and logs why.
 TEST_F(AudioEngineTest, damagedFilePlaysWhatDecodedAndLogs) {
-    // Handlers stay registered for the process: the list outlives the test.
-    auto errors = std::make_shared<std::vector<std::string>>();
-    SomnaraLogger::add([errors](const std::string& message, LogType type) {
-        if (type == LogType::error) {
-            errors->push_back(message);
-        }
-    });
+    logLines().clear();
     EngineRig rig{512, 1, false};
     auto file = MemoryAudioFile::stereo(makeNoise(100'000, 0.5, 1), makeNoise(100'000, 0.5, 2), 44'100);
     file->failAt(40'000);
@@ -167,8 +161,9 @@ TEST_F(AudioEngineTest, damagedFilePlaysWhatDecodedAndLogs) {
     EXPECT_GE(done->outputFrame, 40'000);
     EXPECT_LT(done->outputFrame, 60'000);
     EXPECT_EQ(peak(std::span{left}.subspan(static_cast<std::size_t>(done->outputFrame))), 0.0);
-    ASSERT_FALSE(errors->empty());
-    EXPECT_NE(errors->back().find("damaged data"), std::string::npos);
+    ASSERT_FALSE(logLines().empty());
+    EXPECT_EQ(logLines().back().type, LogType::error);
+    EXPECT_NE(logLines().back().message.find("damaged data"), std::string::npos);
 }
 
 } // namespace
