@@ -127,7 +127,8 @@ TEST_F(Runtime, StreamTerminatesOnceWhenFinishedCancelledOrDropped) {
                                          StreamTermination::cancelled}));
 }
 
-TEST_F(Runtime, RemoveDuplicatesDropsOnlyConsecutiveRepeats) {
+// Giving up an operator's stream cancels the pump that reads its source.
+TEST_F(Runtime, RemoveDuplicatesDropsOnlyConsecutiveRepeatsAndStopsReadingWhenGivenUp) {
     auto [stream, continuation] = AsyncStream<int>::make();
     for (int value : {1, 1, 2, 2, 2, 1, 3, 3}) {
         continuation.yield(value);
@@ -135,14 +136,12 @@ TEST_F(Runtime, RemoveDuplicatesDropsOnlyConsecutiveRepeats) {
     continuation.finish();
     auto unique = removeDuplicates(std::move(stream));
     EXPECT_EQ(drain(unique), (std::vector{1, 2, 1, 3}));
-}
 
-TEST_F(Runtime, GivingUpAnOperatorStreamCancelsItsPump) {
-    auto [source, continuation] = AsyncStream<int>::make();
+    auto [source, open] = AsyncStream<int>::make();
     bool sourceTerminated = false;
-    continuation.onTermination([&](StreamTermination) { sourceTerminated = true; });
+    open.onTermination([&](StreamTermination) { sourceTerminated = true; });
     {
-        auto unique = removeDuplicates(std::move(source));
+        auto abandoned = removeDuplicates(std::move(source));
         loop.runUntilIdle();
     }
     loop.runUntilIdle();
