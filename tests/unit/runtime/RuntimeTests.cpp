@@ -69,25 +69,6 @@ TEST_F(Runtime, SleepsInVirtualTimeWakeInDeadlineOrderOrWhenCancelled) {
     EXPECT_TRUE(cancelled && task.isFinished());
 }
 
-TEST_F(Runtime, PeriodicTimerTicksOnItsGridForAnHour) {
-    std::vector<double> ticks;
-    const auto start = loop.continuousNow();
-    auto task = spawn([&]() -> asio::awaitable<void> {
-        PeriodicTimer timer{10s, 10s};
-        while (auto tick = co_await timer.next()) {
-            ticks.push_back(Seconds(*tick - start).count());
-        }
-    });
-    loop.advance(3600s);
-    ASSERT_EQ(ticks.size(), 360u);
-    EXPECT_DOUBLE_EQ(ticks.front(), 10.0);
-    EXPECT_DOUBLE_EQ(ticks.back(), 3600.0);
-    task.cancel();
-    loop.runUntilIdle();
-    EXPECT_TRUE(task.isFinished());
-    EXPECT_EQ(ticks.size(), 360u);
-}
-
 // A stream terminates once: finished (after delivering everything yielded before, in order), or
 // cancelled with its consumer, or dropped unconsumed.
 TEST_F(Runtime, StreamTerminatesOnceWhenFinishedCancelledOrDropped) {
