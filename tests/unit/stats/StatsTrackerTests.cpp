@@ -259,6 +259,9 @@ TEST_F(StatsTrackerTest, StatsUseTheUsersTimeZone) {
     // A leading colon, as TZ allows, names the same zone.
     environment_.set("TZ", ":America/New_York");
     EXPECT_EQ(tracker->stats(noonInBerlin).lastThirtyDaysPlayedIndexes, (std::set<std::int64_t>{1}));
+    // An unknown zone falls back to the system's rather than failing.
+    environment_.set("TZ", "Nowhere/Special");
+    EXPECT_EQ(tracker->stats(noonInBerlin).totalPlaysCount, 1);
 }
 
 // Written every ten seconds to the app's own defaults, not to the suite shared with the daemon; a second
