@@ -5,7 +5,6 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <functional>
 #include <limits>
 #include <random>
 #include <string>
@@ -67,35 +66,12 @@ TEST(JsonFloats, ReadBackBitForBitAcrossTheWholeRange) {
     EXPECT_EQ(json::toFloat(json::parse(json::dump(json::fromFloat(smallest))), "v"), smallest);
 }
 
-TEST(JsonReaders, AcceptOnlyTheirOwnType) {
-    using Reader = std::function<void(const Json&)>;
-    const Reader asFloat = [](const Json& v) { json::toFloat(v, "v"); };
-    const Reader asInteger = [](const Json& v) { json::toInteger(v, "v"); };
-    const Reader asBool = [](const Json& v) { json::toBool(v, "v"); };
-    const Reader asString = [](const Json& v) { json::toString(v, "v"); };
-    struct Case {
-        const char* text;
-        const Reader* reader;
-        bool accepted;
-    };
-    const std::vector<Case> cases{
-        {"1", &asFloat, true},        {"1.5", &asFloat, true},
-        {"\"1.5\"", &asFloat, false}, {"true", &asFloat, false},
-        {"null", &asFloat, false},    {"1e39", &asFloat, false},
-        {"3", &asInteger, true},      {"3.0", &asInteger, true},
-        {"3.5", &asInteger, false},   {"9223372036854775808", &asInteger, false},
-        {"[]", &asInteger, false},    {"true", &asBool, true},
-        {"1", &asBool, false},        {"\"x\"", &asString, true},
-        {"1", &asString, false},
-    };
-    for (const auto& [text, reader, accepted] : cases) {
-        const auto value = json::parse(text);
-        if (accepted) {
-            EXPECT_NO_THROW((*reader)(value)) << text;
-        } else {
-            EXPECT_THROW((*reader)(value), json::DecodingError) << text;
-        }
-    }
+// Which reader takes which type the decoders' own tests show (settings, mixes, play events); the limits
+// of the number readers and a boolean read as a number they do not.
+TEST(JsonReaders, RefuseWhatTheirTypeCannotHold) {
+    EXPECT_THROW(json::toFloat(json::parse("true"), "v"), json::DecodingError);
+    EXPECT_THROW(json::toFloat(json::parse("1e39"), "v"), json::DecodingError);
+    EXPECT_THROW(json::toInteger(json::parse("9223372036854775808"), "v"), json::DecodingError);
     EXPECT_EQ(json::toInteger(json::parse("-9223372036854775808"), "v"),
               std::numeric_limits<std::int64_t>::min());
 }
