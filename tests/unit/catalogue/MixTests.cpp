@@ -84,23 +84,11 @@ TEST(Mix, EqualByNameButKeptApartAsRecordsInTheSetOfSavedMixes) {
     Mix::Set set{a, b, a};
     EXPECT_EQ(set.size(), 2U) << "two records of one name both stay; an identical one does not";
 
-    // The same volumes given in another order are the same record; one bit of volume is not.
-    Levels forward;
-    Levels backward;
-    for (const auto& soundTrack : SoundTrack::allCases()) {
-        forward.emplace(soundTrack, static_cast<float>(soundTrack.rawValue()) / 50.0F);
-    }
-    for (auto it = SoundTrack::allCases().rbegin(); it != SoundTrack::allCases().rend(); ++it) {
-        backward.emplace(*it, static_cast<float>(it->rawValue()) / 50.0F);
-    }
-    const Mix one{"X", "All", forward};
-    const Mix other{"X", "All", backward};
-    EXPECT_EQ(Mix::RecordHash{}(one), Mix::RecordHash{}(other));
-    EXPECT_TRUE(Mix::SameRecord{}(one, other));
-    auto nudged = forward;
-    nudged[SoundTrack::rain] = std::nextafter(nudged[SoundTrack::rain], 1.0F);
-    EXPECT_FALSE(Mix::SameRecord{}(one, Mix("X", "All", nudged)));
-    EXPECT_FALSE(one.hasSameSoundsAndVolumeLevels(Mix("Y", "Other", nudged)));
+    // One bit of volume makes another record. (A hash that depends on the order of the volumes already
+    // fails the saved mixes' tests.)
+    const Mix nudged{"A", "Rain", {{SoundTrack::rain, std::nextafter(0.5F, 1.0F)}}};
+    EXPECT_FALSE(Mix::SameRecord{}(a, nudged));
+    EXPECT_FALSE(a.hasSameSoundsAndVolumeLevels(nudged));
 }
 
 } // namespace
