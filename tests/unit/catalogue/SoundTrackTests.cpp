@@ -17,11 +17,8 @@ const bool englishNames = [] { return ::setenv("LANGUAGE", "en", 1) == 0; }();
 
 using Track = SoundTrack;
 
+// Raw values out of range are refused in the decoders' tests (settings, mixes, play events).
 TEST(SoundTrack, RawValuesAndIdentifiersLookUpExactly) {
-    EXPECT_EQ(Track::fromRawValue(37), Track::pinkNoise);
-    EXPECT_EQ(Track::fromRawValue(50), std::nullopt);
-    EXPECT_EQ(Track::fromRawValue(-1), std::nullopt);
-
     const std::vector<std::pair<const char*, std::optional<Track>>> identifiers = {
         {"white_real", Track::whiteNoiseReal},
         {"White_real", std::nullopt},
