@@ -1,4 +1,4 @@
-#include "support/TestLoop.hpp"
+#include "support/Recorders.hpp"
 
 #include <somnara/runtime/AsyncStream.hpp>
 #include <somnara/runtime/NotificationCenter.hpp>
@@ -17,18 +17,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class Runtime : public test::LoopTest {
-protected:
-    std::vector<int> drain(AsyncStream<int>& stream) {
-        return run([&stream]() -> asio::awaitable<std::vector<int>> {
-            std::vector<int> values;
-            while (auto value = co_await stream.next()) {
-                values.push_back(*value);
-            }
-            co_return values;
-        });
-    }
-};
+class Runtime : public test::LoopTest {};
 
 // Wake-up times, the wall clock and cancelled sleeps are checked through the timers built on sleeps; the
 // order of sleeps due at one instant is not.
@@ -56,9 +45,10 @@ TEST_F(Runtime, StreamTerminatesOnceWhenFinishedCancelledOrDropped) {
     }
     continuation.finish();
     continuation.yield(1000); // ignored: the stream has ended
-    const auto received = drain(stream);
-    ASSERT_EQ(received.size(), 1000u);
-    EXPECT_EQ(received.back(), 999);
+    const test::StreamRecorder received{std::move(stream)};
+    loop.runUntilIdle();
+    ASSERT_EQ(received.values.size(), 1000u);
+    EXPECT_EQ(received.values.back(), 999);
     EXPECT_EQ(terminations, std::vector{StreamTermination::finished});
 
     auto [consumed, producer] = AsyncStream<int>::make();
@@ -90,8 +80,9 @@ TEST_F(Runtime, RemoveDuplicatesDropsOnlyConsecutiveRepeatsAndStopsReadingWhenGi
         continuation.yield(value);
     }
     continuation.finish();
-    auto unique = removeDuplicates(std::move(stream));
-    EXPECT_EQ(drain(unique), (std::vector{1, 2, 1, 3}));
+    const test::StreamRecorder unique{removeDuplicates(std::move(stream))};
+    loop.runUntilIdle();
+    EXPECT_EQ(unique.values, (std::vector{1, 2, 1, 3}));
 
     auto [source, open] = AsyncStream<int>::make();
     bool sourceTerminated = false;
