@@ -25,10 +25,6 @@ nlohmann::json fromFloat(float value) {
     return nlohmann::json(shortestDouble(value));
 }
 
-nlohmann::json fromDate(Date date) {
-    return nlohmann::json(date.timeIntervalSinceReferenceDate);
-}
-
 namespace {
 
 void requireFinite(const nlohmann::json& value) {

@@ -199,10 +199,6 @@ Date VirtualLoop::now() const {
     return Date{Seconds(now_.time_since_epoch()).count() + wallOffset_};
 }
 
-void VirtualLoop::setDate(Date date) {
-    wallOffset_ = date.timeIntervalSinceReferenceDate - Seconds(now_.time_since_epoch()).count();
-}
-
 void VirtualLoop::runUntilIdle() {
     for (;;) {
         context().restart();

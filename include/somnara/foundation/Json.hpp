@@ -30,8 +30,6 @@ double shortestDouble(float value) noexcept;
 
 /// `value` as a JSON number written in its shortest float form (see `shortestDouble`).
 nlohmann::json fromFloat(float value);
-/// A date as a JSON number: seconds since the reference date.
-nlohmann::json fromDate(Date date);
 
 /// Compact text, as the stored files use (no spaces, no new lines). Throws `EncodingError` when a
 /// number in `value` is not finite.

@@ -161,8 +161,6 @@ public:
     /// The machine sleeps for `duration`: both clocks jump ahead at once and what fell due meanwhile
     /// fires late, at the moment of the resume, as it does after a real suspend.
     void suspend(Seconds duration);
-    /// Sets the wall clock without moving the continuous clock (a user changing the date).
-    void setDate(Date date);
     /// Runs ready handlers, waiting up to `realTimeout` of real time for work posted by other threads
     /// (decoders, transfers), until `done` holds; returns whether it does. Time does not move.
     bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds realTimeout);
