@@ -99,11 +99,10 @@ private:
             static_cast<std::uint32_t>(std::lround(configuration().latency * sampleRate()));
         attributes.tlength = latencyFrames * static_cast<std::uint32_t>(bytesPerFrame);
         attributes.prebuf = static_cast<std::uint32_t>(-1);
-        // Refilled half the buffer at a time: each request wakes the render thread (and the server's
-        // release of what it played once more), and rendering half a buffer takes a few milliseconds of
-        // the half that is left. The sink is asked for that half, so other streams on it are not pushed to
-        // its shortest latency.
-        attributes.minreq = latencyFrames / 2 * static_cast<std::uint32_t>(bytesPerFrame);
+        // Refilled a third of the buffer at a time: each request wakes the render thread (and the server's
+        // release of what it played once more). The sink is asked for the third that is left, so other
+        // streams on it are not pushed to its shortest latency.
+        attributes.minreq = latencyFrames / 3 * static_cast<std::uint32_t>(bytesPerFrame);
         attributes.fragsize = static_cast<std::uint32_t>(-1);
         const char* device = configuration().device.empty() ? nullptr : configuration().device.c_str();
         const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING);
