@@ -28,6 +28,15 @@ namespace somnara {
 
 namespace {
 
+/// A command to a player's voice, marked as its current owner's.
+rt::RenderCommand commandTo(int voice, std::uint32_t generation, rt::RenderCommand::Kind kind) {
+    rt::RenderCommand command;
+    command.kind = kind;
+    command.voice = static_cast<std::uint16_t>(voice);
+    command.generation = generation;
+    return command;
+}
+
 class AudioEngineCategory final : public std::error_category {
 public:
     const char* name() const noexcept override { return "somnara.AudioEngine"; }
@@ -252,20 +261,14 @@ void AudioEngine::connect(const std::shared_ptr<AudioNode>& from, const std::sha
     if (player.voice_ < 0) {
         return;
     }
-    rt::RenderCommand command;
-    command.kind = rt::RenderCommand::Kind::route;
-    command.voice = static_cast<std::uint16_t>(player.voice_);
-    command.generation = player.generation_;
+    rt::RenderCommand command = commandTo(player.voice_, player.generation_, rt::RenderCommand::Kind::route);
     command.item =
         to->kind() == AudioNode::Kind::mixer ? static_cast<AudioMixerNode&>(*to).mixerId_ : unrouted;
     if (command.item == unrouted) {
         SomnaraLogger::log("A player node plays only into a mixer; this connection stays silent",
                            LogType::error);
     }
-    sendCommand(command);
-    if (!running_) {
-        applyCommandsWhileStopped();
-    }
+    sendToVoice(command);
 }
 
 void AudioEngine::disconnectNodeOutput(const std::shared_ptr<AudioNode>& node) {
@@ -280,15 +283,10 @@ void AudioEngine::disconnectNodeOutput(const std::shared_ptr<AudioNode>& node) {
     }
     auto& player = static_cast<AudioPlayerNode&>(*node);
     if (player.voice_ >= 0) {
-        rt::RenderCommand command;
-        command.kind = rt::RenderCommand::Kind::route;
-        command.voice = static_cast<std::uint16_t>(player.voice_);
-        command.generation = player.generation_;
+        rt::RenderCommand command =
+            commandTo(player.voice_, player.generation_, rt::RenderCommand::Kind::route);
         command.item = unrouted;
-        sendCommand(command);
-        if (!running_) {
-            applyCommandsWhileStopped();
-        }
+        sendToVoice(command);
     }
 }
 
@@ -463,6 +461,13 @@ void AudioEngine::sendCommand(const rt::RenderCommand& command) {
     waiting.push_back(command);
 }
 
+void AudioEngine::sendToVoice(const rt::RenderCommand& command) {
+    sendCommand(command);
+    if (!running_) {
+        applyCommandsWhileStopped();
+    }
+}
+
 void AudioEngine::moveWaitingCommands() {
     auto& waiting = state_->waitingCommands;
     while (!waiting.empty() && state_->commands.push(waiting.front())) {
@@ -544,42 +549,30 @@ void AudioEngine::sendGain(const AudioPlayerNode& player, int kind, float value,
     if (player.voice_ < 0) {
         return;
     }
-    rt::RenderCommand command;
-    command.kind = static_cast<rt::RenderCommand::Kind>(kind);
-    command.voice = static_cast<std::uint16_t>(player.voice_);
-    command.generation = player.generation_;
+    rt::RenderCommand command =
+        commandTo(player.voice_, player.generation_, static_cast<rt::RenderCommand::Kind>(kind));
     command.value = value;
     command.frames = static_cast<std::uint32_t>(std::lround(seconds * output_->sampleRate()));
-    sendCommand(command);
-    if (!running_) {
-        applyCommandsWhileStopped();
-    }
+    sendToVoice(command);
 }
 
 void AudioEngine::sendPlayerCommand(const AudioPlayerNode& player, int kind) {
     if (player.voice_ < 0) {
         return;
     }
-    rt::RenderCommand command;
-    command.kind = static_cast<rt::RenderCommand::Kind>(kind);
-    command.voice = static_cast<std::uint16_t>(player.voice_);
-    command.generation = player.generation_;
+    const rt::RenderCommand command =
+        commandTo(player.voice_, player.generation_, static_cast<rt::RenderCommand::Kind>(kind));
+    sendToVoice(command);
     if (command.kind == rt::RenderCommand::Kind::claimVoice) {
         // A new owner is routed wherever it is connected.
         const auto found = state_->connections.find(const_cast<AudioPlayerNode*>(&player));
-        sendCommand(command);
-        rt::RenderCommand route = command;
-        route.kind = rt::RenderCommand::Kind::route;
+        rt::RenderCommand route =
+            commandTo(player.voice_, player.generation_, rt::RenderCommand::Kind::route);
         route.item = unrouted;
         if (found != state_->connections.end() && found->second->kind() == AudioNode::Kind::mixer) {
             route.item = static_cast<AudioMixerNode*>(found->second)->mixerId_;
         }
-        sendCommand(route);
-    } else {
-        sendCommand(command);
-    }
-    if (!running_) {
-        applyCommandsWhileStopped();
+        sendToVoice(route);
     }
 }
 
@@ -592,16 +585,11 @@ void AudioEngine::scheduleItem(AudioPlayerNode& player, std::shared_ptr<AudioFil
     const std::uint64_t id = state_->nextItem++;
     state_->items.emplace(id, State::Item{std::move(completion), std::move(buffer)});
 
-    rt::RenderCommand command;
-    command.kind = rt::RenderCommand::Kind::schedule;
-    command.voice = static_cast<std::uint16_t>(player.voice_);
-    command.generation = player.generation_;
+    rt::RenderCommand command =
+        commandTo(player.voice_, player.generation_, rt::RenderCommand::Kind::schedule);
     command.item = id;
     command.buffer = rendered;
-    sendCommand(command);
-    if (!running_) {
-        applyCommandsWhileStopped();
-    }
+    sendToVoice(command);
 }
 
 } // namespace somnara

@@ -110,6 +110,8 @@ private:
     /// Queues a command for the render side; when its queue is full the command waits, in order, and
     /// goes at the next collection or command.
     void sendCommand(const rt::RenderCommand& command);
+    /// Sends a command to a player's voice; with no render thread running, the loop applies it at once.
+    void sendToVoice(const rt::RenderCommand& command);
     void moveWaitingCommands();
     void applyCommandsWhileStopped();
     void armCollector();
